@@ -1,0 +1,48 @@
+// kernel32 functions of the simulated PC: files and devices, processes, modules, mutexes.
+#pragma once
+
+#include "sim_types.h"
+
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define OPEN_EXISTING 3
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define FILE_FLAG_DELETE_ON_CLOSE 0x04000000u
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+
+#define VER_PLATFORM_WIN32s 0
+#define VER_PLATFORM_WIN32_WINDOWS 1
+#define VER_PLATFORM_WIN32_NT 2
+
+typedef struct _OSVERSIONINFOA {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    CHAR szCSDVersion[128];
+} OSVERSIONINFOA, *LPOSVERSIONINFOA;
+
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                          LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
+                          DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL WINAPI DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize,
+                            LPVOID outBuffer, DWORD outBufferSize, LPDWORD bytesReturned,
+                            LPOVERLAPPED overlapped);
+BOOL WINAPI CloseHandle(HANDLE object);
+DWORD WINAPI GetLastError(void);
+void WINAPI SetLastError(DWORD errorCode);
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA versionInformation);
+
+DWORD WINAPI GetCurrentDirectoryA(DWORD bufferLength, LPSTR buffer);
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR pathName);
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
+LPSTR WINAPI GetCommandLineA(void);
+HANDLE WINAPI GetCurrentProcess(void);
+
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES mutexAttributes, BOOL initialOwner, LPCSTR name);
+BOOL WINAPI ReleaseMutex(HANDLE mutex);
+
+HMODULE WINAPI LoadLibraryA(LPCSTR libFileName);
+BOOL WINAPI FreeLibrary(HMODULE libModule);

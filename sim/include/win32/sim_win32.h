@@ -1,0 +1,8 @@
+// The Win32 subset of the simulated PC, under the name product code would include on Windows.
+#pragma once
+
+#include "sim_types.h"
+#include "sim_kernel32.h"
+#include "sim_advapi32.h"
+#include "sim_user32.h"
+#include "sim_ddraw.h"

@@ -1,0 +1,122 @@
+// The AGP configuration library: the hardware access channel, the driver service and the AGP
+// controller. Results are plain integers; nothing throws.
+#pragma once
+
+#include "platform/platform.h"
+
+// PCI function in the PCI BIOS's register form: bus in bits 15..8, device in 7..3, function 2..0.
+typedef WORD PciAddress;
+
+// Set once by the controller's construction: non-zero selects the NT back end of the channel.
+extern BYTE isNt;
+
+// Conversions between a PciAddress and the (bus, PciSlotWord) pair of the driver's requests.
+DWORD pciBusOf(PciAddress address);
+DWORD pciSlotWordOf(PciAddress address);
+PciAddress pciAddressOf(DWORD bus, DWORD slotWord);
+
+// PCI class codes searched for the two ends of the AGP link.
+enum : DWORD {
+    PCI_CLASS_HOST_BRIDGE = 0x060000,
+    PCI_CLASS_VGA = 0x030000,
+};
+
+// Hardware access channel. 1/0 results unless stated.
+int detectPciBios();
+int findPciClass(DWORD classCode, DWORD index, PciAddress* address);
+int readConfigSpace(PciAddress address, BYTE* buffer /* 256 bytes */);
+int readConfigDword(PciAddress address, WORD offset, DWORD* value);
+int writeConfigDword(PciAddress address, WORD offset, DWORD value);
+// 0 success, 1 the device cannot be opened (last error kept), 2 the request failed.
+int readPhysDword(DWORD bus, DWORD address, DWORD* value);
+int writePhysDword(DWORD bus, DWORD address, DWORD value);
+
+// Driver service of the NT platform. installDriver: 0 ready, 1..10 the step that failed.
+int installDriver();
+void removeDriver();
+
+// Offset of the AGP capability in a 256-byte configuration image, 0 when there is none.
+int findAgpCapability(const BYTE* image);
+
+// AGP register layout (AGP Interface Specification 2.0).
+enum : DWORD {
+    AGP_CAPABILITY_ID = 2,
+    AGP_STATUS_OFFSET = 4,
+    AGP_COMMAND_OFFSET = 8,
+    AGP_RATE_MASK = 0x7,
+    AGP_FAST_WRITE = 1u << 4,
+    AGP_ENABLE = 1u << 8,
+    AGP_SIDEBAND = 1u << 9,
+};
+
+// Mode states of sideband addressing and fast writes.
+enum : int {
+    AGP_MODE_OFF = 0,
+    AGP_MODE_ON = 1,
+    AGP_MODE_UNSUPPORTED = 2,
+};
+
+// AgpError: result of discovery; 0 means the AGP pair is usable.
+typedef int AgpError;
+enum : AgpError {
+    AGP_OK = 0,
+    AGP_ERR_NO_AGP = 1,
+    AGP_ERR_NO_PCI_BIOS = 2,
+    AGP_ERR_RATE_ZERO = 3,
+    AGP_ERR_DRIVER_UNKNOWN = 8,
+    AGP_ERR_DRIVER_BASE = 8, // installDriver result r (1..11) gives r + 8
+    AGP_ERR_VERSION = 20,
+    AGP_ERR_DDRAW_OUT_OF_MEMORY = 21,
+    AGP_ERR_DDRAW_INVALID_GUID = 22,
+    AGP_ERR_DDRAW_INVALID_ARG = 23,
+    AGP_ERR_DDRAW_NO_HARDWARE = 24,
+    AGP_ERR_DDRAW_OTHER = 26,
+    AGP_ERR_PHYS_NOT_FOUND = 27,
+    AGP_ERR_PHYS_NOT_SUPPORTED = 28,
+    AGP_ERR_PHYS_REQUEST = 29,
+    AGP_ERR_PHYS_OTHER = 30,
+    AGP_ERR_BRIDGE_STATUS = 31,
+    AGP_ERR_GRAPHICS_STATUS = 32,
+};
+
+// The AGP controller: construction is the whole discovery of the host bridge and the AGP
+// graphics device; the destructor removes the driver service on the NT platform.
+class CAgpConfig {
+public:
+    CAgpConfig();
+    ~CAgpConfig();
+    CAgpConfig(const CAgpConfig&) = delete;
+    CAgpConfig& operator=(const CAgpConfig&) = delete;
+
+    int getInitError();
+    int getDataRate();
+    int getSupportedRates();
+    int getSideband();
+    int getFastWrite();
+
+    int setDataRate(int rate);
+    int setSideband(int on);
+    int setFastWrite(int on);
+
+private:
+    void discover();
+    int applyNvidiaFixup();
+    DWORD readGraphicsCommand();
+    void modeCycle(DWORD takeDownMask, DWORD modeMask, DWORD modeBits);
+
+    DWORD m_bridgeId;
+    DWORD m_graphicsId;
+    PciAddress m_bridgeAddress;
+    WORD m_bridgeCap;
+    PciAddress m_graphicsAddress;
+    WORD m_graphicsCap;
+    DWORD m_graphicsBar0;
+    DWORD m_graphicsBar1;
+    int m_rate;
+    int m_sideband;
+    int m_fastWrite;
+    WORD m_supportedRates;
+    int m_initError;
+    DWORD m_graphicsStatus;
+    DWORD m_bridgeStatus;
+};

@@ -1,0 +1,43 @@
+// The one door from product code to the platform. On Windows it is the real Win32 API, DirectDraw
+// and the PCI BIOS interrupt; elsewhere the simulated PC provides the same names with the same
+// meaning. Nothing else in product code knows which side it is on.
+#pragma once
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <ddraw.h>
+#else
+#include "sim_win32.h"
+#endif
+
+// Registers of a PCI BIOS call (software interrupt 1Ah, AH = B1h).
+struct PciBiosRegs {
+    DWORD eax;
+    DWORD ebx;
+    DWORD ecx;
+    DWORD edx;
+    DWORD esi;
+    DWORD edi;
+};
+
+#ifdef _WIN32
+// Issues INT 1Ah with every register of `regs` loaded and stores them back afterwards. Returns
+// TRUE when the BIOS returned with the carry flag clear. EAX comes back holding the carry, which
+// is harmless: no caller reads AH or AL after the call.
+inline BOOL callPciBios(PciBiosRegs* regs) {
+    DWORD carry;
+    __asm__ __volatile__("int $0x1a\n\t"
+                         "sbb %%eax, %%eax"
+                         : "=a"(carry), "+b"(regs->ebx), "+c"(regs->ecx), "+d"(regs->edx),
+                           "+S"(regs->esi), "+D"(regs->edi)
+                         : "a"(regs->eax)
+                         : "cc", "memory");
+    regs->eax = carry;
+    return carry == 0;
+}
+#else
+BOOL callPciBios(PciBiosRegs* regs);
+#endif
