@@ -1,0 +1,40 @@
+// CWinApp: the application object, its main window and the module that resources come from.
+#pragma once
+
+#include "platform/platform.h"
+
+class CWnd;
+
+class CWinApp {
+public:
+    CWinApp();
+    virtual ~CWinApp();
+    CWinApp(const CWinApp&) = delete;
+    CWinApp& operator=(const CWinApp&) = delete;
+
+    // Per-instance start-up; returning FALSE ends the process without a message loop.
+    virtual BOOL InitInstance() { return FALSE; }
+    virtual int ExitInstance() { return 0; }
+
+    // Framework set-up kept for the shape of the start-up routine; plain Win32 needs neither.
+    void AfxEnableControlContainer() {}
+    void Enable3dControls() {}
+
+    CWnd* m_pMainWnd;
+    HINSTANCE m_hInstance;
+    LPSTR m_lpCmdLine;
+    int m_nCmdShow;
+
+private:
+    CWinApp* m_previous;
+};
+
+// The application object that is alive now (the last one constructed).
+CWinApp* AfxGetApp();
+// Module that dialog templates, strings and icons are loaded from.
+HINSTANCE AfxGetResourceHandle();
+void AfxSetResourceHandle(HINSTANCE resources);
+HINSTANCE AfxGetInstanceHandle();
+
+// Runs the application object: InitInstance, then ExitInstance. Called by WinMain.
+int AfxWinMain(HINSTANCE instance, LPSTR commandLine, int showCommand);
