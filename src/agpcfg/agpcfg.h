@@ -82,7 +82,7 @@ enum : AgpError {
 // The AGP controller: construction is the whole discovery of the host bridge and the AGP
 // graphics device; the destructor removes the driver service on the NT platform.
 class CAgpConfig {
-public:
+  public:
     CAgpConfig();
     ~CAgpConfig();
     CAgpConfig(const CAgpConfig&) = delete;
@@ -98,10 +98,13 @@ public:
     int setSideband(int on);
     int setFastWrite(int on);
 
-private:
+  private:
     void discover();
-    int applyNvidiaFixup();
-    DWORD readGraphicsCommand();
+    AgpError applyNvidiaFixup();
+    // 1/0; the command is written only on success.
+    int readGraphicsCommand(DWORD* command);
+    // Writes the take-down value (the read value AND takeDownMask) and then the mode (modeMask
+    // replaced by modeBits) to both ends of the link.
     void modeCycle(DWORD takeDownMask, DWORD modeMask, DWORD modeBits);
 
     DWORD m_bridgeId;

@@ -1,0 +1,217 @@
+// CAgpConfig: discovery of the host bridge and the AGP graphics device, and the mode getters.
+#include <string.h>
+
+#include "agpcfg/agpcfg.h"
+
+enum : DWORD {
+    PCI_ID_OFFSET = 0x00,
+    PCI_BAR0_OFFSET = 0x10,
+    PCI_BAR1_OFFSET = 0x14,
+    VENDOR_NVIDIA = 0x10DE,
+    // The straps word of NVIDIA chips, behind BAR 0. Bits 11..9 hold back 4X, sideband and fast
+    // writes; bit 31 makes the value written take over from the pins.
+    NVIDIA_STRAPS_OFFSET = 0x101000,
+    NVIDIA_STRAPS_AGP_DISABLE = 0x00000E00,
+    NVIDIA_STRAPS_OVERRIDE = 0x80000000,
+    // The PCI BIOS takes a 16-bit index: the search for a graphics device ends there at the latest.
+    MAX_CLASS_INDEX = 0x10000,
+};
+
+CAgpConfig::CAgpConfig()
+    : m_bridgeId(0), m_graphicsId(0), m_bridgeAddress(0), m_bridgeCap(0), m_graphicsAddress(0),
+      m_graphicsCap(0), m_graphicsBar0(0), m_graphicsBar1(0), m_rate(0), m_sideband(0),
+      m_fastWrite(0), m_supportedRates(0), m_initError(AGP_ERR_NO_AGP), m_graphicsStatus(0),
+      m_bridgeStatus(0) {
+    discover();
+}
+
+CAgpConfig::~CAgpConfig() {
+    if (isNt)
+        removeDriver();
+}
+
+static DWORD dwordAt(const BYTE* image, DWORD offset) {
+    return (DWORD)image[offset] | ((DWORD)image[offset + 1] << 8) |
+           ((DWORD)image[offset + 2] << 16) | ((DWORD)image[offset + 3] << 24);
+}
+
+// A function whose configuration space cannot be read shows an empty image: no capability.
+static WORD readAgpCapability(PciAddress address, BYTE* image) {
+    memset(image, 0, 256);
+    readConfigSpace(address, image);
+    return (WORD)findAgpCapability(image);
+}
+
+static AgpError startChannel() {
+    if (!isNt)
+        return detectPciBios() ? AGP_OK : AGP_ERR_NO_PCI_BIOS;
+    DWORD result = (DWORD)installDriver();
+    if (result == 0)
+        return AGP_OK;
+    if (result <= 11)
+        return AGP_ERR_DRIVER_BASE + (AgpError)result;
+    return AGP_ERR_DRIVER_UNKNOWN;
+}
+
+// Creating a DirectDraw object proves that a display driver with hardware support is active;
+// the object itself is not needed.
+static AgpError probeDirectDraw() {
+    LPDIRECTDRAW directDraw = NULL;
+    HRESULT result = DirectDrawCreate(NULL, &directDraw, NULL);
+    if (result != DD_OK && result != DDERR_DIRECTDRAWALREADYCREATED) {
+        if (result == E_OUTOFMEMORY)
+            return AGP_ERR_DDRAW_OUT_OF_MEMORY;
+        if (result == DDERR_INVALIDDIRECTDRAWGUID)
+            return AGP_ERR_DDRAW_INVALID_GUID;
+        if (result == E_INVALIDARG)
+            return AGP_ERR_DDRAW_INVALID_ARG;
+        if (result == DDERR_NODIRECTDRAWHW)
+            return AGP_ERR_DDRAW_NO_HARDWARE;
+        return AGP_ERR_DDRAW_OTHER;
+    }
+    if (directDraw != NULL)
+        directDraw->Release();
+    return AGP_OK;
+}
+
+void CAgpConfig::discover() {
+    m_initError = AGP_ERR_NO_AGP;
+
+    OSVERSIONINFOA version;
+    memset(&version, 0, sizeof version);
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!GetVersionExA(&version)) {
+        m_initError = AGP_ERR_VERSION;
+        return;
+    }
+    isNt = version.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS;
+
+    AgpError error = startChannel();
+    if (error == AGP_OK)
+        error = probeDirectDraw();
+    if (error != AGP_OK) {
+        m_initError = error;
+        return;
+    }
+
+    // Only the first host bridge is the AGP target.
+    BYTE image[256];
+    if (!findPciClass(PCI_CLASS_HOST_BRIDGE, 0, &m_bridgeAddress))
+        return;
+    m_bridgeCap = readAgpCapability(m_bridgeAddress, image);
+    if (m_bridgeCap == 0)
+        return;
+    m_bridgeId = dwordAt(image, PCI_ID_OFFSET);
+
+    // The graphics device is the first VGA function with an AGP capability: a PCI display card
+    // may come before it.
+    PciAddress graphics = 0;
+    WORD graphicsCap = 0;
+    for (DWORD index = 0; graphicsCap == 0; ++index) {
+        if (index == MAX_CLASS_INDEX || !findPciClass(PCI_CLASS_VGA, index, &graphics))
+            return;
+        graphicsCap = readAgpCapability(graphics, image);
+    }
+    m_graphicsAddress = graphics;
+    m_graphicsCap = graphicsCap;
+    m_graphicsId = dwordAt(image, PCI_ID_OFFSET);
+    m_graphicsBar0 = dwordAt(image, PCI_BAR0_OFFSET);
+    m_graphicsBar1 = dwordAt(image, PCI_BAR1_OFFSET);
+
+    // The straps change what the chip reports, so they are fixed before the status is read.
+    if ((m_graphicsId & 0xFFFF) == VENDOR_NVIDIA) {
+        error = applyNvidiaFixup();
+        if (error != AGP_OK) {
+            m_initError = error;
+            return;
+        }
+    }
+
+    if (!readConfigDword(m_graphicsAddress, (WORD)(m_graphicsCap + AGP_STATUS_OFFSET),
+                         &m_graphicsStatus)) {
+        m_initError = AGP_ERR_GRAPHICS_STATUS;
+        return;
+    }
+    if (!readConfigDword(m_bridgeAddress, (WORD)(m_bridgeCap + AGP_STATUS_OFFSET),
+                         &m_bridgeStatus)) {
+        m_initError = AGP_ERR_BRIDGE_STATUS;
+        return;
+    }
+
+    m_initError = AGP_OK;
+    DWORD common = m_bridgeStatus & m_graphicsStatus;
+    m_supportedRates = (WORD)(common & AGP_RATE_MASK);
+    m_sideband = (common & AGP_SIDEBAND) ? AGP_MODE_ON : AGP_MODE_UNSUPPORTED;
+    m_fastWrite = (common & AGP_FAST_WRITE) ? AGP_MODE_ON : AGP_MODE_UNSUPPORTED;
+
+    m_rate = getDataRate();
+    if (m_rate == 0) {
+        m_initError = AGP_ERR_RATE_ZERO;
+        return;
+    }
+    m_sideband = getSideband();
+    m_fastWrite = getFastWrite();
+}
+
+// Clears the straps that hold back 4X, sideband and fast writes on NVIDIA chips.
+AgpError CAgpConfig::applyNvidiaFixup() {
+    DWORD bus = pciBusOf(m_graphicsAddress);
+    DWORD address = m_graphicsBar0 + NVIDIA_STRAPS_OFFSET;
+    DWORD straps = 0;
+    int result = readPhysDword(bus, address, &straps);
+    if (result == 0) {
+        if (straps & NVIDIA_STRAPS_AGP_DISABLE)
+            writePhysDword(bus, address,
+                           (straps & ~NVIDIA_STRAPS_AGP_DISABLE) | NVIDIA_STRAPS_OVERRIDE);
+        return AGP_OK;
+    }
+    if (result == 1) {
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND)
+            return AGP_ERR_PHYS_NOT_FOUND;
+        if (error == ERROR_NOT_SUPPORTED)
+            return AGP_ERR_PHYS_NOT_SUPPORTED;
+        return AGP_ERR_PHYS_OTHER;
+    }
+    return result == 2 ? AGP_ERR_PHYS_REQUEST : AGP_ERR_PHYS_OTHER;
+}
+
+int CAgpConfig::readGraphicsCommand(DWORD* command) {
+    return readConfigDword(m_graphicsAddress, (WORD)(m_graphicsCap + AGP_COMMAND_OFFSET), command);
+}
+
+int CAgpConfig::getInitError() {
+    return m_initError;
+}
+
+int CAgpConfig::getSupportedRates() {
+    return m_supportedRates;
+}
+
+// The getters read the graphics device afresh; a read that fails leaves the cached mode.
+int CAgpConfig::getDataRate() {
+    if (m_initError != AGP_OK)
+        return 0;
+    DWORD command;
+    if (readGraphicsCommand(&command))
+        m_rate = (int)(command & AGP_RATE_MASK);
+    return m_rate;
+}
+
+int CAgpConfig::getSideband() {
+    if (m_initError != AGP_OK || m_sideband == AGP_MODE_UNSUPPORTED)
+        return AGP_MODE_UNSUPPORTED;
+    DWORD command;
+    if (readGraphicsCommand(&command))
+        m_sideband = (command & AGP_SIDEBAND) ? AGP_MODE_ON : AGP_MODE_OFF;
+    return m_sideband;
+}
+
+int CAgpConfig::getFastWrite() {
+    if (m_initError != AGP_OK || m_fastWrite == AGP_MODE_UNSUPPORTED)
+        return AGP_MODE_UNSUPPORTED;
+    DWORD command;
+    if (readGraphicsCommand(&command))
+        m_fastWrite = (command & AGP_FAST_WRITE) ? AGP_MODE_ON : AGP_MODE_OFF;
+    return m_fastWrite;
+}

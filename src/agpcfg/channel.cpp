@@ -1,0 +1,51 @@
+// The hardware access channel's free functions: the platform flag, address forms, back-end choice.
+#include "agpcfg/channel_backend.h"
+
+BYTE isNt = 0;
+
+DWORD pciBusOf(PciAddress address) {
+    return (address >> 8) & 0xFF;
+}
+
+// The driver's slot word has the device in bits 4..0 and the function in bits 7..5, the reverse
+// of the low byte of the BIOS form.
+DWORD pciSlotWordOf(PciAddress address) {
+    return ((address >> 3) & 0x1F) | ((address & 7) << 5);
+}
+
+PciAddress pciAddressOf(DWORD bus, DWORD slotWord) {
+    return (PciAddress)((bus << 8) | ((slotWord & 0x1F) << 3) | ((slotWord >> 5) & 7));
+}
+
+static const ChannelBackend& backend() {
+    return isNt ? channelNt : channel9x;
+}
+
+// Only Windows 9x programs the PCI BIOS from the application; there is nothing to probe on NT.
+int detectPciBios() {
+    return channel9x.detect();
+}
+
+int findPciClass(DWORD classCode, DWORD index, PciAddress* address) {
+    return backend().findPciClass(classCode, index, address);
+}
+
+int readConfigSpace(PciAddress address, BYTE* buffer) {
+    return backend().readConfigSpace(address, buffer);
+}
+
+int readConfigDword(PciAddress address, WORD offset, DWORD* value) {
+    return backend().readConfigDword(address, offset, value);
+}
+
+int writeConfigDword(PciAddress address, WORD offset, DWORD value) {
+    return backend().writeConfigDword(address, offset, value);
+}
+
+int readPhysDword(DWORD bus, DWORD address, DWORD* value) {
+    return backend().readPhysDword(bus, address, value);
+}
+
+int writePhysDword(DWORD bus, DWORD address, DWORD value) {
+    return backend().writePhysDword(bus, address, value);
+}
