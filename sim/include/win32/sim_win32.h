@@ -5,6 +5,7 @@
 #include "sim_kernel32.h"
 #include "sim_advapi32.h"
 #include "sim_user32.h"
+#include "sim_resources.h"
 #include "sim_user32_dialogs.h"
 #include "sim_gdi32.h"
 #include "sim_ddraw.h"
