@@ -18,13 +18,27 @@ CWinApp::~CWinApp() {
         currentApp = m_previous;
 }
 
-CWinApp* AfxGetApp() { return currentApp; }
+CWinApp* AfxGetApp() {
+    return currentApp;
+}
 
-HINSTANCE AfxGetResourceHandle() { return resourceHandle; }
+HINSTANCE AfxGetResourceHandle() {
+    return resourceHandle;
+}
 
-void AfxSetResourceHandle(HINSTANCE resources) { resourceHandle = resources; }
+void AfxSetResourceHandle(HINSTANCE resources) {
+    resourceHandle = resources;
+}
 
-HINSTANCE AfxGetInstanceHandle() { return instanceHandle; }
+HINSTANCE AfxGetInstanceHandle() {
+    return instanceHandle;
+}
+
+int AfxLoadString(UINT id, LPSTR buffer, int size) {
+    if (size > 0)
+        buffer[0] = '\0';
+    return ::LoadStringA(resourceHandle, id, buffer, size);
+}
 
 int AfxWinMain(HINSTANCE instance, LPSTR commandLine, int showCommand) {
     CWinApp* app = AfxGetApp();

@@ -6,7 +6,7 @@
 class CWnd;
 
 class CWinApp {
-public:
+  public:
     CWinApp();
     virtual ~CWinApp();
     CWinApp(const CWinApp&) = delete;
@@ -25,7 +25,7 @@ public:
     LPSTR m_lpCmdLine;
     int m_nCmdShow;
 
-private:
+  private:
     CWinApp* m_previous;
 };
 
@@ -35,6 +35,8 @@ CWinApp* AfxGetApp();
 HINSTANCE AfxGetResourceHandle();
 void AfxSetResourceHandle(HINSTANCE resources);
 HINSTANCE AfxGetInstanceHandle();
+// Loads string `id` of the resource module into `buffer`: its length, 0 when it is missing.
+int AfxLoadString(UINT id, LPSTR buffer, int size);
 
 // Runs the application object: InitInstance, then ExitInstance. Called by WinMain.
 int AfxWinMain(HINSTANCE instance, LPSTR commandLine, int showCommand);

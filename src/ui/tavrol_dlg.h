@@ -1,0 +1,52 @@
+// CTavrolDlg: the main dialog. Shows the AGP modes both ends of the link support, applies a
+// change with read-back and revert, and stores the choice with the run-at-log-on entry.
+#pragma once
+
+#include "framework/controls.h"
+#include "framework/dialog.h"
+#include "framework/gdi.h"
+
+class CAgpConfig;
+
+class CTavrolDlg : public CDialog {
+  public:
+    explicit CTavrolDlg(CWnd* parent = nullptr);
+    ~CTavrolDlg() override;
+    DECLARE_MESSAGE_MAP()
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+    void OnCancel() override;
+
+    CButton m_startupCheck;
+    CComboBox m_rateCombo;
+    CButton m_fastWriteCheck;
+    CButton m_sidebandCheck;
+    HICON m_hIcon;
+    CFont m_bannerFont;
+    CAgpConfig* m_pAgpConfig;
+
+  protected:
+    void OnSysCommand(UINT id, LPARAM lParam);
+    void OnPaint();
+    HCURSOR OnQueryDragIcon();
+    void OnApply();
+    HBRUSH OnCtlColor(CDC* dc, CWnd* control, UINT colorType);
+    void OnRestoreDefaults();
+
+  private:
+    void addAboutMenuEntry();
+    void createBannerFont();
+    void initRateCombo();
+    void initSidebandCheck();
+    void initFastWriteCheck();
+    void initModeCheck(CButton& box, int companionId, int state);
+    // Sideband or fast writes from a check box; FALSE when the box is in a third state, which
+    // stops the apply.
+    BOOL applyModeCheck(CButton& box, int (CAgpConfig::*getter)(), int (CAgpConfig::*setter)(int));
+    void enableControl(int id, BOOL enable);
+};
+
+// The texts of the data rates in the combo box, and back. -1: not a rate text.
+LPCSTR rateText(int rate);
+int rateFromText(LPCSTR text);

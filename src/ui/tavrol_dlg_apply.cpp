@@ -1,0 +1,74 @@
+// CTavrolDlg::OnApply: rate, sideband, fast writes, then the run-at-log-on choice and the
+// stored settings. Every mode is read back after it is set and set back if it did not hold.
+#include "ui/tavrol_dlg.h"
+#include "app/tavrol_app.h"
+#include "agpcfg/agpcfg.h"
+
+#include <string.h>
+
+int rateFromText(LPCSTR text) {
+    // "0X" is never offered, but a combo box that takes typing can hold it.
+    if (strcmp(text, "0X") == 0)
+        return 0;
+    static const int rates[] = {1, 2, 4};
+    for (int rate : rates) {
+        if (strcmp(text, rateText(rate)) == 0)
+            return rate;
+    }
+    return -1;
+}
+
+BOOL CTavrolDlg::applyModeCheck(CButton& box, int (CAgpConfig::*getter)(),
+                                int (CAgpConfig::*setter)(int)) {
+    int state = box.GetCheck();
+    if (state != BST_UNCHECKED && state != BST_CHECKED)
+        return FALSE;
+    if (!m_pAgpConfig)
+        return TRUE;
+    int old = (m_pAgpConfig->*getter)();
+    if (old != state) {
+        (m_pAgpConfig->*setter)(state);
+        if ((m_pAgpConfig->*getter)() != state) {
+            (m_pAgpConfig->*setter)(old);
+            box.SetCheck(state == BST_UNCHECKED ? BST_CHECKED : BST_UNCHECKED);
+        }
+    }
+    return TRUE;
+}
+
+void CTavrolDlg::OnApply() {
+    if (m_rateCombo.IsWindowEnabled()) {
+        // Longer than any rate text, so a truncated text never looks like one.
+        char text[64] = "";
+        m_rateCombo.GetWindowText(text, sizeof text);
+        int wanted = rateFromText(text);
+        if (wanted < 0)
+            return;
+        if (m_pAgpConfig) {
+            int old = m_pAgpConfig->getDataRate();
+            if (old != wanted) {
+                m_pAgpConfig->setDataRate(wanted);
+                // The combo box keeps the chosen text even when the old rate comes back.
+                if (m_pAgpConfig->getDataRate() != wanted)
+                    m_pAgpConfig->setDataRate(old);
+            }
+        }
+    }
+    if (m_sidebandCheck.IsWindowEnabled() &&
+        !applyModeCheck(m_sidebandCheck, &CAgpConfig::getSideband, &CAgpConfig::setSideband))
+        return;
+    if (m_fastWriteCheck.IsWindowEnabled() &&
+        !applyModeCheck(m_fastWriteCheck, &CAgpConfig::getFastWrite, &CAgpConfig::setFastWrite))
+        return;
+
+    CTavrolApp* app = theTavrolApp();
+    int runAtStartup = m_startupCheck.GetCheck();
+    app->m_runAtStartup = runAtStartup;
+    if (runAtStartup != 0)
+        app->addStartupEntry();
+    else
+        app->removeStartupEntry();
+    if (!app->saveSettings())
+        MessageBox("Tavrolin settings cannot be written to registry.", "Tavrolin",
+                   MB_ICONWARNING | MB_OK);
+}
