@@ -4,7 +4,7 @@
 #include "platform/platform.h"
 
 class CRegKey {
-public:
+  public:
     explicit CRegKey(HKEY root) : m_root(root), m_key(nullptr) {}
     CRegKey(const CRegKey&) = delete;
     CRegKey& operator=(const CRegKey&) = delete;
@@ -26,7 +26,7 @@ public:
 
     HKEY handle() const { return m_key; }
 
-private:
+  private:
     HKEY m_root;
     HKEY m_key;
 };

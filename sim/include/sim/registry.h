@@ -12,7 +12,8 @@
 // ERROR_KEY_DELETED, unknown handles with ERROR_INVALID_HANDLE. REG_SZ data is stored exactly as
 // given, terminator and padding included.
 //
-// Faults (set from the profile's directives "#! hklm-readonly" and "#! reg-write-fails"):
+// Every boot of a virtual PC starts with a fresh registry (see reset()) and the faults of the
+// machine profile's directives "#! hklm-readonly" and "#! reg-write-fails":
 //   hklm-readonly    creating keys, setting and deleting values or keys under
 //                    HKEY_LOCAL_MACHINE fail with ERROR_ACCESS_DENIED; opening and reading work.
 //   reg-write-fails  RegSetValueExA fails with ERROR_CANTWRITE everywhere.
@@ -34,7 +35,7 @@ struct RegValue {
 };
 
 class Registry {
-public:
+  public:
     // Back to a fresh Windows installation: the hives hold only the Run key
     // "Software\Microsoft\Windows\CurrentVersion\Run" under HKEY_LOCAL_MACHINE, every handle is
     // closed, the faults are cleared and the state directory is detached.

@@ -15,7 +15,9 @@
 // "objects/windows/" (owner pid and title), so two runs of the program on one virtual PC meet.
 // Without a state directory both stay inside the process.
 //
-// Settings that come from the machine profile's directives:
+// Mutex and token handles are kernel handles of sim::process(); CloseHandle gives them up.
+//
+// Every boot of a virtual PC starts the shell afresh with the settings of the machine profile:
 //   "#! safe-mode"               GetSystemMetrics(SM_CLEANBOOT) returns 1
 //   "#! windows 9x"              no token functions (ERROR_CALL_NOT_IMPLEMENTED), ExitWindowsEx
 //                                needs no privilege
@@ -61,7 +63,7 @@ struct ExitWindowsCall {
 };
 
 class Shell {
-public:
+  public:
     // Back to a fresh process: records, queued answers, hooks and settings cleared; mutex and
     // token handles closed; windows unregistered; state directory detached.
     void reset();
@@ -70,7 +72,7 @@ public:
     bool attach(const std::string& stateDir, std::string* error);
     void detach();
 
-    // Machine settings (normally from the profile).
+    // Machine settings; a boot sets them from the profile, tests may change them afterwards.
     void setSafeMode(bool on);
     void setNtPlatform(bool nt);
     void setShutdownPrivilegeHeld(bool held);
@@ -106,9 +108,5 @@ public:
 };
 
 Shell& shell();
-
-// Closes a mutex or token handle made by the shell; false when the handle is not one of them.
-// CloseHandle of kernel32 hands every handle it does not know to this.
-bool closeShellHandle(HANDLE handle);
 
 } // namespace sim

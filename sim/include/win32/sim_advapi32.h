@@ -87,3 +87,26 @@ BOOL WINAPI LookupPrivilegeValueA(LPCSTR systemName, LPCSTR name, PLUID luid);
 BOOL WINAPI AdjustTokenPrivileges(HANDLE tokenHandle, BOOL disableAllPrivileges,
                                   PTOKEN_PRIVILEGES newState, DWORD bufferLength,
                                   PTOKEN_PRIVILEGES previousState, PDWORD returnLength);
+
+// Further error codes of the registry and the process token.
+#ifndef ERROR_CALL_NOT_IMPLEMENTED
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#endif
+#ifndef ERROR_BAD_PATHNAME
+#define ERROR_BAD_PATHNAME 161L
+#endif
+#ifndef ERROR_NOT_OWNER
+#define ERROR_NOT_OWNER 288L
+#endif
+#ifndef ERROR_NOACCESS
+#define ERROR_NOACCESS 998L
+#endif
+#ifndef ERROR_BADDB
+#define ERROR_BADDB 1009L
+#endif
+#ifndef ERROR_KEY_DELETED
+#define ERROR_KEY_DELETED 1018L
+#endif
+#ifndef ERROR_NO_SUCH_PRIVILEGE
+#define ERROR_NO_SUCH_PRIVILEGE 1313L
+#endif
