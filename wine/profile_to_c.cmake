@@ -1,0 +1,82 @@
+# Turns a machine profile (lspci -xxx rows plus "#! phys ADDRESS VALUE" lines) into the C++ table
+# of the virtual PC compiled into the driver built for the Wine suite.
+#   cmake -DPROFILE=machines/default.lspci -DOUTPUT=vm_profile.cpp -P profile_to_c.cmake
+if(NOT PROFILE OR NOT OUTPUT)
+    message(FATAL_ERROR "usage: cmake -DPROFILE=file -DOUTPUT=file -P profile_to_c.cmake")
+endif()
+file(STRINGS "${PROFILE}" lines)
+
+set(functions "")
+set(phys "")
+set(count 0)
+set(physCount 0)
+set(current "")
+set(lineNumber 0)
+
+macro(finish_function)
+    if(current)
+        string(APPEND functions "    {${current}, {")
+        foreach(i RANGE 255)
+            string(APPEND functions "0x${byte_${i}},")
+        endforeach()
+        string(APPEND functions "}},\n")
+        math(EXPR count "${count} + 1")
+    endif()
+endmacro()
+
+foreach(line IN LISTS lines)
+    math(EXPR lineNumber "${lineNumber} + 1")
+    string(STRIP "${line}" line)
+    if(line MATCHES "^#![ \t]*phys[ \t]+([0-9A-Fa-fx]+)[ \t]+([0-9A-Fa-fx]+)")
+        set(physAddress "${CMAKE_MATCH_1}")
+        set(physValue "${CMAKE_MATCH_2}")
+        string(APPEND phys "    {${physAddress}u, ${physValue}u},\n")
+        math(EXPR physCount "${physCount} + 1")
+    elseif(line MATCHES "^#" OR line STREQUAL "")
+        # Comments and the directives the virtual PC has no use for.
+    elseif(line MATCHES "^([0-9a-fA-F]+:)?([0-9a-fA-F][0-9a-fA-F]):([0-9a-fA-F][0-9a-fA-F])\\.([0-7])( |$)")
+        finish_function()
+        math(EXPR bus "0x${CMAKE_MATCH_2}")
+        math(EXPR device "0x${CMAKE_MATCH_3}")
+        set(current "${bus}, ${device}, ${CMAKE_MATCH_4}, 0")
+        if(device GREATER 31)
+            message(FATAL_ERROR "${PROFILE}:${lineNumber}: device number out of range")
+        endif()
+        foreach(i RANGE 255)
+            set(byte_${i} "00")
+        endforeach()
+    elseif(line MATCHES "^([0-9a-fA-F]+):((( [0-9a-fA-F][0-9a-fA-F])+))")
+        if(NOT current)
+            message(FATAL_ERROR "${PROFILE}:${lineNumber}: data row before any function")
+        endif()
+        math(EXPR offset "0x${CMAKE_MATCH_1}")
+        string(STRIP "${CMAKE_MATCH_2}" row)
+        string(REPLACE " " ";" bytes "${row}")
+        foreach(b IN LISTS bytes)
+            if(offset LESS 256)
+                set(byte_${offset} "${b}")
+            endif()
+            math(EXPR offset "${offset} + 1")
+        endforeach()
+    endif()
+endforeach()
+finish_function()
+
+if(count EQUAL 0)
+    message(FATAL_ERROR "${PROFILE}: no PCI function in the profile")
+endif()
+if(physCount EQUAL 0)
+    set(phys "    {0, 0},\n")
+endif()
+file(WRITE "${OUTPUT}.tmp" "// Generated from ${PROFILE} by wine/profile_to_c.cmake; do not edit.
+#include \"vm_machine.h\"
+
+VmFunction vmProfileFunctions[] = {
+${functions}};
+const uint32_t vmProfileFunctionCount = ${count};
+const VmPhysWord vmProfilePhys[] = {
+${phys}};
+const uint32_t vmProfilePhysCount = ${physCount};
+")
+file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUTPUT}.tmp")
