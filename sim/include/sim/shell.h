@@ -82,6 +82,9 @@ class Shell {
     size_t queuedAnswers() const;
     void setYesNoDefault(int button);
     void setPrintBoxes(bool on);
+    // Whether a box nobody else answers is asked on the terminal when stdin is a TTY (the
+    // default); tests switch it off so that they never wait for a person.
+    void setAskOnTerminal(bool on);
     void setFace(MessageBoxFace face);
     const std::vector<MessageBoxRecord>& messageBoxes() const;
     void clearMessageBoxes();

@@ -39,3 +39,29 @@ BOOL WINAPI SetForegroundWindow(HWND window);
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax);
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR iconName);
 BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason);
+
+// Further system metrics of the shell.
+#ifndef SM_CXSCREEN
+#define SM_CXSCREEN 0
+#define SM_CYSCREEN 1
+#endif
+#ifndef SM_CXSMICON
+#define SM_CXSMICON 49
+#define SM_CYSMICON 50
+#endif
+#ifndef EWX_FORCE
+#define EWX_FORCE 4
+#endif
+#ifndef EWX_POWEROFF
+#define EWX_POWEROFF 8
+#endif
+#ifndef MB_DEFBUTTON2
+#define MB_DEFBUTTON1 0x00000000u
+#define MB_DEFBUTTON2 0x00000100u
+#define MB_DEFBUTTON3 0x00000200u
+#endif
+#ifndef MB_ABORTRETRYIGNORE
+#define MB_ABORTRETRYIGNORE 0x00000002u
+#define MB_YESNOCANCEL 0x00000003u
+#define MB_RETRYCANCEL 0x00000005u
+#endif
