@@ -110,3 +110,14 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE tokenHandle, BOOL disableAllPrivileges,
 #ifndef ERROR_NO_SUCH_PRIVILEGE
 #define ERROR_NO_SUCH_PRIVILEGE 1313L
 #endif
+
+// Further error codes of the service control manager.
+#ifndef ERROR_INVALID_SERVICE_CONTROL
+#define ERROR_INVALID_SERVICE_CONTROL 1052L
+#endif
+#ifndef ERROR_DUPLICATE_SERVICE_NAME
+#define ERROR_DUPLICATE_SERVICE_NAME 1078L
+#endif
+#ifndef ERROR_SERVICE_NOT_ACTIVE
+#define ERROR_SERVICE_NOT_ACTIVE 1062L
+#endif

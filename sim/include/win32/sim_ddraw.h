@@ -25,3 +25,7 @@ protected:
 typedef IDirectDraw* LPDIRECTDRAW;
 
 HRESULT WINAPI DirectDrawCreate(GUID* driverGuid, LPDIRECTDRAW* directDraw, IUnknown* outer);
+
+#ifndef CLASS_E_NOAGGREGATION
+#define CLASS_E_NOAGGREGATION ((HRESULT)0x80040110u)
+#endif

@@ -46,3 +46,17 @@ BOOL WINAPI ReleaseMutex(HANDLE mutex);
 
 HMODULE WINAPI LoadLibraryA(LPCSTR libFileName);
 BOOL WINAPI FreeLibrary(HMODULE libModule);
+
+// Further error codes of files, devices and the current directory.
+#ifndef ERROR_NOACCESS
+#define ERROR_NOACCESS 998L
+#endif
+#ifndef ERROR_FILENAME_EXCED_RANGE
+#define ERROR_FILENAME_EXCED_RANGE 206L
+#endif
+#ifndef ERROR_DIRECTORY
+#define ERROR_DIRECTORY 267L
+#endif
+#ifndef ERROR_CALL_NOT_IMPLEMENTED
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#endif

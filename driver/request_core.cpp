@@ -1,0 +1,241 @@
+// The kernel driver's request handling: length checks, PCI enumeration and the access rules.
+// Runs inside the kernel on Windows, so it uses no runtime, no allocation and no libc.
+#include "request_core.h"
+
+namespace {
+
+const uint32_t kConfigSize = 256;
+const uint32_t kCapabilityPointer = 0x34;
+const uint32_t kAgpCapabilityId = 2;
+const uint32_t kAgpCommandOffset = 8;
+const uint32_t kDisplayBaseClass = 0x03;
+// A capability list of 256 bytes holds at most 48 entries of 4 bytes above the header; a longer
+// walk is looping.
+const int kMaxCapabilities = 48;
+
+void copyBytes(void* to, const void* from, uint32_t length) {
+    unsigned char* d = static_cast<unsigned char*>(to);
+    const unsigned char* s = static_cast<const unsigned char*>(from);
+    for (uint32_t i = 0; i < length; ++i)
+        d[i] = s[i];
+}
+
+void zeroBytes(void* to, uint32_t length) {
+    unsigned char* d = static_cast<unsigned char*>(to);
+    for (uint32_t i = 0; i < length; ++i)
+        d[i] = 0;
+}
+
+uint32_t recordSize(uint32_t code, int* known) {
+    *known = 1;
+    switch (code) {
+    case IOCTL_PCI_FIND_CLASS:
+        return sizeof(PciClassQuery);
+    case IOCTL_PCI_READ_CONFIG_SPACE:
+        return sizeof(PciConfigBlock);
+    case IOCTL_PCI_READ_CONFIG_DWORD:
+    case IOCTL_PCI_WRITE_CONFIG_DWORD:
+        return sizeof(PciConfigDwordRequest);
+    case IOCTL_PHYS_READ_DWORD:
+    case IOCTL_PHYS_WRITE_DWORD:
+        return sizeof(PhysDwordRequest);
+    default:
+        *known = 0;
+        return 0;
+    }
+}
+
+int readDword(const TavrolBus* bus, uint32_t busNumber, uint32_t slot, uint32_t offset,
+              uint32_t* value) {
+    unsigned char bytes[4];
+    if (!bus->readConfig(bus->context, busNumber, slot, offset, bytes, 4))
+        return 0;
+    *value =
+        bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+    return 1;
+}
+
+int readByte(const TavrolBus* bus, uint32_t busNumber, uint32_t slot, uint32_t offset,
+             uint32_t* value) {
+    unsigned char byte;
+    if (!bus->readConfig(bus->context, busNumber, slot, offset, &byte, 1))
+        return 0;
+    *value = byte;
+    return 1;
+}
+
+// A function exists when its configuration space answers with a vendor other than 0xFFFF.
+int functionExists(const TavrolBus* bus, uint32_t busNumber, uint32_t slot) {
+    uint32_t id;
+    if (!readDword(bus, busNumber, slot, 0, &id))
+        return 0;
+    return (id & 0xFFFF) != 0xFFFF;
+}
+
+// Offset of the AGP capability, 0 when the function has none. Bounded against looping chains.
+uint32_t findAgpCapability(const TavrolBus* bus, uint32_t busNumber, uint32_t slot) {
+    uint32_t pointer;
+    if (!readByte(bus, busNumber, slot, kCapabilityPointer, &pointer))
+        return 0;
+    for (int step = 0; step < kMaxCapabilities && pointer >= 0x40; ++step) {
+        pointer &= 0xFC;
+        uint32_t header;
+        if (!readDword(bus, busNumber, slot, pointer, &header))
+            return 0;
+        if ((header & 0xFF) == kAgpCapabilityId)
+            return pointer;
+        pointer = (header >> 8) & 0xFF;
+    }
+    return 0;
+}
+
+int serveFindClass(const TavrolBus* bus, PciClassQuery& query) {
+    uint32_t wanted = query.classCode & 0xFFFFFF;
+    zeroBytes(query.entries, sizeof query.entries);
+    uint32_t count = 0;
+    for (uint32_t busNumber = 0; busNumber < 256; ++busNumber) {
+        for (uint32_t device = 0; device < 32; ++device) {
+            int functions = 1;
+            for (uint32_t function = 0; function < static_cast<uint32_t>(functions); ++function) {
+                uint32_t slot = device | (function << 5);
+                if (!functionExists(bus, busNumber, slot))
+                    continue;
+                if (function == 0) {
+                    uint32_t headerType;
+                    if (readByte(bus, busNumber, slot, 0x0E, &headerType) && (headerType & 0x80))
+                        functions = 8;
+                }
+                uint32_t classDword;
+                if (!readDword(bus, busNumber, slot, 0x08, &classDword))
+                    continue;
+                if ((classDword >> 8) != wanted || count >= TAVROL_MAX_CLASS_MATCHES)
+                    continue;
+                query.entries[count].bus = busNumber;
+                query.entries[count].slot = slot;
+                ++count;
+            }
+        }
+    }
+    query.count = count;
+    return TAVROL_STATUS_OK;
+}
+
+int serveReadConfigSpace(const TavrolBus* bus, PciConfigBlock& block) {
+    if (!functionExists(bus, block.bus, block.slot))
+        return TAVROL_STATUS_DEVICE_ERROR;
+    if (!bus->readConfig(bus->context, block.bus, block.slot, 0, block.config, kConfigSize))
+        return TAVROL_STATUS_DEVICE_ERROR;
+    return TAVROL_STATUS_OK;
+}
+
+int validRegister(uint32_t offset) {
+    return offset < kConfigSize && (offset & 3) == 0;
+}
+
+int serveConfigDword(const TavrolBus* bus, uint32_t code, PciConfigDwordRequest& request) {
+    if (!validRegister(request.offset))
+        return TAVROL_STATUS_ACCESS_DENIED;
+    if (!functionExists(bus, request.bus, request.slot))
+        return TAVROL_STATUS_DEVICE_ERROR;
+    if (code == IOCTL_PCI_READ_CONFIG_DWORD) {
+        if (!readDword(bus, request.bus, request.slot, request.offset, &request.value))
+            return TAVROL_STATUS_DEVICE_ERROR;
+        return TAVROL_STATUS_OK;
+    }
+    // Writes reach nothing but the AGP command register: the program needs no other, and a
+    // driver that could rewrite any register would let any caller remap devices.
+    uint32_t agp = findAgpCapability(bus, request.bus, request.slot);
+    if (agp == 0 || request.offset != agp + kAgpCommandOffset)
+        return TAVROL_STATUS_ACCESS_DENIED;
+    if (!bus->writeConfig(bus->context, request.bus, request.slot, request.offset, request.value))
+        return TAVROL_STATUS_DEVICE_ERROR;
+    return TAVROL_STATUS_OK;
+}
+
+// True when the address lies in the register window behind memory BAR 0 of a display function
+// on the given bus.
+int physAllowed(const TavrolBus* bus, uint32_t busNumber, uint64_t address) {
+    if (busNumber > 255 || (address & 3) != 0)
+        return 0;
+    for (uint32_t device = 0; device < 32; ++device) {
+        int functions = 1;
+        for (uint32_t function = 0; function < static_cast<uint32_t>(functions); ++function) {
+            uint32_t slot = device | (function << 5);
+            if (!functionExists(bus, busNumber, slot))
+                continue;
+            if (function == 0) {
+                uint32_t headerType;
+                if (readByte(bus, busNumber, slot, 0x0E, &headerType) && (headerType & 0x80))
+                    functions = 8;
+            }
+            uint32_t classDword, bar0;
+            if (!readDword(bus, busNumber, slot, 0x08, &classDword) ||
+                (classDword >> 24) != kDisplayBaseClass)
+                continue;
+            if (!readDword(bus, busNumber, slot, 0x10, &bar0) || (bar0 & 1) != 0)
+                continue;
+            uint64_t base = bar0 & ~0xFu;
+            if (base != 0 && address >= base && address < base + TAVROL_BAR0_WINDOW)
+                return 1;
+        }
+    }
+    return 0;
+}
+
+int servePhys(const TavrolBus* bus, uint32_t code, PhysDwordRequest& request) {
+    if (request.addressHigh != 0 || !physAllowed(bus, request.bus, request.addressLow))
+        return TAVROL_STATUS_ACCESS_DENIED;
+    if (code == IOCTL_PHYS_READ_DWORD) {
+        if (!bus->readPhys(bus->context, request.addressLow, &request.value))
+            return TAVROL_STATUS_DEVICE_ERROR;
+    } else if (!bus->writePhys(bus->context, request.addressLow, request.value)) {
+        return TAVROL_STATUS_DEVICE_ERROR;
+    }
+    return TAVROL_STATUS_OK;
+}
+
+} // namespace
+
+int tavrolHandleRequest(const TavrolBus* bus, uint32_t code, const void* input,
+                        uint32_t inputLength, void* output, uint32_t outputLength,
+                        uint32_t* bytesWritten) {
+    *bytesWritten = 0;
+    int known;
+    uint32_t size = recordSize(code, &known);
+    if (!known)
+        return TAVROL_STATUS_INVALID_REQUEST;
+    if (inputLength != size || outputLength != size || input == 0 || output == 0)
+        return TAVROL_STATUS_BAD_LENGTH;
+
+    // The request is staged in a local record so that the output may alias the input; the output
+    // buffer is written only when the request succeeds.
+    union {
+        PciClassQuery query;
+        PciConfigBlock block;
+        PciConfigDwordRequest config;
+        PhysDwordRequest phys;
+    } record;
+    copyBytes(&record, input, size);
+
+    int status;
+    switch (code) {
+    case IOCTL_PCI_FIND_CLASS:
+        status = serveFindClass(bus, record.query);
+        break;
+    case IOCTL_PCI_READ_CONFIG_SPACE:
+        status = serveReadConfigSpace(bus, record.block);
+        break;
+    case IOCTL_PCI_READ_CONFIG_DWORD:
+    case IOCTL_PCI_WRITE_CONFIG_DWORD:
+        status = serveConfigDword(bus, code, record.config);
+        break;
+    default:
+        status = servePhys(bus, code, record.phys);
+        break;
+    }
+    if (status != TAVROL_STATUS_OK)
+        return status;
+    copyBytes(output, &record, size);
+    *bytesWritten = size;
+    return TAVROL_STATUS_OK;
+}

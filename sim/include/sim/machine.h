@@ -1,0 +1,314 @@
+// The simulated PC's hardware half: machine profiles, PCI functions and physical memory, the PCI
+// BIOS, the devices of the two drivers, the service manager, the DirectDraw probe, and the trace.
+//
+// Booting a virtual PC in a test takes one call. The returned object owns a fresh temporary root
+// (its C: drive holds a fresh install of the program) and removes it when it goes away:
+//
+//     sim::TestPc pc = sim::bootForTest(profileText);       // lspci -xxx text plus #! directives
+//     sim::TestPc pc = sim::bootMachineForTest("default");  // machines/default.lspci
+//     ASSERT_TRUE(pc.ok()) << pc.error();
+//
+// Afterwards every Win32 function of the sim acts on that PC, and `sim::machine()`,
+// `sim::process()` (process.h) and `sim::drive()` give tests the state behind it. Only one PC
+// exists at a time; booting another replaces it, and each boot first runs every reset hook, so
+// the components of other files (registry, shell, windows) start clean too.
+//
+// Profiles are plain `lspci -xxx` dumps (also -x, -vvxxx, -xxxx, with or without a domain) with
+// `#!` directive lines for what a dump cannot say; machines/README.md documents the syntax.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "request_core.h"
+#include "sim_win32.h"
+
+namespace sim {
+
+// ---------------------------------------------------------------------------------------------
+// Profiles
+
+struct Directive {
+    std::string name;
+    std::vector<std::string> args;
+    int line = 0; // line number in the profile text, 0 for a directive added in code
+};
+
+struct PciFunctionImage {
+    uint8_t bus = 0;
+    uint8_t device = 0;
+    uint8_t function = 0;
+    std::string description; // the rest of the lspci header line, e.g. "Host bridge: Intel ..."
+    uint8_t config[256] = {};
+};
+
+struct Profile {
+    std::string source;                      // file name used in messages
+    std::vector<PciFunctionImage> functions; // ascending bus, device, function
+    std::vector<Directive> directives;       // in file order, every known name
+
+    const Directive* find(const std::string& name) const; // the last one of that name, or null
+    std::vector<const Directive*> findAll(const std::string& name) const;
+    bool has(const std::string& name) const { return find(name) != nullptr; }
+};
+
+// Checks the arguments of a directive; returns "" when they are fine, else what is wrong with
+// them (it becomes the error message after "file:line: ").
+typedef std::string (*DirectiveCheck)(const std::vector<std::string>& args);
+
+// Adds a directive name to the table of known names, for components outside the hardware
+// (registry, shell). A directive with an unknown name makes a profile malformed. Adding a name
+// twice replaces its entry.
+void addDirectiveName(const std::string& name, int minArgs, int maxArgs,
+                      DirectiveCheck check = nullptr);
+
+// Parses profile text. On failure returns false, leaves `profile` untouched and puts
+// "source:line: what" into `error`.
+bool parseProfile(const std::string& text, const std::string& source, Profile* profile,
+                  std::string* error);
+bool loadProfileFile(const std::string& path, Profile* profile, std::string* error);
+
+// Numbers in directives: 0x-prefixed hex or decimal, 32 bits. Returns false for anything else.
+bool parseDirectiveNumber(const std::string& text, uint32_t* value);
+
+// The folder of the shipped profiles (machines/ of the source tree).
+std::string machinesDir();
+
+// lspci -xxx text of the functions: one header line and sixteen rows each.
+std::string formatLspci(const std::vector<PciFunctionImage>& functions);
+// A whole profile: directives first, then the functions. parseProfile gives it back unchanged.
+std::string formatProfile(const Profile& profile);
+
+// ---------------------------------------------------------------------------------------------
+// Trace of everything the program did to the machine
+
+enum class TraceKind {
+    DeviceOpen,       // name = device, ok/error
+    DeviceClose,      // name = device
+    DeviceRequest,    // name = device, code, input, ok/error
+    BiosCall,         // biosIn/biosOut registers, carry
+    ConfigRead,       // bus/device/function, offset, length, value (first dword read)
+    ConfigWrite,      // bus/device/function, offset, value (as written by the caller)
+    PhysRead,         // address, value
+    PhysWrite,        // address, value
+    ServiceCall,      // name = function, detail = service name, ok/error
+    DirectDrawCreate, // error = the HRESULT returned
+};
+
+struct BiosRegisters {
+    uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0, esi = 0, edi = 0;
+};
+
+struct TraceEntry {
+    TraceKind kind = TraceKind::DeviceOpen;
+    std::string name;
+    std::string detail;
+    bool ok = true;
+    uint32_t error = 0;
+    uint32_t code = 0;
+    std::vector<uint8_t> input;
+    BiosRegisters biosIn;
+    BiosRegisters biosOut;
+    bool carry = false;
+    uint8_t bus = 0, device = 0, function = 0;
+    uint32_t offset = 0, length = 0, value = 0;
+    uint64_t address = 0;
+
+    std::string toString() const;
+};
+
+const char* traceKindName(TraceKind kind);
+
+// ---------------------------------------------------------------------------------------------
+// Service control manager
+
+struct Service {
+    std::string name;
+    std::string displayName;
+    DWORD type = 0;
+    DWORD startType = 0;
+    DWORD errorControl = 0;
+    std::string binaryPath;
+    DWORD state = SERVICE_STOPPED;
+    bool markedForDelete = false;
+};
+
+class ServiceManager {
+  public:
+    // Lookup is case-insensitive as on Windows; null when no such service exists.
+    const Service* find(const std::string& name) const;
+    const std::vector<Service>& services() const { return m_services; }
+    // Puts a service into the database directly, as an earlier run would have left it.
+    void add(const Service& service);
+    // Open manager and service handles of the process.
+    int openHandleCount() const { return static_cast<int>(m_handles.size()); }
+
+    // One line per service; loadText refuses malformed text and keeps the current services.
+    std::string saveText() const;
+    bool loadText(const std::string& text, std::string* error);
+
+    void reset();
+
+    // Used by the advapi32 functions of the sim.
+    struct Handle {
+        bool isManager = false;
+        std::string serviceName;
+    };
+    Service* findMutable(const std::string& name);
+    SC_HANDLE openHandle(const Handle& handle);
+    Handle* handle(SC_HANDLE handle);
+    void closeHandle(SC_HANDLE handle);
+    // Removes a service marked for deletion once it is stopped and no handle refers to it.
+    void collect(const std::string& name);
+
+  private:
+    std::vector<Service> m_services;
+    std::map<uintptr_t, Handle> m_handles;
+    uintptr_t m_nextHandle = 0x5C000;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The machine
+
+enum class WindowsFamily { Nt, Win9x };
+
+// Bits of an AGP command register that a write can change.
+constexpr uint32_t kAgpCommandWritable = 0xFF000000u | (1u << 9) | (1u << 8) | (1u << 4) | 0x7u;
+// NVIDIA's straps register, relative to BAR 0, and the bits that disable 4X, sideband and fast
+// writes.
+constexpr uint32_t kNvidiaStrapsOffset = 0x101000u;
+constexpr uint32_t kNvidiaStrapsDisable4x = 1u << 9;
+constexpr uint32_t kNvidiaStrapsDisableSideband = 1u << 10;
+constexpr uint32_t kNvidiaStrapsDisableFastWrite = 1u << 11;
+constexpr uint32_t kNvidiaStrapsOverride = 1u << 31;
+
+class Machine {
+  public:
+    Machine();
+    ~Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
+    // Replaces the hardware, directives and fault settings with the profile's, and forgets open
+    // devices, DirectDraw objects and the trace. Services are kept (see ServiceManager::reset).
+    void load(const Profile& profile);
+    const Profile& profile() const { return m_profile; }
+
+    WindowsFamily family() const { return m_family; }
+    bool isNt() const { return m_family == WindowsFamily::Nt; }
+    bool safeMode() const { return m_profile.has("safe-mode"); }
+
+    // PCI functions at the hardware level. Reads and writes are traced; reads of a function that
+    // does not exist fail. Writes follow the register rules: only the AGP command register of a
+    // function with an AGP capability takes bits, and only kAgpCommandWritable minus stuck bits.
+    const PciFunctionImage* function(int bus, int device, int function) const;
+    const std::vector<PciFunctionImage>& functions() const { return m_functions; }
+    bool readConfig(int bus, int device, int function, uint32_t offset, void* buffer,
+                    uint32_t length);
+    bool writeConfigDword(int bus, int device, int function, uint32_t offset, uint32_t value);
+    // Untraced view of a register as the program would read it (NVIDIA status follows straps).
+    uint32_t configDword(int bus, int device, int function, uint32_t offset) const;
+    // Sets a register directly, bypassing the write rules (test set-up).
+    void pokeConfigDword(int bus, int device, int function, uint32_t offset, uint32_t value);
+    // Offset of the function's AGP capability, 0 when it has none.
+    int agpCapability(int bus, int device, int function) const;
+
+    // Physical memory: a sparse map of dwords; words never written read 0. Traced.
+    bool readPhys(uint64_t address, uint32_t* value);
+    bool writePhys(uint64_t address, uint32_t value);
+    uint32_t physWord(uint64_t address) const;
+    void pokePhysWord(uint64_t address, uint32_t value);
+
+    // The bus of the kernel driver's request core over this machine.
+    TavrolBus driverBus();
+
+    // Devices of the two drivers; used by kernel32 of the sim.
+    int openDeviceCount(const std::string& device) const;
+    void noteDeviceOpen(const std::string& device, int delta);
+
+    // DirectDraw objects handed out and released.
+    int directDrawCreated() const { return m_ddrawCreated; }
+    int directDrawReleased() const { return m_ddrawReleased; }
+    IDirectDraw* newDirectDraw();
+    void noteDirectDrawRelease() { ++m_ddrawReleased; }
+    void keepDirectDraw(std::shared_ptr<void> object) { m_ddrawObjects.push_back(object); }
+
+    ServiceManager& services() { return m_services; }
+
+    // The current state as profile text (functions, physical memory, directives): loading it
+    // again gives the same machine.
+    std::string hardwareText() const;
+
+    const std::vector<TraceEntry>& trace() const { return m_trace; }
+    std::vector<TraceEntry> traceOf(TraceKind kind) const;
+    std::string traceText() const;
+    void clearTrace() { m_trace.clear(); }
+    void record(const TraceEntry& entry) { m_trace.push_back(entry); }
+
+  private:
+    PciFunctionImage* findFunction(int bus, int device, int function);
+    uint32_t effectiveStatus(const PciFunctionImage& image, uint32_t stored) const;
+    uint32_t stuckBits(const PciFunctionImage& image) const;
+    uint32_t nvidiaStrapsAddress(const PciFunctionImage& image, bool* isNvidia) const;
+
+    Profile m_profile;
+    WindowsFamily m_family = WindowsFamily::Nt;
+    std::vector<PciFunctionImage> m_functions;
+    std::map<uint64_t, uint32_t> m_phys;
+    std::map<std::string, int> m_openDevices;
+    std::vector<std::shared_ptr<void>> m_ddrawObjects; // freed with the machine, never by Release
+    int m_ddrawCreated = 0;
+    int m_ddrawReleased = 0;
+    ServiceManager m_services;
+    std::vector<TraceEntry> m_trace;
+};
+
+Machine& machine();
+
+// ---------------------------------------------------------------------------------------------
+// Booting
+
+// Registers a function that puts another component's per-PC state back to its start; every boot
+// calls all of them before the new PC is set up. Registering the same function twice is harmless.
+typedef void (*ResetHook)();
+void addResetHook(ResetHook hook);
+// Counts boots, for components that prefer to notice a new PC lazily.
+unsigned bootGeneration();
+
+// Boots a PC from a profile on a root folder: the C: drive is root/drive_c. With `freshInstall`
+// the program directory is created with the driver files the profile does not declare absent.
+// The process starts in the program directory with the default module path and command line.
+void boot(const Profile& profile, const std::string& root, bool freshInstall);
+
+class TestPc {
+  public:
+    TestPc() = default;
+    TestPc(TestPc&& other) noexcept;
+    TestPc& operator=(TestPc&& other) noexcept;
+    TestPc(const TestPc&) = delete;
+    TestPc& operator=(const TestPc&) = delete;
+    ~TestPc();
+
+    bool ok() const { return m_ok; }
+    const std::string& error() const { return m_error; }
+    const std::string& root() const { return m_root; }
+
+  private:
+    friend TestPc bootForTest(const std::string& profileText);
+    friend TestPc bootProfileForTest(const Profile& profile);
+    friend TestPc bootMachineForTest(const std::string& machineName);
+    bool m_ok = false;
+    std::string m_error;
+    std::string m_root;
+};
+
+// A fresh PC from profile text (an empty text gives an NT machine without PCI functions).
+TestPc bootForTest(const std::string& profileText);
+TestPc bootProfileForTest(const Profile& profile);
+// A fresh PC from machines/<name>.lspci ("default", "ninex", "ati", ...).
+TestPc bootMachineForTest(const std::string& machineName);
+
+} // namespace sim

@@ -1,0 +1,387 @@
+// The service control manager of the simulated PC (NT only): a database of services with the
+// states and error codes of Windows, enough to install, start, stop and delete a kernel driver.
+#include <algorithm>
+#include <cctype>
+#include <sstream>
+
+#include "sim/machine.h"
+#include "sim/process.h"
+
+namespace sim {
+namespace {
+
+bool sameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// Fields of the saved database are tab-separated; '%', tabs and line ends are escaped.
+std::string escape(const std::string& text) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : text) {
+        if (c == '%' || c == '\t' || c == '\n' || c == '\r') {
+            out += '%';
+            out += hex[(c >> 4) & 0xF];
+            out += hex[c & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool unescape(const std::string& text, std::string* out) {
+    out->clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            *out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
+            !std::isxdigit(static_cast<unsigned char>(text[i + 2])))
+            return false;
+        *out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+        i += 2;
+    }
+    return true;
+}
+
+const char* stateName(DWORD state) {
+    return state == SERVICE_RUNNING ? "running" : "stopped";
+}
+
+} // namespace
+
+const Service* ServiceManager::find(const std::string& name) const {
+    for (const Service& service : m_services)
+        if (sameName(service.name, name))
+            return &service;
+    return nullptr;
+}
+
+Service* ServiceManager::findMutable(const std::string& name) {
+    return const_cast<Service*>(find(name));
+}
+
+void ServiceManager::add(const Service& service) {
+    if (Service* existing = findMutable(service.name))
+        *existing = service;
+    else
+        m_services.push_back(service);
+}
+
+void ServiceManager::reset() {
+    m_services.clear();
+    m_handles.clear();
+}
+
+SC_HANDLE ServiceManager::openHandle(const Handle& handle) {
+    uintptr_t value = m_nextHandle;
+    m_nextHandle += 8;
+    m_handles[value] = handle;
+    return reinterpret_cast<SC_HANDLE>(value);
+}
+
+ServiceManager::Handle* ServiceManager::handle(SC_HANDLE handle) {
+    auto found = m_handles.find(reinterpret_cast<uintptr_t>(handle));
+    return found == m_handles.end() ? nullptr : &found->second;
+}
+
+void ServiceManager::closeHandle(SC_HANDLE handle) {
+    auto found = m_handles.find(reinterpret_cast<uintptr_t>(handle));
+    if (found == m_handles.end())
+        return;
+    std::string name = found->second.serviceName;
+    m_handles.erase(found);
+    if (!name.empty())
+        collect(name);
+}
+
+void ServiceManager::collect(const std::string& name) {
+    Service* service = findMutable(name);
+    if (!service || !service->markedForDelete || service->state != SERVICE_STOPPED)
+        return;
+    for (const auto& open : m_handles)
+        if (sameName(open.second.serviceName, name))
+            return;
+    m_services.erase(m_services.begin() + (service - m_services.data()));
+}
+
+std::string ServiceManager::saveText() const {
+    std::string text;
+    for (const Service& s : m_services) {
+        std::ostringstream line;
+        line << "service\t" << escape(s.name) << '\t' << escape(s.displayName) << '\t' << s.type
+             << '\t' << s.startType << '\t' << s.errorControl << '\t' << stateName(s.state) << '\t'
+             << (s.markedForDelete ? "delete" : "keep") << '\t' << escape(s.binaryPath) << '\n';
+        text += line.str();
+    }
+    return text;
+}
+
+bool ServiceManager::loadText(const std::string& text, std::string* error) {
+    std::vector<Service> loaded;
+    std::istringstream in(text);
+    std::string lineText;
+    int line = 0;
+    while (std::getline(in, lineText)) {
+        ++line;
+        if (lineText.empty() || lineText[0] == '#')
+            continue;
+        std::vector<std::string> fields;
+        std::string field;
+        std::istringstream parts(lineText);
+        while (std::getline(parts, field, '\t'))
+            fields.push_back(field);
+        Service s;
+        bool good = fields.size() == 9 && fields[0] == "service" && unescape(fields[1], &s.name) &&
+                    !s.name.empty() && unescape(fields[2], &s.displayName) &&
+                    unescape(fields[8], &s.binaryPath) &&
+                    (fields[6] == "running" || fields[6] == "stopped") &&
+                    (fields[7] == "delete" || fields[7] == "keep");
+        uint32_t numbers[3];
+        for (int i = 0; good && i < 3; ++i)
+            good = parseDirectiveNumber(fields[3 + i], &numbers[i]);
+        if (!good) {
+            *error = "services:" + std::to_string(line) + ": malformed service line";
+            return false;
+        }
+        s.type = numbers[0];
+        s.startType = numbers[1];
+        s.errorControl = numbers[2];
+        s.state = fields[6] == "running" ? SERVICE_RUNNING : SERVICE_STOPPED;
+        s.markedForDelete = fields[7] == "delete";
+        // A stopped service marked for deletion went away when the process that held it ended.
+        if (s.markedForDelete && s.state == SERVICE_STOPPED)
+            continue;
+        loaded.push_back(s);
+    }
+    m_services = loaded;
+    m_handles.clear();
+    return true;
+}
+
+} // namespace sim
+
+namespace {
+
+sim::ServiceManager& manager() {
+    return sim::machine().services();
+}
+
+// Records the call and sets the last error when it failed.
+void trace(const char* function, const std::string& name, DWORD error) {
+    sim::TraceEntry entry;
+    entry.kind = sim::TraceKind::ServiceCall;
+    entry.name = function;
+    entry.detail = name;
+    entry.ok = error == ERROR_SUCCESS;
+    entry.error = error;
+    sim::machine().record(entry);
+    if (error != ERROR_SUCCESS)
+        sim::process().setLastError(error);
+}
+
+// Fault injection and the absence of a service manager on Windows 9x.
+bool failsByProfile(const char* function, DWORD* error) {
+    if (!sim::machine().isNt()) {
+        *error = ERROR_CALL_NOT_IMPLEMENTED;
+        return true;
+    }
+    for (const sim::Directive* d : sim::machine().profile().findAll("scm-fail")) {
+        uint32_t value;
+        if (d->args[0] == function && sim::parseDirectiveNumber(d->args[1], &value)) {
+            *error = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool validServiceName(LPCSTR name) {
+    if (name == nullptr || *name == '\0')
+        return false;
+    std::string text = name;
+    return text.size() <= 256 && text.find_first_of("/\\") == std::string::npos;
+}
+
+sim::ServiceManager::Handle* serviceHandle(SC_HANDLE handle) {
+    sim::ServiceManager::Handle* h = manager().handle(handle);
+    return h && !h->isManager ? h : nullptr;
+}
+
+bool managerHandle(SC_HANDLE handle) {
+    sim::ServiceManager::Handle* h = manager().handle(handle);
+    return h && h->isManager;
+}
+
+} // namespace
+
+SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD desiredAccess) {
+    (void)desiredAccess;
+    DWORD error = ERROR_SUCCESS;
+    if (failsByProfile("OpenSCManagerA", &error))
+        ;
+    else if (machineName && *machineName)
+        error = ERROR_INVALID_NAME; // only the local machine exists
+    else if (databaseName && !sim::sameName(databaseName, "ServicesActive"))
+        error = ERROR_DATABASE_DOES_NOT_EXIST;
+    trace("OpenSCManagerA", "", error);
+    if (error != ERROR_SUCCESS)
+        return nullptr;
+    sim::ServiceManager::Handle h;
+    h.isManager = true;
+    return manager().openHandle(h);
+}
+
+SC_HANDLE WINAPI CreateServiceA(SC_HANDLE scManager, LPCSTR serviceName, LPCSTR displayName,
+                                DWORD desiredAccess, DWORD serviceType, DWORD startType,
+                                DWORD errorControl, LPCSTR binaryPathName, LPCSTR loadOrderGroup,
+                                LPDWORD tagId, LPCSTR dependencies, LPCSTR serviceStartName,
+                                LPCSTR password) {
+    (void)desiredAccess;
+    (void)loadOrderGroup;
+    (void)tagId;
+    (void)dependencies;
+    (void)serviceStartName;
+    (void)password;
+    std::string name = serviceName ? serviceName : "";
+    std::string display = displayName && *displayName ? displayName : name;
+    DWORD error = ERROR_SUCCESS;
+    if (failsByProfile("CreateServiceA", &error))
+        ;
+    else if (!managerHandle(scManager))
+        error = ERROR_INVALID_HANDLE;
+    else if (!validServiceName(serviceName))
+        error = ERROR_INVALID_NAME;
+    else if (binaryPathName == nullptr || *binaryPathName == '\0' || startType > 4 ||
+             errorControl > 3 || serviceType == 0)
+        error = ERROR_INVALID_PARAMETER;
+    else if (const sim::Service* existing = manager().find(name))
+        error = existing->markedForDelete ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_SERVICE_EXISTS;
+    else
+        for (const sim::Service& other : manager().services())
+            if (sim::sameName(other.displayName, display) || sim::sameName(other.name, display))
+                error = ERROR_DUPLICATE_SERVICE_NAME;
+    trace("CreateServiceA", name, error);
+    if (error != ERROR_SUCCESS)
+        return nullptr;
+    sim::Service service;
+    service.name = name;
+    service.displayName = display;
+    service.type = serviceType;
+    service.startType = startType;
+    service.errorControl = errorControl;
+    service.binaryPath = binaryPathName;
+    manager().add(service);
+    sim::ServiceManager::Handle h;
+    h.serviceName = name;
+    return manager().openHandle(h);
+}
+
+SC_HANDLE WINAPI OpenServiceA(SC_HANDLE scManager, LPCSTR serviceName, DWORD desiredAccess) {
+    (void)desiredAccess;
+    std::string name = serviceName ? serviceName : "";
+    DWORD error = ERROR_SUCCESS;
+    const sim::Service* service = nullptr;
+    if (failsByProfile("OpenServiceA", &error))
+        ;
+    else if (!managerHandle(scManager))
+        error = ERROR_INVALID_HANDLE;
+    else if (!validServiceName(serviceName))
+        error = ERROR_INVALID_NAME;
+    else if ((service = manager().find(name)) == nullptr)
+        error = ERROR_SERVICE_DOES_NOT_EXIST;
+    trace("OpenServiceA", name, error);
+    if (error != ERROR_SUCCESS)
+        return nullptr;
+    sim::ServiceManager::Handle h;
+    h.serviceName = service->name;
+    return manager().openHandle(h);
+}
+
+BOOL WINAPI StartServiceA(SC_HANDLE service, DWORD numServiceArgs, LPCSTR* serviceArgVectors) {
+    (void)numServiceArgs;
+    (void)serviceArgVectors;
+    sim::ServiceManager::Handle* h = serviceHandle(service);
+    sim::Service* target = h ? manager().findMutable(h->serviceName) : nullptr;
+    DWORD error = ERROR_SUCCESS;
+    if (failsByProfile("StartServiceA", &error))
+        ;
+    else if (!target)
+        error = ERROR_INVALID_HANDLE;
+    else if (target->state == SERVICE_RUNNING)
+        error = ERROR_SERVICE_ALREADY_RUNNING;
+    else if (target->markedForDelete)
+        error = ERROR_SERVICE_MARKED_FOR_DELETE;
+    else if (target->startType == 4) // SERVICE_DISABLED
+        error = ERROR_SERVICE_DISABLED;
+    else if (!sim::drive().fileExists(target->binaryPath))
+        error = ERROR_FILE_NOT_FOUND;
+    trace("StartServiceA", target ? target->name : "", error);
+    if (error != ERROR_SUCCESS)
+        return FALSE;
+    target->state = SERVICE_RUNNING;
+    return TRUE;
+}
+
+BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS serviceStatus) {
+    sim::ServiceManager::Handle* h = serviceHandle(service);
+    sim::Service* target = h ? manager().findMutable(h->serviceName) : nullptr;
+    DWORD error = ERROR_SUCCESS;
+    if (failsByProfile("ControlService", &error))
+        ;
+    else if (!target)
+        error = ERROR_INVALID_HANDLE;
+    else if (serviceStatus == nullptr)
+        error = ERROR_INVALID_PARAMETER;
+    else if (control != SERVICE_CONTROL_STOP)
+        error = ERROR_INVALID_SERVICE_CONTROL; // a kernel driver accepts nothing but stop
+    else if (target->state != SERVICE_RUNNING)
+        error = ERROR_SERVICE_NOT_ACTIVE;
+    std::string name = target ? target->name : "";
+    trace("ControlService", name, error);
+    if (error != ERROR_SUCCESS)
+        return FALSE;
+    target->state = SERVICE_STOPPED;
+    *serviceStatus = SERVICE_STATUS{target->type, SERVICE_STOPPED, 0, 0, 0, 0, 0};
+    manager().collect(name);
+    return TRUE;
+}
+
+BOOL WINAPI DeleteService(SC_HANDLE service) {
+    sim::ServiceManager::Handle* h = serviceHandle(service);
+    sim::Service* target = h ? manager().findMutable(h->serviceName) : nullptr;
+    DWORD error = ERROR_SUCCESS;
+    if (failsByProfile("DeleteService", &error))
+        ;
+    else if (!target)
+        error = ERROR_INVALID_HANDLE;
+    else if (target->markedForDelete)
+        error = ERROR_SERVICE_MARKED_FOR_DELETE;
+    std::string name = target ? target->name : "";
+    trace("DeleteService", name, error);
+    if (error != ERROR_SUCCESS)
+        return FALSE;
+    // Windows only marks the service; it goes once it is stopped and its last handle is closed.
+    target->markedForDelete = true;
+    return TRUE;
+}
+
+BOOL WINAPI CloseServiceHandle(SC_HANDLE object) {
+    sim::ServiceManager::Handle* h = manager().handle(object);
+    std::string name = h ? h->serviceName : "";
+    DWORD error = ERROR_SUCCESS;
+    if (failsByProfile("CloseServiceHandle", &error))
+        ;
+    else if (!h)
+        error = ERROR_INVALID_HANDLE;
+    trace("CloseServiceHandle", name, error);
+    if (error != ERROR_SUCCESS)
+        return FALSE;
+    manager().closeHandle(object);
+    return TRUE;
+}

@@ -1,0 +1,245 @@
+// kernel32 of the simulated PC: CreateFileA, DeviceIoControl and CloseHandle for the devices of
+// the kernel driver ("\\.\Tavrol") and the Windows 9x virtual device driver ("\\.\TAVROL.VXD").
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <vector>
+
+#include "sim/machine.h"
+#include "sim/process.h"
+
+namespace {
+
+const char* const kDriverDevice = "\\\\.\\Tavrol";
+const char* const kVxdDevice = "\\\\.\\TAVROL.VXD";
+
+bool sameText(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+class DeviceObject : public sim::KernelObject {
+  public:
+    DeviceObject(const std::string& device, bool vxd) : m_device(device), m_vxd(vxd) {
+        sim::machine().noteDeviceOpen(m_device, 1);
+    }
+    ~DeviceObject() override {
+        sim::machine().noteDeviceOpen(m_device, -1);
+        sim::TraceEntry entry;
+        entry.kind = sim::TraceKind::DeviceClose;
+        entry.name = m_device;
+        sim::machine().record(entry);
+    }
+    const char* kind() const override { return "device"; }
+    const std::string& device() const { return m_device; }
+    bool isVxd() const { return m_vxd; }
+
+  private:
+    std::string m_device;
+    bool m_vxd;
+};
+
+HANDLE failOpen(sim::TraceEntry& entry, DWORD error) {
+    entry.ok = false;
+    entry.error = error;
+    sim::machine().record(entry);
+    sim::process().setLastError(error);
+    return INVALID_HANDLE_VALUE;
+}
+
+// The driver answers only while its service runs from a driver file that exists.
+bool kernelDriverLoaded() {
+    const sim::Service* service = sim::machine().services().find("TAVROL");
+    return service && service->state == SERVICE_RUNNING &&
+           sim::drive().fileExists(service->binaryPath);
+}
+
+// Windows 9x loads a dynamic VxD from the current directory or the program's directory.
+bool vxdFileFound() {
+    std::string program = sim::process().modulePath();
+    program = program.substr(0, program.find_last_of('\\'));
+    return sim::drive().fileExists(sim::process().currentDirectory() + "\\TAVROL.VXD") ||
+           sim::drive().fileExists(program + "\\TAVROL.VXD");
+}
+
+// `#! open-fail DEVICE ERROR`: opening that device fails with that error.
+bool openFailure(const std::string& name, DWORD* error) {
+    for (const sim::Directive* d : sim::machine().profile().findAll("open-fail")) {
+        uint32_t value;
+        if (sameText(d->args[0], name) && sim::parseDirectiveNumber(d->args[1], &value)) {
+            *error = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+// `#! request-fail CODE [ERROR]`: every request with that code fails (ERROR_GEN_FAILURE unless
+// another error is given).
+bool requestFailure(DWORD code, DWORD* error) {
+    for (const sim::Directive* d : sim::machine().profile().findAll("request-fail")) {
+        uint32_t failing, value = ERROR_GEN_FAILURE;
+        if (!sim::parseDirectiveNumber(d->args[0], &failing) || failing != code)
+            continue;
+        if (d->args.size() > 1)
+            sim::parseDirectiveNumber(d->args[1], &value);
+        *error = value;
+        return true;
+    }
+    return false;
+}
+
+DWORD errorOfStatus(int status) {
+    switch (status) {
+    case TAVROL_STATUS_INVALID_REQUEST:
+        return ERROR_INVALID_FUNCTION; // STATUS_INVALID_DEVICE_REQUEST
+    case TAVROL_STATUS_BAD_LENGTH:
+        return ERROR_INVALID_PARAMETER; // STATUS_INVALID_PARAMETER
+    case TAVROL_STATUS_ACCESS_DENIED:
+        return ERROR_ACCESS_DENIED; // STATUS_ACCESS_DENIED
+    default:
+        return ERROR_GEN_FAILURE; // STATUS_UNSUCCESSFUL
+    }
+}
+
+// METHOD_BUFFERED: the I/O manager copies the input into one system buffer that the driver reads
+// and overwrites, then copies the bytes the driver reports back to the caller's output.
+DWORD kernelDriverRequest(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
+                          DWORD* returned) {
+    std::vector<uint8_t> system(std::max(inSize, outSize) + 1);
+    if (inSize)
+        std::memcpy(system.data(), in, inSize);
+    TavrolBus bus = sim::machine().driverBus();
+    uint32_t written = 0;
+    int status =
+        tavrolHandleRequest(&bus, code, system.data(), inSize, system.data(), outSize, &written);
+    if (status != TAVROL_STATUS_OK)
+        return errorOfStatus(status);
+    std::memcpy(out, system.data(), written);
+    *returned = written;
+    return ERROR_SUCCESS;
+}
+
+// The VxD takes 12-byte records and serves them with the same rules as the kernel driver.
+DWORD vxdRequest(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
+                 DWORD* returned) {
+    if (code != VXD_PHYS_READ_DWORD && code != VXD_PHYS_WRITE_DWORD)
+        return ERROR_INVALID_FUNCTION;
+    if (inSize != sizeof(VxdPhysDwordRequest) || outSize != sizeof(VxdPhysDwordRequest))
+        return ERROR_INVALID_PARAMETER;
+    VxdPhysDwordRequest request;
+    std::memcpy(&request, in, sizeof request);
+    PhysDwordRequest phys = {request.bus, request.address, 0, request.value};
+    TavrolBus bus = sim::machine().driverBus();
+    uint32_t written = 0;
+    int status = tavrolHandleRequest(
+        &bus, code == VXD_PHYS_READ_DWORD ? IOCTL_PHYS_READ_DWORD : IOCTL_PHYS_WRITE_DWORD, &phys,
+        sizeof phys, &phys, sizeof phys, &written);
+    if (status != TAVROL_STATUS_OK)
+        return errorOfStatus(status);
+    request.value = phys.value;
+    std::memcpy(out, &request, sizeof request);
+    *returned = sizeof request;
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                          LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
+                          DWORD flagsAndAttributes, HANDLE templateFile) {
+    (void)desiredAccess;
+    (void)shareMode;
+    (void)securityAttributes;
+    (void)creationDisposition;
+    (void)flagsAndAttributes;
+    (void)templateFile;
+    sim::TraceEntry entry;
+    entry.kind = sim::TraceKind::DeviceOpen;
+    entry.name = fileName ? fileName : "";
+    if (fileName == nullptr)
+        return failOpen(entry, ERROR_PATH_NOT_FOUND);
+    std::string name = fileName;
+    DWORD injected;
+    bool isDriver = sameText(name, kDriverDevice);
+    bool isVxd = sameText(name, kVxdDevice);
+    if (isDriver)
+        entry.name = kDriverDevice;
+    if (isVxd)
+        entry.name = kVxdDevice;
+    if (openFailure(name, &injected))
+        return failOpen(entry, injected);
+    sim::Machine& machine = sim::machine();
+    if (isDriver) {
+        if (!machine.isNt() || !kernelDriverLoaded())
+            return failOpen(entry, ERROR_FILE_NOT_FOUND);
+        // The driver's device is exclusive: one open at a time.
+        if (machine.openDeviceCount(kDriverDevice) > 0)
+            return failOpen(entry, ERROR_SHARING_VIOLATION);
+    } else if (isVxd) {
+        if (machine.isNt() || !vxdFileFound())
+            return failOpen(entry, ERROR_FILE_NOT_FOUND);
+    } else {
+        // Files and other devices are not part of the simulated PC.
+        return failOpen(entry, ERROR_FILE_NOT_FOUND);
+    }
+    machine.record(entry);
+    return sim::process().addHandle(std::unique_ptr<sim::KernelObject>(
+        new DeviceObject(isDriver ? kDriverDevice : kVxdDevice, isVxd)));
+}
+
+BOOL WINAPI DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize,
+                            LPVOID outBuffer, DWORD outBufferSize, LPDWORD bytesReturned,
+                            LPOVERLAPPED overlapped) {
+    sim::KernelObject* object = sim::process().object(device);
+    if (object == nullptr || std::strcmp(object->kind(), "device") != 0) {
+        sim::process().setLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    DeviceObject* target = static_cast<DeviceObject*>(object);
+    sim::TraceEntry entry;
+    entry.kind = sim::TraceKind::DeviceRequest;
+    entry.name = target->device();
+    entry.code = ioControlCode;
+    if (inBuffer && inBufferSize)
+        entry.input.assign(static_cast<uint8_t*>(inBuffer),
+                           static_cast<uint8_t*>(inBuffer) + inBufferSize);
+
+    DWORD returned = 0;
+    DWORD error;
+    if ((inBufferSize && !inBuffer) || (outBufferSize && !outBuffer) ||
+        (!bytesReturned && !overlapped))
+        error = ERROR_NOACCESS;
+    else if (requestFailure(ioControlCode, &error))
+        ;
+    else if (target->isVxd())
+        error =
+            vxdRequest(ioControlCode, inBuffer, inBufferSize, outBuffer, outBufferSize, &returned);
+    else
+        error = kernelDriverRequest(ioControlCode, inBuffer, inBufferSize, outBuffer, outBufferSize,
+                                    &returned);
+    if (bytesReturned)
+        *bytesReturned = returned;
+    entry.ok = error == ERROR_SUCCESS;
+    entry.error = error;
+    sim::machine().record(entry);
+    if (error != ERROR_SUCCESS) {
+        sim::process().setLastError(error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE object) {
+    // The pseudo handle of the current process closes without effect.
+    if (object == GetCurrentProcess())
+        return TRUE;
+    std::unique_ptr<sim::KernelObject> taken = sim::process().takeHandle(object);
+    if (!taken) {
+        sim::process().setLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}

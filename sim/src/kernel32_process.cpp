@@ -1,0 +1,123 @@
+// kernel32 of the simulated PC: last error, version, command line, module path, current directory.
+#include <cstring>
+
+#include "sim/machine.h"
+#include "sim/process.h"
+
+namespace {
+
+// The extended version record carries five more fields after the 148-byte basic one.
+const DWORD kVersionInfoSize = 148;
+const DWORD kVersionInfoExSize = 156;
+
+BOOL failWith(DWORD error) {
+    sim::process().setLastError(error);
+    return FALSE;
+}
+
+} // namespace
+
+DWORD WINAPI GetLastError(void) {
+    return sim::process().lastError();
+}
+
+void WINAPI SetLastError(DWORD errorCode) {
+    sim::process().setLastError(errorCode);
+}
+
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
+    if (info == nullptr)
+        return failWith(ERROR_NOACCESS);
+    DWORD size = info->dwOSVersionInfoSize;
+    bool exAccepted = sim::machine().isNt(); // Windows 98 knows only the basic record
+    if (size != kVersionInfoSize && !(exAccepted && size == kVersionInfoExSize))
+        return failWith(ERROR_INSUFFICIENT_BUFFER);
+    if (sim::machine().profile().has("version-fails"))
+        return failWith(ERROR_INVALID_PARAMETER);
+    std::memset(reinterpret_cast<BYTE*>(info) + sizeof(DWORD), 0, kVersionInfoSize - sizeof(DWORD));
+    if (sim::machine().isNt()) {
+        info->dwMajorVersion = 5;
+        info->dwMinorVersion = 1;
+        info->dwBuildNumber = 2600;
+        info->dwPlatformId = VER_PLATFORM_WIN32_NT;
+        std::strcpy(info->szCSDVersion, "Service Pack 3");
+    } else {
+        // Windows 98 SE: the build word carries the version in its high half.
+        info->dwMajorVersion = 4;
+        info->dwMinorVersion = 10;
+        info->dwBuildNumber = 0x040A08AE; // 4.10.2222
+        info->dwPlatformId = VER_PLATFORM_WIN32_WINDOWS;
+        std::strcpy(info->szCSDVersion, " A");
+    }
+    if (size == kVersionInfoExSize) {
+        // wServicePackMajor, wServicePackMinor, wSuiteMask, wProductType, wReserved
+        BYTE* ex = reinterpret_cast<BYTE*>(info) + kVersionInfoSize;
+        std::memset(ex, 0, kVersionInfoExSize - kVersionInfoSize);
+        if (sim::machine().isNt()) {
+            ex[0] = 3;
+            ex[6] = 1; // VER_NT_WORKSTATION
+        }
+    }
+    return TRUE;
+}
+
+LPSTR WINAPI GetCommandLineA(void) {
+    return const_cast<LPSTR>(sim::process().commandLine());
+}
+
+HANDLE WINAPI GetCurrentProcess(void) {
+    return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
+}
+
+// Windows XP semantics: a name that does not fit is cut to `size` characters without a
+// terminator, the result is `size`, and the last error is left as it was.
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
+    const std::string* path = sim::process().modulePathOf(module);
+    if (path == nullptr) {
+        sim::process().setLastError(ERROR_MOD_NOT_FOUND);
+        return 0;
+    }
+    if (size == 0)
+        return 0;
+    DWORD length = static_cast<DWORD>(path->size());
+    if (length < size) {
+        std::memcpy(fileName, path->c_str(), length + 1);
+        return length;
+    }
+    std::memcpy(fileName, path->data(), size);
+    return size;
+}
+
+DWORD WINAPI GetCurrentDirectoryA(DWORD bufferLength, LPSTR buffer) {
+    const std::string& directory = sim::process().currentDirectory();
+    DWORD length = static_cast<DWORD>(directory.size());
+    if (buffer == nullptr || bufferLength < length + 1)
+        return length + 1; // the size needed, terminator included
+    std::memcpy(buffer, directory.c_str(), length + 1);
+    return length;
+}
+
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR pathName) {
+    if (pathName == nullptr)
+        return failWith(ERROR_INVALID_PARAMETER);
+    if (*pathName == '\0')
+        return failWith(ERROR_INVALID_NAME);
+    sim::VirtualDrive& drive = sim::drive();
+    std::string full = drive.fullPath(pathName);
+    if (full.empty())
+        return failWith(ERROR_PATH_NOT_FOUND);
+    // The current directory is kept with a trailing separator internally, so it must leave room
+    // for one more character than MAX_PATH - 1.
+    if (full.size() + 2 > MAX_PATH)
+        return failWith(ERROR_FILENAME_EXCED_RANGE);
+    if (drive.fileExists(full))
+        return failWith(ERROR_DIRECTORY);
+    if (!drive.directoryExists(full)) {
+        size_t slash = full.find_last_of('\\');
+        std::string parent = full.substr(0, slash < 3 ? 3 : slash);
+        return failWith(drive.directoryExists(parent) ? ERROR_FILE_NOT_FOUND
+                                                      : ERROR_PATH_NOT_FOUND);
+    }
+    sim::process().setCurrentDirectory(full);
+    return TRUE;
+}
