@@ -1,0 +1,121 @@
+// The window manager's own state: windows, menus, device contexts, the posted-message queue.
+#pragma once
+
+#include "sim/ui.h"
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sim {
+namespace wm {
+
+struct Menu {
+    HMENU handle = nullptr;
+    std::vector<MenuItemInfo> items;
+};
+
+struct Window {
+    HWND handle = nullptr;
+    HWND parent = nullptr; // the dialog of a control
+    HWND owner = nullptr;  // the owner of a dialog
+    bool isDialog = false;
+    std::string className;
+    ControlKind kind = ControlKind::Other;
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    int id = 0;
+    std::string text;
+    RECT dialogUnits = {0, 0, 0, 0};
+    RECT rect = {0, 0, 0, 0}; // client coordinates of the parent, or screen for dialogs
+    bool iconic = false;
+    bool needsPaint = false;
+    HINSTANCE instance = nullptr;
+    WNDPROC wndProc = nullptr;
+    DLGPROC dlgProc = nullptr;
+    LONG_PTR msgResult = 0;
+    LONG_PTR user = 0;
+    LONG_PTR userData = 0;
+    HFONT font = nullptr;
+    int iconOrdinal = 0;
+
+    // Buttons.
+    int check = 0;
+    // Combo boxes: the list, the selection and the text of the selection field or edit part.
+    std::vector<std::string> items;
+    int selection = -1;
+
+    // Dialogs.
+    std::vector<HWND> children; // in template order, which is the tab order
+    HWND focus = nullptr;
+    bool ended = false;
+    INT_PTR result = 0;
+    int defaultId = IDOK;
+    int baseX = 8, baseY = 16;
+    int templateCx = 0, templateCy = 0;
+    HICON icons[2] = {nullptr, nullptr};
+    std::unique_ptr<Menu> systemMenu;
+    int pendingAnswer = 0; // a queued answer that clicks this button once the dialog is idle
+
+    CtlColorRecord color;
+    std::vector<PaintOp> lastPaint;
+    bool painting = false;
+};
+
+struct PostedMessage {
+    HWND window;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+Window* find(HWND handle);
+Window* dialogOf(HWND handle); // the window itself when a dialog, else its parent dialog
+Window* childById(Window* dialog, int id);
+HWND newHandle();
+std::vector<HWND>& modalStack();
+std::deque<PostedMessage>& postedMessages();
+
+// Creates a dialog from a parsed template; null with `error` set when a control class is unknown.
+Window* createDialog(const DialogTemplate& tpl, HINSTANCE instance, HWND owner, DLGPROC proc,
+                     std::string* error);
+void destroyWindow(Window* window);
+INT_PTR runModal(Window* dialog, LPARAM initParam);
+LRESULT sendMessage(Window* window, UINT message, WPARAM wParam, LPARAM lParam);
+void notifyParent(Window* control, WORD code);
+void setFocusTo(Window* dialog, Window* control);
+void paintWindow(Window* window);
+void paintPending();
+void invalidate(Window* window);
+
+// The window procedures of the predefined classes and of dialogs.
+LRESULT CALLBACK buttonProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK staticProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK comboProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK editProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT defDialogProcessing(Window* dialog, UINT message, WPARAM wParam, LPARAM lParam);
+WNDPROC classProcedure(ControlKind kind);
+
+// Text helpers shared by the window procedures.
+LRESULT copyText(const std::string& text, WPARAM bufferMax, LPARAM buffer);
+bool equalsNoCase(const std::string& a, const std::string& b);
+bool startsWithNoCase(const std::string& text, const std::string& prefix);
+
+// System menu of a dialog with WS_SYSMENU, created on first use.
+Menu* systemMenuOf(Window* dialog);
+Menu* findMenu(HMENU handle);
+void refreshSystemMenu(Window* dialog);
+
+// GDI side: device contexts belong to windows and record what is drawn on them.
+HDC beginPaintDc(Window* window);
+void endPaintDc(HDC dc);
+void recordOp(HDC dc, PaintOp op);
+HWND windowOfDc(HDC dc);
+void resetGdi();
+void resetWindows();
+
+} // namespace wm
+} // namespace sim
