@@ -284,6 +284,17 @@ void Machine::noteDeviceOpen(const std::string& device, int delta) {
     m_openDevices[device] += delta;
 }
 
+std::string Machine::lspciText() const {
+    std::vector<PciFunctionImage> view = m_functions;
+    for (PciFunctionImage& image : view) {
+        int cap = capabilityOf(image.config);
+        if (cap)
+            storeDword(image.config, cap + 4,
+                       configDword(image.bus, image.device, image.function, cap + 4));
+    }
+    return formatLspci(view);
+}
+
 std::string Machine::hardwareText() const {
     Profile current;
     current.source = m_profile.source;

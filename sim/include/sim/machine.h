@@ -238,6 +238,9 @@ class Machine {
 
     ServiceManager& services() { return m_services; }
 
+    // The configuration spaces as `lspci -xxx` would print them now, registers as the program
+    // reads them (an NVIDIA card's AGP status follows its straps).
+    std::string lspciText() const;
     // The current state as profile text (functions, physical memory, directives): loading it
     // again gives the same machine.
     std::string hardwareText() const;
