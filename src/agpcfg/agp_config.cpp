@@ -35,10 +35,12 @@ static DWORD dwordAt(const BYTE* image, DWORD offset) {
            ((DWORD)image[offset + 2] << 16) | ((DWORD)image[offset + 3] << 24);
 }
 
-// A function whose configuration space cannot be read shows an empty image: no capability.
+// A function whose configuration space cannot be read counts as one without AGP: on Windows 9x
+// a failed read leaves the registers above the failing one in the image, chain included.
 static WORD readAgpCapability(PciAddress address, BYTE* image) {
     memset(image, 0, 256);
-    readConfigSpace(address, image);
+    if (!readConfigSpace(address, image))
+        return 0;
     return (WORD)findAgpCapability(image);
 }
 

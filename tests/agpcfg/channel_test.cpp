@@ -1,0 +1,460 @@
+// The hardware access channel on both platforms: address forms, request records, BIOS calls,
+// and what each operation leaves behind when the device or the request fails.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "agp_pc.h"
+#include "tavrol_ioctl.h"
+
+using namespace agptest;
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Address forms
+
+struct AddressForm {
+    DWORD bus;
+    DWORD slotWord;
+    PciAddress address;
+};
+
+class AddressForms : public testing::TestWithParam<AddressForm> {};
+
+TEST_P(AddressForms, ConvertBothWays) {
+    const AddressForm& form = GetParam();
+    EXPECT_EQ(form.address, pciAddressOf(form.bus, form.slotWord));
+    EXPECT_EQ(form.bus, pciBusOf(form.address));
+    EXPECT_EQ(form.slotWord, pciSlotWordOf(form.address));
+}
+
+// Device and function sit in opposite places in the two forms: only asymmetric values show a
+// swap, so device 5 function 2, device 31 function 0 and device 0 function 7 are all here.
+INSTANTIATE_TEST_SUITE_P(Functions, AddressForms,
+                         testing::Values(AddressForm{1, 0x45, 0x012A}, AddressForm{0, 0, 0},
+                                         AddressForm{2, 0x1F, 0x02F8}, AddressForm{0, 0xE0, 0x0007},
+                                         AddressForm{0xFF, 0xFF, 0xFFFF}));
+
+TEST(AddressFormsLimits, KeepOnlyTheLowByteOfTheBus) {
+    EXPECT_EQ(0x012A, pciAddressOf(0x101, 0x45));
+    EXPECT_EQ(0x012A, pciAddressOf(1, 0x145)) << "slot bits above 7 leaked into the address";
+}
+
+// ---------------------------------------------------------------------------------------------
+// A PC with a multi-function device at 01:05 so that 01:05.2 (0x012A) exists, and its driver
+// started as a run of the program would leave it.
+
+constexpr uint32_t kProbeRegister = 0x44;
+constexpr uint32_t kProbeValue = 0xCAFEF00D;
+
+PcSpec channelPc(bool nt) {
+    PcSpec spec = agpPc(nt, kStatus4xSbaFw, kCommand2x, kStatus4xSbaFw, kCommand2x);
+    sim::PciFunctionImage audio = pciFunction(1, 5, 0, 0x1102, 0x0002, 0x040100);
+    audio.config[0x0E] = 0x80; // multi-function device
+    sim::PciFunctionImage joystick = pciFunction(1, 5, 2, 0x1102, 0x7002, 0x098000);
+    putDword(&joystick, kProbeRegister, kProbeValue);
+    spec.functions.push_back(audio);
+    spec.functions.push_back(joystick);
+    return spec;
+}
+
+class ChannelTest : public testing::Test {
+  protected:
+    // Boots the PC and selects the back end; on NT the driver is installed and started first.
+    void start(const PcSpec& spec) {
+        m_pc = boot(spec);
+        ASSERT_TRUE(m_pc.ok());
+        isNt = spec.nt ? 1 : 0;
+        if (spec.nt) {
+            ASSERT_EQ(0, installDriver());
+        }
+        sim::machine().clearTrace();
+    }
+
+    // One device request with its opening and closing, and nothing else, was made.
+    const sim::TraceEntry& onlyRequest(const char* device) {
+        SCOPED_TRACE(sim::machine().traceText());
+        std::vector<sim::TraceEntry> requests = hardwareRequests();
+        EXPECT_EQ(1u, requests.size());
+        EXPECT_EQ(1u, sim::machine().traceOf(sim::TraceKind::DeviceOpen).size());
+        EXPECT_EQ(1u, sim::machine().traceOf(sim::TraceKind::DeviceClose).size());
+        EXPECT_EQ(0, sim::machine().openDeviceCount(device)) << "the device was left open";
+        static sim::TraceEntry none;
+        if (requests.empty())
+            return none;
+        m_request = requests.front();
+        EXPECT_EQ(device, m_request.name);
+        return m_request;
+    }
+
+    sim::TestPc m_pc;
+    sim::TraceEntry m_request;
+};
+
+const char kDriverDevice[] = "\\\\.\\Tavrol";
+const char kVxdDevice[] = "\\\\.\\TAVROL.VXD";
+
+// ---------------------------------------------------------------------------------------------
+// NT: one request per operation with the exact records
+
+TEST_F(ChannelTest, NtReadConfigDwordSendsBusSlotAndOffset) {
+    ASSERT_NO_FATAL_FAILURE(start(channelPc(true)));
+    DWORD value = 0xdeadbeef;
+    ASSERT_EQ(1, readConfigDword(0x012A, kProbeRegister, &value));
+    EXPECT_EQ(kProbeValue, value) << std::hex << "got 0x" << value;
+    const sim::TraceEntry& request = onlyRequest(kDriverDevice);
+    EXPECT_EQ((uint32_t)IOCTL_PCI_READ_CONFIG_DWORD, request.code);
+    ASSERT_EQ(16u, request.input.size());
+    std::vector<uint8_t> head(request.input.begin(), request.input.begin() + 12);
+    EXPECT_EQ(bytesOf({1, 0x45, 0x44}), head);
+}
+
+TEST_F(ChannelTest, NtWriteConfigDwordSendsTheValue) {
+    ASSERT_NO_FATAL_FAILURE(start(channelPc(true)));
+    ASSERT_EQ(1, writeConfigDword(kGraphics, kGraphicsCap + 8, 0x00000104));
+    const sim::TraceEntry& request = onlyRequest(kDriverDevice);
+    EXPECT_EQ((uint32_t)IOCTL_PCI_WRITE_CONFIG_DWORD, request.code);
+    EXPECT_EQ(bytesOf({1, 0, kGraphicsCap + 8, 0x104}), request.input);
+    EXPECT_EQ(0x104u, sim::machine().configDword(1, 0, 0, kGraphicsCap + 8) & 0x7FF);
+}
+
+// The offset is widened without sign: 0xFFFC is a register offset, not -4.
+TEST_F(ChannelTest, NtRegisterOffsetIsZeroExtended) {
+    ASSERT_NO_FATAL_FAILURE(start(channelPc(true)));
+    DWORD value = 0xdeadbeef;
+    readConfigDword(kGraphics, 0xFFFC, &value);
+    writeConfigDword(kGraphics, 0x8004, 0);
+    std::vector<RegisterAccess> accesses = registerAccesses();
+    ASSERT_EQ(2u, accesses.size()) << sim::machine().traceText();
+    EXPECT_EQ(0xFFFCu, accesses[0].offset);
+    EXPECT_EQ(0x8004u, accesses[1].offset);
+}
+
+TEST_F(ChannelTest, NtReadConfigSpaceCopiesTheWholeSpace) {
+    ASSERT_NO_FATAL_FAILURE(start(channelPc(true)));
+    BYTE buffer[257];
+    memset(buffer, 0xbd, sizeof buffer);
+    ASSERT_EQ(1, readConfigSpace(0x012A, buffer));
+    const sim::PciFunctionImage* joystick = sim::machine().function(1, 5, 2);
+    ASSERT_NE(nullptr, joystick);
+    EXPECT_EQ(0, memcmp(joystick->config, buffer, 256));
+    EXPECT_EQ(0xbd, buffer[256]) << "written past the 256-byte buffer";
+    const sim::TraceEntry& request = onlyRequest(kDriverDevice);
+    EXPECT_EQ((uint32_t)IOCTL_PCI_READ_CONFIG_SPACE, request.code);
+    ASSERT_EQ(sizeof(PciConfigBlock), request.input.size());
+    EXPECT_EQ(bytesOf({1, 0x45}),
+              std::vector<uint8_t>(request.input.begin(), request.input.begin() + 8));
+}
+
+// Reads that fail leave the caller's buffer or value as they were.
+TEST_F(ChannelTest, NtFailedReadsLeaveTheOutputsAlone) {
+    PcSpec spec = channelPc(true);
+    spec.directives.push_back("request-fail 0x80012404");
+    spec.directives.push_back("request-fail 0x80012408");
+    ASSERT_NO_FATAL_FAILURE(start(spec));
+    BYTE buffer[256];
+    memset(buffer, 0xbd, sizeof buffer);
+    EXPECT_EQ(0, readConfigSpace(kGraphics, buffer));
+    for (int i = 0; i < 256; ++i)
+        ASSERT_EQ(0xbd, buffer[i]) << "byte " << i << " was written";
+    DWORD value = 0xdeadbeef;
+    EXPECT_EQ(0, readConfigDword(kGraphics, 0, &value));
+    EXPECT_EQ(0xdeadbeefu, value);
+    EXPECT_EQ(0, sim::machine().openDeviceCount(kDriverDevice));
+}
+
+// A function the driver does not know: the request fails and the value is untouched.
+TEST_F(ChannelTest, NtReadOfAMissingFunctionFails) {
+    ASSERT_NO_FATAL_FAILURE(start(channelPc(true)));
+    DWORD value = 0xdeadbeef;
+    EXPECT_EQ(0, readConfigDword(0x0738, 0, &value)); // 07:07.0
+    EXPECT_EQ(0xdeadbeefu, value);
+}
+
+// ---------------------------------------------------------------------------------------------
+// NT: the find-class list and the index into it
+
+PcSpec threeDisplaysPc(bool nt) {
+    PcSpec spec = channelPc(nt);
+    spec.functions.push_back(pciFunction(0, 0x0A, 0, 0x5333, 0x8A22, PCI_CLASS_VGA));
+    spec.functions.push_back(pciFunction(0, 0x0B, 0, 0x102B, 0x0525, PCI_CLASS_VGA));
+    return spec; // VGA functions: 00:0a.0, 00:0b.0, 01:00.0
+}
+
+struct IndexCase {
+    DWORD classCode;
+    DWORD index;
+    int expected;
+    PciAddress address; // when found
+};
+
+class FindClassIndex : public ChannelTest, public testing::WithParamInterface<IndexCase> {};
+
+TEST_P(FindClassIndex, TakesTheIndexedMatchOrLeavesTheOutput) {
+    const IndexCase& test = GetParam();
+    ASSERT_NO_FATAL_FAILURE(start(threeDisplaysPc(true)));
+    PciAddress address = 0xBEEF;
+    EXPECT_EQ(test.expected, findPciClass(test.classCode, test.index, &address));
+    EXPECT_EQ(test.expected ? test.address : 0xBEEF, address) << std::hex << "got 0x" << address;
+    const sim::TraceEntry& request = onlyRequest(kDriverDevice);
+    EXPECT_EQ((uint32_t)IOCTL_PCI_FIND_CLASS, request.code);
+    ASSERT_EQ(sizeof(PciClassQuery), request.input.size());
+    EXPECT_EQ(bytesOf({test.classCode}),
+              std::vector<uint8_t>(request.input.begin(), request.input.begin() + 4));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Indexes, FindClassIndex,
+    testing::Values(IndexCase{PCI_CLASS_VGA, 0, 1, 0x0050},         // first listed
+                    IndexCase{PCI_CLASS_VGA, 2, 1, 0x0100},         // count - 1: the last
+                    IndexCase{PCI_CLASS_VGA, 3, 0, 0},              // count
+                    IndexCase{PCI_CLASS_VGA, 0x10000, 0, 0},        // far beyond
+                    IndexCase{PCI_CLASS_HOST_BRIDGE, 0, 1, 0x0000}, // the host bridge
+                    IndexCase{0x0C0300, 0, 0, 0}));                 // count 0: no USB here
+
+// The list holds 50 entries: an index past them is refused even if the count says more.
+TEST(FindClassLimit, IndexBeyondTheListIsRefused) {
+    PcSpec spec;
+    spec.nt = true;
+    for (int device = 0; device < 31; ++device) {
+        spec.functions.push_back(pciFunction(2, device, 0, 0x5333, 0x8811, PCI_CLASS_VGA));
+        spec.functions.push_back(pciFunction(3, device, 0, 0x5333, 0x8811, PCI_CLASS_VGA));
+    }
+    sim::TestPc pc = boot(spec);
+    ASSERT_TRUE(pc.ok());
+    isNt = 1;
+    ASSERT_EQ(0, installDriver());
+    PciAddress address = 0xBEEF;
+    EXPECT_EQ(1, findPciClass(PCI_CLASS_VGA, 49, &address));
+    EXPECT_EQ(0x0390, address) << std::hex << "got 0x" << address; // 03:12.0, the 50th
+    address = 0xBEEF;
+    EXPECT_EQ(0, findPciClass(PCI_CLASS_VGA, 50, &address));
+    EXPECT_EQ(0xBEEF, address);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Physical memory, both platforms
+
+struct PhysCase {
+    bool nt;
+    const char* device;
+    uint32_t readCode;
+    uint32_t writeCode;
+};
+
+class PhysicalMemory : public ChannelTest, public testing::WithParamInterface<PhysCase> {
+  protected:
+    PcSpec physPc() { return channelPc(GetParam().nt); }
+};
+
+// The ATI card's BAR 0 is 0xD8000008: its memory window starts at 0xD8000000.
+constexpr DWORD kCardRegisters = 0xD8101000;
+
+// The drivers serve only the card's window, so the well-known example address is refused after
+// the request went out; the same word inside the window is written.
+TEST_P(PhysicalMemory, WriteSendsTheRecordOfThePlatform) {
+    ASSERT_NO_FATAL_FAILURE(start(physPc()));
+    EXPECT_EQ(0, writePhysDword(1, 0x101000, 0x80000000));
+    const sim::TraceEntry& request = onlyRequest(GetParam().device);
+    EXPECT_EQ(GetParam().writeCode, request.code);
+    if (GetParam().nt)
+        EXPECT_EQ(bytesOf({1, 0x101000, 0, 0x80000000}), request.input);
+    else
+        EXPECT_EQ(bytesOf({1, 0x101000, 0x80000000}), request.input);
+
+    EXPECT_EQ(1, writePhysDword(1, kCardRegisters, 0x80000000)) << sim::machine().traceText();
+    EXPECT_EQ(0x80000000u, sim::machine().physWord(kCardRegisters));
+}
+
+TEST_P(PhysicalMemory, ReadTakesTheValueField) {
+    PcSpec spec = physPc();
+    spec.directives.push_back("phys 0xD8101000 0x12345E67");
+    ASSERT_NO_FATAL_FAILURE(start(spec));
+    DWORD value = 0xdeadbeef;
+    ASSERT_EQ(0, readPhysDword(1, kCardRegisters, &value)) << sim::machine().traceText();
+    EXPECT_EQ(0x12345E67u, value) << std::hex << "got 0x" << value;
+    const sim::TraceEntry& request = onlyRequest(GetParam().device);
+    EXPECT_EQ(GetParam().readCode, request.code);
+    std::vector<uint8_t> head(request.input.begin(), request.input.begin() + 8);
+    EXPECT_EQ(bytesOf({1, kCardRegisters}), head);
+}
+
+// The 64-bit address of the kernel driver's record carries 0 in its high half, whatever the low
+// half holds (no sign extension of an address above 2 GiB).
+TEST_P(PhysicalMemory, HighHalfOfTheAddressIsZero) {
+    ASSERT_NO_FATAL_FAILURE(start(physPc()));
+    DWORD value = 0xdeadbeef;
+    readPhysDword(1, 0xFFFFFFFC, &value);
+    writePhysDword(1, 0x80000000, 0);
+    std::vector<sim::TraceEntry> requests = hardwareRequests();
+    ASSERT_EQ(2u, requests.size());
+    size_t size = GetParam().nt ? 16 : 12;
+    for (const sim::TraceEntry& request : requests)
+        ASSERT_EQ(size, request.input.size()) << request.toString();
+    std::vector<uint8_t> readAddress(requests[0].input.begin() + 4,
+                                     requests[0].input.begin() + (GetParam().nt ? 12 : 8));
+    std::vector<uint8_t> writeAddress(requests[1].input.begin() + 4,
+                                      requests[1].input.begin() + (GetParam().nt ? 12 : 8));
+    if (GetParam().nt) {
+        EXPECT_EQ(bytesOf({0xFFFFFFFC, 0}), readAddress);
+        EXPECT_EQ(bytesOf({0x80000000, 0}), writeAddress);
+    } else {
+        EXPECT_EQ(bytesOf({0xFFFFFFFC}), readAddress);
+        EXPECT_EQ(bytesOf({0x80000000}), writeAddress);
+    }
+}
+
+TEST_P(PhysicalMemory, FailedRequestGivesTwoAndLeavesTheValue) {
+    PcSpec spec = physPc();
+    spec.directives.push_back(GetParam().nt ? "request-fail 0x80012410" : "request-fail 1");
+    spec.directives.push_back(GetParam().nt ? "request-fail 0x80012414" : "request-fail 2");
+    ASSERT_NO_FATAL_FAILURE(start(spec));
+    DWORD value = 0xdeadbeef;
+    EXPECT_EQ(2, readPhysDword(1, kCardRegisters, &value));
+    EXPECT_EQ(0xdeadbeefu, value);
+    EXPECT_EQ(0, writePhysDword(1, kCardRegisters, 0x80000000));
+    EXPECT_EQ(0, sim::machine().openDeviceCount(GetParam().device));
+}
+
+// With no device the read reports 1 and leaves the open's error for the caller; the write
+// reports 0. Neither sends a request.
+TEST_P(PhysicalMemory, MissingDeviceKeepsTheOpenError) {
+    PcSpec spec = physPc();
+    if (!GetParam().nt)
+        spec.directives.push_back("vxd absent");
+    m_pc = boot(spec);
+    ASSERT_TRUE(m_pc.ok());
+    isNt = GetParam().nt ? 1 : 0; // on NT the driver is not started, so its device is missing
+    DWORD value = 0xdeadbeef;
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(1, readPhysDword(1, 0x101000, &value));
+    EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_EQ(0xdeadbeefu, value);
+    EXPECT_EQ(0, writePhysDword(1, 0x101000, 0x80000000));
+    EXPECT_TRUE(hardwareRequests().empty()) << sim::machine().traceText();
+}
+
+// Another open error comes through unchanged, so that the caller can tell the two apart.
+TEST_P(PhysicalMemory, OpenErrorOtherThanMissingIsKept) {
+    PcSpec spec = physPc();
+    spec.directives.push_back(std::string("open-fail ") + GetParam().device + " 50");
+    ASSERT_NO_FATAL_FAILURE(start(spec));
+    DWORD value = 0xdeadbeef;
+    EXPECT_EQ(1, readPhysDword(1, 0x101000, &value));
+    EXPECT_EQ((DWORD)ERROR_NOT_SUPPORTED, GetLastError());
+    EXPECT_EQ(0xdeadbeefu, value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Platforms, PhysicalMemory,
+    testing::Values(PhysCase{true, kDriverDevice, IOCTL_PHYS_READ_DWORD, IOCTL_PHYS_WRITE_DWORD},
+                    PhysCase{false, kVxdDevice, VXD_PHYS_READ_DWORD, VXD_PHYS_WRITE_DWORD}),
+    [](const testing::TestParamInfo<PhysCase>& info) {
+        return std::string(info.param.nt ? "Nt" : "Win9x");
+    });
+
+// ---------------------------------------------------------------------------------------------
+// Windows 9x: the PCI BIOS
+
+TEST_F(ChannelTest, DetectPciBiosChecksTheSignature) {
+    ASSERT_NO_FATAL_FAILURE(start(channelPc(false)));
+    EXPECT_EQ(1, detectPciBios());
+    std::vector<sim::TraceEntry> calls = hardwareRequests();
+    ASSERT_EQ(1u, calls.size());
+    EXPECT_EQ(0xB101u, calls[0].biosIn.eax & 0xFFFF);
+    EXPECT_EQ(0u, calls[0].biosIn.edi);
+}
+
+TEST(PciBiosAbsent, DetectFails) {
+    PcSpec spec = channelPc(false);
+    spec.directives.push_back("no-pci-bios");
+    sim::TestPc pc = boot(spec);
+    ASSERT_TRUE(pc.ok());
+    EXPECT_EQ(0, detectPciBios());
+}
+
+TEST_F(ChannelTest, BiosFindClassTakesTheIndexFromSi) {
+    ASSERT_NO_FATAL_FAILURE(start(threeDisplaysPc(false)));
+    PciAddress address = 0xBEEF;
+    ASSERT_EQ(1, findPciClass(PCI_CLASS_VGA, 2, &address));
+    EXPECT_EQ(0x0100, address) << std::hex << "got 0x" << address;
+    // Only SI carries the index: bits above 15 are not part of it.
+    address = 0xBEEF;
+    ASSERT_EQ(1, findPciClass(PCI_CLASS_VGA, 0x10001, &address));
+    EXPECT_EQ(0x0058, address) << std::hex << "got 0x" << address;
+    address = 0xBEEF;
+    EXPECT_EQ(0, findPciClass(PCI_CLASS_VGA, 3, &address));
+    EXPECT_EQ(0xBEEF, address);
+    std::vector<sim::TraceEntry> calls = hardwareRequests();
+    ASSERT_EQ(3u, calls.size());
+    EXPECT_EQ(0xB103u, calls[0].biosIn.eax & 0xFFFF);
+    EXPECT_EQ((uint32_t)PCI_CLASS_VGA, calls[0].biosIn.ecx);
+    EXPECT_EQ(1u, calls[1].biosIn.esi);
+}
+
+TEST_F(ChannelTest, BiosReadConfigSpaceReadsEveryByteFromTheTop) {
+    ASSERT_NO_FATAL_FAILURE(start(channelPc(false)));
+    BYTE buffer[257];
+    memset(buffer, 0xbd, sizeof buffer);
+    ASSERT_EQ(1, readConfigSpace(0x012A, buffer));
+    const sim::PciFunctionImage* joystick = sim::machine().function(1, 5, 2);
+    ASSERT_NE(nullptr, joystick);
+    EXPECT_EQ(0, memcmp(joystick->config, buffer, 256));
+    EXPECT_EQ(0xbd, buffer[256]) << "written past the 256-byte buffer";
+    std::vector<sim::TraceEntry> calls = hardwareRequests();
+    ASSERT_EQ(256u, calls.size());
+    for (size_t i = 0; i < calls.size(); ++i) {
+        SCOPED_TRACE(calls[i].toString());
+        ASSERT_EQ(0xB108u, calls[i].biosIn.eax & 0xFFFF);
+        ASSERT_EQ(0x012Au, calls[i].biosIn.ebx & 0xFFFF);
+        ASSERT_EQ(255 - i, calls[i].biosIn.edi & 0xFFFF);
+    }
+}
+
+// The BIOS fails at register 0x80: the registers above it are stored, the rest of the buffer
+// keeps what it held.
+TEST_F(ChannelTest, BiosReadConfigSpaceStopsAtTheFailingRegister) {
+    PcSpec spec = channelPc(false);
+    spec.directives.push_back("bios-fail B108 0x80");
+    ASSERT_NO_FATAL_FAILURE(start(spec));
+    BYTE buffer[256];
+    memset(buffer, 0xbd, sizeof buffer);
+    EXPECT_EQ(0, readConfigSpace(0x012A, buffer));
+    const sim::PciFunctionImage* joystick = sim::machine().function(1, 5, 2);
+    ASSERT_NE(nullptr, joystick);
+    for (int offset = 0x81; offset <= 0xFF; ++offset)
+        ASSERT_EQ(joystick->config[offset], buffer[offset]) << "register 0x" << std::hex << offset;
+    for (int offset = 0; offset <= 0x80; ++offset)
+        ASSERT_EQ(0xbd, buffer[offset]) << "register 0x" << std::hex << offset << " was stored";
+    EXPECT_EQ(0x80u, hardwareRequests().size()) << "reads after the failing register";
+}
+
+TEST_F(ChannelTest, BiosConfigDwordAccess) {
+    ASSERT_NO_FATAL_FAILURE(start(channelPc(false)));
+    DWORD value = 0xdeadbeef;
+    ASSERT_EQ(1, readConfigDword(0x012A, kProbeRegister, &value));
+    EXPECT_EQ(kProbeValue, value) << std::hex << "got 0x" << value;
+    ASSERT_EQ(1, writeConfigDword(kGraphics, kGraphicsCap + 8, 0x104));
+    EXPECT_EQ(0x104u, sim::machine().configDword(1, 0, 0, kGraphicsCap + 8) & 0x7FF);
+    EXPECT_EQ((std::vector<RegisterAccess>{readOf(0x012A, kProbeRegister),
+                                           writeOf(kGraphics, kGraphicsCap + 8, 0x104)}),
+              registerAccesses());
+}
+
+TEST_F(ChannelTest, BiosFailuresLeaveTheValue) {
+    PcSpec spec = channelPc(false);
+    spec.directives.push_back("bios-fail B10A any");
+    spec.directives.push_back("bios-fail B10D any");
+    spec.directives.push_back("bios-fail B103 any");
+    ASSERT_NO_FATAL_FAILURE(start(spec));
+    DWORD value = 0xdeadbeef;
+    EXPECT_EQ(0, readConfigDword(kGraphics, 0, &value));
+    EXPECT_EQ(0xdeadbeefu, value);
+    EXPECT_EQ(0, writeConfigDword(kGraphics, kGraphicsCap + 8, 0));
+    PciAddress address = 0xBEEF;
+    EXPECT_EQ(0, findPciClass(PCI_CLASS_VGA, 0, &address));
+    EXPECT_EQ(0xBEEF, address);
+}
+
+} // namespace

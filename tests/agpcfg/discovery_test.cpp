@@ -1,0 +1,411 @@
+// Discovery of the AGP pair: every code it can end with, the DirectDraw probe, the choice of the
+// host bridge and graphics device, the NVIDIA straps fix-up and the modes derived afterwards.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <new>
+
+#include "agp_pc.h"
+
+using namespace agptest;
+
+namespace {
+
+constexpr uint32_t kGraphicsCommand = kGraphicsCap + AGP_COMMAND_OFFSET;
+constexpr uint32_t kStrapsAddress = 0xE0000000u + 0x101000u;
+
+PcSpec ntPc() {
+    return agpPc(true, kStatus4xSbaFw, kCommand2x, kStatus4xSbaFw, kCommand2x);
+}
+PcSpec ninexPc() {
+    return agpPc(false, kStatus4xSbaFw, kCommand2x, kStatus4xSbaFw, kCommand2x);
+}
+
+PcSpec with(PcSpec spec, const std::string& directive) {
+    spec.directives.push_back(directive);
+    return spec;
+}
+
+// Replaces the functions of one class, or drops them with an empty list.
+PcSpec replacing(PcSpec spec, uint32_t classCode,
+                 const std::vector<sim::PciFunctionImage>& functions) {
+    std::vector<sim::PciFunctionImage> kept;
+    for (const sim::PciFunctionImage& function : spec.functions)
+        if ((dwordOf(function, 0x08) >> 8) != classCode)
+            kept.push_back(function);
+    kept.insert(kept.end(), functions.begin(), functions.end());
+    spec.functions = kept;
+    return spec;
+}
+
+sim::PciFunctionImage withoutCapabilities(sim::PciFunctionImage image) {
+    image.config[0x06] &= ~0x10;
+    image.config[0x34] = 0;
+    return image;
+}
+
+// A PCI display card in slot 0a of bus 0, enumerated before the AGP card on bus 1.
+sim::PciFunctionImage pciDisplayCard() {
+    sim::PciFunctionImage card = pciFunction(0, 0x0A, 0, 0x5333, 0x8A22, PCI_CLASS_VGA);
+    linkCapabilities(&card, {{0xDC, 1}}); // power management only
+    return card;
+}
+
+// The failed-discovery contract: the getters answer without touching the hardware.
+void expectInertGetters(CAgpConfig& config) {
+    SCOPED_TRACE("getters of a failed discovery");
+    sim::machine().clearTrace();
+    EXPECT_EQ(0, config.getDataRate());
+    EXPECT_EQ(AGP_MODE_UNSUPPORTED, config.getSideband());
+    EXPECT_EQ(AGP_MODE_UNSUPPORTED, config.getFastWrite());
+    EXPECT_TRUE(hardwareRequests().empty()) << sim::machine().traceText();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Every code discovery ends with
+
+struct CodeCase {
+    const char* name;
+    PcSpec spec;
+    AgpError expected;
+};
+
+class DiscoveryCodes : public testing::TestWithParam<CodeCase> {};
+
+TEST_P(DiscoveryCodes, EndWithTheCodeOfTheFailingStep) {
+    sim::TestPc pc = boot(GetParam().spec);
+    ASSERT_TRUE(pc.ok());
+    std::unique_ptr<CAgpConfig> config(new (std::nothrow) CAgpConfig);
+    ASSERT_NE(nullptr, config);
+    EXPECT_EQ(GetParam().expected, config->getInitError()) << sim::machine().traceText();
+    if (GetParam().expected != AGP_OK)
+        expectInertGetters(*config);
+}
+
+std::vector<CodeCase> codeCases() {
+    sim::PciFunctionImage secondBridge = hostBridge(kStatus4xSbaFw, kCommand2x);
+    secondBridge.device = 0x1E;
+    return {
+        {"Usable", ntPc(), AGP_OK},
+        {"UsableOn9x", ninexPc(), AGP_OK},
+        {"NoHostBridge", replacing(ntPc(), PCI_CLASS_HOST_BRIDGE, {}), AGP_ERR_NO_AGP},
+        {"HostBridgeWithoutAgp",
+         replacing(ntPc(), PCI_CLASS_HOST_BRIDGE,
+                   {withoutCapabilities(hostBridge(kStatus4xSbaFw, kCommand2x))}),
+         AGP_ERR_NO_AGP},
+        // Only the first host bridge is the AGP target, even when a later one has AGP.
+        {"FirstHostBridgeWithoutAgp",
+         replacing(ntPc(), PCI_CLASS_HOST_BRIDGE,
+                   {withoutCapabilities(hostBridge(kStatus4xSbaFw, kCommand2x)), secondBridge}),
+         AGP_ERR_NO_AGP},
+        {"NoDisplay", replacing(ntPc(), PCI_CLASS_VGA, {}), AGP_ERR_NO_AGP},
+        {"NoDisplayWithAgp",
+         replacing(ntPc(), PCI_CLASS_VGA,
+                   {pciDisplayCard(), withoutCapabilities(atiCard(kStatus4xSbaFw, kCommand2x))}),
+         AGP_ERR_NO_AGP},
+        // A function whose configuration space cannot be read counts as one without AGP, even
+        // when the bytes above the failing register hold a capability chain.
+        {"ConfigSpaceUnreadableOn9x", with(ninexPc(), "bios-fail B108 0x00"), AGP_ERR_NO_AGP},
+        {"ConfigSpaceUnreadableOnNt", with(ntPc(), "request-fail 0x80012404"), AGP_ERR_NO_AGP},
+        {"NoPciBios", with(ninexPc(), "no-pci-bios"), AGP_ERR_NO_PCI_BIOS},
+        {"RateZero", agpPc(true, kStatus4xSbaFw, 0x100, kStatus4xSbaFw, 0x300), AGP_ERR_RATE_ZERO},
+        {"VersionFails", with(ntPc(), "version-fails"), AGP_ERR_VERSION},
+        {"DirectDrawOutOfMemory", with(ntPc(), "ddraw 0x8007000E"), AGP_ERR_DDRAW_OUT_OF_MEMORY},
+        {"DirectDrawInvalidGuid", with(ntPc(), "ddraw 0x88760231"), AGP_ERR_DDRAW_INVALID_GUID},
+        {"DirectDrawInvalidArg", with(ntPc(), "ddraw 0x80070057"), AGP_ERR_DDRAW_INVALID_ARG},
+        {"DirectDrawNoHardware", with(ntPc(), "ddraw 0x88760233"), AGP_ERR_DDRAW_NO_HARDWARE},
+        {"DirectDrawOtherError", with(ntPc(), "ddraw 0x80004005"), AGP_ERR_DDRAW_OTHER},
+        {"DirectDrawSuccessCodeOne", with(ntPc(), "ddraw 1"), AGP_ERR_DDRAW_OTHER},
+        {"DirectDrawAlreadyCreated", with(ntPc(), "ddraw 0x88760232 object"), AGP_OK},
+        {"DirectDrawAlreadyCreatedNoObject", with(ntPc(), "ddraw 0x88760232 null"), AGP_OK},
+        {"NvidiaVxdMissing", with(nvidiaPc(false, 0xE00), "vxd absent"), AGP_ERR_PHYS_NOT_FOUND},
+        {"NvidiaVxdNotSupported", with(nvidiaPc(false, 0xE00), "open-fail \\\\.\\TAVROL.VXD 50"),
+         AGP_ERR_PHYS_NOT_SUPPORTED},
+        {"NvidiaVxdOtherOpenError", with(nvidiaPc(false, 0xE00), "open-fail \\\\.\\TAVROL.VXD 5"),
+         AGP_ERR_PHYS_OTHER},
+        {"NvidiaRequestFailsOn9x", with(nvidiaPc(false, 0xE00), "request-fail 1"),
+         AGP_ERR_PHYS_REQUEST},
+        {"NvidiaRequestFailsOnNt", with(nvidiaPc(true, 0xE00), "request-fail 0x80012410"),
+         AGP_ERR_PHYS_REQUEST},
+        // Status registers: the bridge's capability is at 0xA0, the graphics device's at 0x44.
+        {"BridgeStatusUnreadable", with(ninexPc(), "bios-fail B10A 0xA4"), AGP_ERR_BRIDGE_STATUS},
+        {"GraphicsStatusUnreadable", with(ninexPc(), "bios-fail B10A 0x48"),
+         AGP_ERR_GRAPHICS_STATUS},
+        {"GraphicsStatusUnreadableOnNt", with(ntPc(), "request-fail 0x80012408"),
+         AGP_ERR_GRAPHICS_STATUS},
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, DiscoveryCodes, testing::ValuesIn(codeCases()),
+                         [](const testing::TestParamInfo<CodeCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// A failed driver installation is reported as its result plus 8.
+struct InstallCase {
+    const char* directive;
+    AgpError expected;
+};
+
+class DriverInstallCodes : public testing::TestWithParam<InstallCase> {};
+
+TEST_P(DriverInstallCodes, EndDiscoveryBeforeAnyProbe) {
+    sim::TestPc pc = boot(with(ntPc(), GetParam().directive));
+    ASSERT_TRUE(pc.ok());
+    CAgpConfig config;
+    EXPECT_EQ(GetParam().expected, config.getInitError());
+    EXPECT_EQ(1, isNt);
+    EXPECT_TRUE(sim::machine().traceOf(sim::TraceKind::DirectDrawCreate).empty());
+    EXPECT_TRUE(hardwareRequests().empty()) << sim::machine().traceText();
+}
+
+INSTANTIATE_TEST_SUITE_P(Results, DriverInstallCodes,
+                         testing::Values(InstallCase{"scm-fail OpenSCManagerA 5", 9},
+                                         InstallCase{"scm-fail OpenSCManagerA 1065", 10},
+                                         InstallCase{"scm-fail OpenSCManagerA 87", 11},
+                                         InstallCase{"scm-fail CreateServiceA 5", 12},
+                                         InstallCase{"scm-fail OpenServiceA 5", 13},
+                                         InstallCase{"scm-fail OpenServiceA 6", 14},
+                                         InstallCase{"scm-fail OpenServiceA 123", 15},
+                                         InstallCase{"scm-fail OpenServiceA 1060", 16},
+                                         InstallCase{"scm-fail OpenServiceA 1072", 17},
+                                         InstallCase{"driver-file absent", 18}));
+
+// ---------------------------------------------------------------------------------------------
+// Platform, driver and DirectDraw
+
+// A failed version query leaves the platform unknown: no driver, no probe, and isNt stays
+// false even on an NT machine, so the destructor touches no service either.
+TEST(Discovery, VersionFailureStopsBeforeEverything) {
+    sim::TestPc pc = boot(with(ntPc(), "version-fails"));
+    ASSERT_TRUE(pc.ok());
+    {
+        CAgpConfig config;
+        EXPECT_EQ(AGP_ERR_VERSION, config.getInitError());
+        EXPECT_EQ(0, isNt);
+    }
+    EXPECT_TRUE(serviceCalls().empty()) << sim::machine().traceText();
+    EXPECT_TRUE(sim::machine().traceOf(sim::TraceKind::DirectDrawCreate).empty());
+    EXPECT_EQ(0, sim::machine().directDrawCreated());
+    EXPECT_TRUE(hardwareRequests().empty());
+}
+
+TEST(Discovery, SetsThePlatformFromTheVersion) {
+    for (bool nt : {true, false}) {
+        SCOPED_TRACE(nt ? "NT" : "Windows 9x");
+        sim::TestPc pc = boot(nt ? ntPc() : ninexPc());
+        ASSERT_TRUE(pc.ok());
+        CAgpConfig config;
+        EXPECT_EQ(AGP_OK, config.getInitError());
+        EXPECT_EQ(nt ? 1 : 0, isNt);
+        EXPECT_EQ(nt, sim::machine().services().find("TAVROL") != nullptr);
+    }
+}
+
+// The DirectDraw object only proves that a display driver is there: it is released at once.
+TEST(Discovery, ReleasesTheDirectDrawObject) {
+    for (const char* directive : {"ddraw 0", "ddraw 0x88760232 object"}) {
+        SCOPED_TRACE(directive);
+        sim::TestPc pc = boot(with(ntPc(), directive));
+        ASSERT_TRUE(pc.ok());
+        CAgpConfig config;
+        EXPECT_EQ(AGP_OK, config.getInitError());
+        EXPECT_EQ(1, sim::machine().directDrawCreated());
+        EXPECT_EQ(1, sim::machine().directDrawReleased());
+    }
+}
+
+// The graphics device is the first VGA function with AGP, not the first VGA function.
+TEST(Discovery, SkipsAPciDisplayCardBeforeTheAgpCard) {
+    PcSpec spec = ntPc();
+    spec.functions.push_back(pciDisplayCard());
+    sim::TestPc pc = boot(spec);
+    ASSERT_TRUE(pc.ok());
+    CAgpConfig config;
+    ASSERT_EQ(AGP_OK, config.getInitError());
+    sim::machine().clearTrace();
+    EXPECT_EQ(2, config.getDataRate());
+    EXPECT_EQ((std::vector<RegisterAccess>{readOf(kGraphics, kGraphicsCommand)}),
+              registerAccesses());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The destructor
+
+TEST(Discovery, DestructorRemovesTheServiceOnNt) {
+    for (PcSpec spec : {ntPc(), replacing(ntPc(), PCI_CLASS_VGA, {})}) {
+        sim::TestPc pc = boot(spec);
+        ASSERT_TRUE(pc.ok());
+        {
+            CAgpConfig config;
+            ASSERT_NE(nullptr, sim::machine().services().find("TAVROL"));
+        }
+        EXPECT_EQ(nullptr, sim::machine().services().find("TAVROL")) << sim::machine().traceText();
+        EXPECT_EQ(0, sim::machine().services().openHandleCount());
+    }
+}
+
+TEST(Discovery, DestructorTouchesNoServiceOn9x) {
+    sim::TestPc pc = boot(ninexPc());
+    ASSERT_TRUE(pc.ok());
+    {
+        CAgpConfig config;
+        ASSERT_EQ(AGP_OK, config.getInitError());
+    }
+    EXPECT_TRUE(serviceCalls().empty()) << sim::machine().traceText();
+}
+
+// ---------------------------------------------------------------------------------------------
+// NVIDIA straps fix-up
+
+struct StrapsCase {
+    const char* name;
+    uint32_t straps;
+    bool written;
+    uint32_t after;
+};
+
+class NvidiaStraps : public testing::TestWithParam<std::tuple<bool, StrapsCase>> {};
+
+// The straps word is read and, when it holds back a mode, rewritten with bits 11..9 cleared and
+// the override bit set; the chip's status, read afterwards, then offers every mode.
+TEST_P(NvidiaStraps, ClearsTheDisableBitsBeforeTheStatusIsRead) {
+    bool nt = std::get<0>(GetParam());
+    const StrapsCase& test = std::get<1>(GetParam());
+    sim::TestPc pc = boot(nvidiaPc(nt, test.straps));
+    ASSERT_TRUE(pc.ok());
+    CAgpConfig config;
+    ASSERT_EQ(AGP_OK, config.getInitError()) << sim::machine().traceText();
+    std::vector<sim::TraceEntry> writes = sim::machine().traceOf(sim::TraceKind::PhysWrite);
+    if (test.written) {
+        ASSERT_EQ(1u, writes.size()) << sim::machine().traceText();
+        EXPECT_EQ(kStrapsAddress, writes[0].address);
+        EXPECT_EQ(test.after, writes[0].value) << std::hex << "wrote 0x" << writes[0].value;
+    } else {
+        EXPECT_TRUE(writes.empty()) << sim::machine().traceText();
+    }
+    EXPECT_EQ(test.after, sim::machine().physWord(kStrapsAddress));
+    EXPECT_EQ(7, config.getSupportedRates());
+    EXPECT_NE(AGP_MODE_UNSUPPORTED, config.getSideband());
+    EXPECT_NE(AGP_MODE_UNSUPPORTED, config.getFastWrite());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Words, NvidiaStraps,
+    testing::Combine(testing::Bool(),
+                     testing::Values(StrapsCase{"AllDisabled", 0xE00, true, 0x80000000},
+                                     StrapsCase{"OnlyFourX", 0x200, true, 0x80000000},
+                                     StrapsCase{"OtherBitsKept", 0x12345E67, true, 0x92345067},
+                                     StrapsCase{"NoneDisabled", 0x100, false, 0x100},
+                                     StrapsCase{"Zero", 0, false, 0})),
+    [](const testing::TestParamInfo<std::tuple<bool, StrapsCase>>& info) {
+        return std::string(std::get<0>(info.param) ? "Nt" : "Win9x") + std::get<1>(info.param).name;
+    });
+
+// A write that does not reach the chip is not checked: discovery goes on with what the chip
+// then reports.
+TEST(NvidiaStrapsWriteFails, DiscoveryUsesTheChipAsItIs) {
+    sim::TestPc pc = boot(with(nvidiaPc(true, 0xE00), "request-fail 0x80012414"));
+    ASSERT_TRUE(pc.ok());
+    CAgpConfig config;
+    ASSERT_EQ(AGP_OK, config.getInitError());
+    EXPECT_EQ(0xE00u, sim::machine().physWord(kStrapsAddress));
+    EXPECT_EQ(3, config.getSupportedRates());
+    EXPECT_EQ(AGP_MODE_UNSUPPORTED, config.getSideband());
+    EXPECT_EQ(AGP_MODE_UNSUPPORTED, config.getFastWrite());
+}
+
+TEST(NvidiaStrapsOpenFails, StopsBeforeTheStatusRegisters) {
+    sim::TestPc pc = boot(with(nvidiaPc(false, 0xE00), "vxd absent"));
+    ASSERT_TRUE(pc.ok());
+    CAgpConfig config;
+    EXPECT_EQ(AGP_ERR_PHYS_NOT_FOUND, config.getInitError());
+    EXPECT_TRUE(registerAccesses().empty()) << sim::machine().traceText();
+}
+
+TEST(NvidiaStrapsOtherVendors, AreNotTouched) {
+    sim::TestPc pc = boot(ntPc());
+    ASSERT_TRUE(pc.ok());
+    CAgpConfig config;
+    ASSERT_EQ(AGP_OK, config.getInitError());
+    EXPECT_TRUE(sim::machine().traceOf(sim::TraceKind::PhysRead).empty());
+    EXPECT_TRUE(sim::machine().traceOf(sim::TraceKind::PhysWrite).empty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Modes derived from both status registers and the graphics command register
+
+struct ModesCase {
+    const char* name;
+    uint32_t bridgeStatus;
+    uint32_t graphicsStatus;
+    uint32_t graphicsCommand;
+    int supportedRates;
+    int rate;
+    int sideband;
+    int fastWrite;
+};
+
+class DerivedModes : public testing::TestWithParam<ModesCase> {};
+
+TEST_P(DerivedModes, FollowBothEndsAndTheCommandRegister) {
+    const ModesCase& test = GetParam();
+    sim::TestPc pc =
+        boot(agpPc(true, test.bridgeStatus, kCommand2x, test.graphicsStatus, test.graphicsCommand));
+    ASSERT_TRUE(pc.ok());
+    CAgpConfig config;
+    ASSERT_EQ(AGP_OK, config.getInitError());
+    EXPECT_EQ(test.supportedRates, config.getSupportedRates());
+    EXPECT_EQ(test.rate, config.getDataRate());
+    EXPECT_EQ(test.sideband, config.getSideband());
+    EXPECT_EQ(test.fastWrite, config.getFastWrite());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Registers, DerivedModes,
+    testing::Values(
+        // Graphics 1X/2X with sideband, bridge everything: fast writes are not common.
+        ModesCase{"SidebandOnFastWritesNotCommon", 0x1F000217, 0x1F000203, 0x302, 3, 2, 1, 2},
+        ModesCase{"SidebandOff", 0x1F000217, 0x1F000203, 0x102, 3, 2, 0, 2},
+        ModesCase{"EverythingOn", 0x1F000217, 0x1F000217, 0x314, 7, 4, 1, 1},
+        ModesCase{"FastWritesOff", 0x1F000217, 0x1F000217, 0x301, 7, 1, 1, 0},
+        // Enable bits of modes one end lacks do not count.
+        ModesCase{"BridgeLacksSidebandAndFastWrites", 0x1F000007, 0x1F000217, 0x314, 7, 4, 2, 2},
+        ModesCase{"NothingInCommon", 0x1F000201, 0x1F000016, 0x112, 0, 2, 2, 2}),
+    [](const testing::TestParamInfo<ModesCase>& info) { return std::string(info.param.name); });
+
+// The getters read the graphics device afresh, and a read that fails leaves the cached mode.
+TEST(Getters, ReadTheGraphicsDeviceOrKeepTheCache) {
+    sim::TestPc pc = boot(agpPc(true, kStatus4xSbaFw, 0x302, kStatus4xSbaFw, 0x302));
+    ASSERT_TRUE(pc.ok());
+    CAgpConfig config;
+    ASSERT_EQ(AGP_OK, config.getInitError());
+    sim::machine().pokeConfigDword(1, 0, 0, kGraphicsCommand, 0x111);
+    EXPECT_EQ(1, config.getDataRate());
+    EXPECT_EQ(0, config.getSideband());
+    EXPECT_EQ(1, config.getFastWrite());
+
+    sim::Profile profile = sim::machine().profile();
+    profile.directives.push_back({"request-fail", {"0x80012408"}, 0});
+    sim::machine().load(profile);
+    sim::machine().pokeConfigDword(1, 0, 0, kGraphicsCommand, 0x304);
+    EXPECT_EQ(1, config.getDataRate());
+    EXPECT_EQ(0, config.getSideband());
+    EXPECT_EQ(1, config.getFastWrite());
+}
+
+// Getters never look at the bridge.
+TEST(Getters, ReadOnlyTheGraphicsCommandRegister) {
+    sim::TestPc pc = boot(ntPc());
+    ASSERT_TRUE(pc.ok());
+    CAgpConfig config;
+    ASSERT_EQ(AGP_OK, config.getInitError());
+    sim::machine().clearTrace();
+    config.getDataRate();
+    config.getSideband();
+    config.getFastWrite();
+    std::vector<RegisterAccess> expected(3, readOf(kGraphics, kGraphicsCommand));
+    EXPECT_EQ(expected, registerAccesses());
+}
+
+} // namespace

@@ -1,0 +1,233 @@
+// Mode switching: the register traffic of each setter on both platforms, refusals that touch
+// nothing, and modes that do not take.
+#include <gtest/gtest.h>
+
+#include "agp_pc.h"
+
+using namespace agptest;
+
+namespace {
+
+constexpr uint32_t kBridgeCommand = kBridgeCap + AGP_COMMAND_OFFSET;
+constexpr uint32_t kGraphicsCommand = kGraphicsCap + AGP_COMMAND_OFFSET;
+
+// The six accesses of one mode cycle, with the four values written in the order they go out.
+std::vector<RegisterAccess> cycle(uint32_t graphicsTakeDown, uint32_t bridgeTakeDown,
+                                  uint32_t bridgeSet, uint32_t graphicsSet) {
+    return {readOf(kBridge, kBridgeCommand),
+            readOf(kGraphics, kGraphicsCommand),
+            writeOf(kGraphics, kGraphicsCommand, graphicsTakeDown),
+            writeOf(kBridge, kBridgeCommand, bridgeTakeDown),
+            writeOf(kBridge, kBridgeCommand, bridgeSet),
+            writeOf(kGraphics, kGraphicsCommand, graphicsSet)};
+}
+
+std::vector<RegisterAccess> operator+(std::vector<RegisterAccess> a,
+                                      const std::vector<RegisterAccess>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+uint32_t bridgeCommandNow() {
+    return sim::machine().configDword(0, 0, 0, kBridgeCommand);
+}
+uint32_t graphicsCommandNow() {
+    return sim::machine().configDword(1, 0, 0, kGraphicsCommand);
+}
+
+// Boots the PC, runs discovery and clears the trace so that only the setter's traffic remains.
+class ModeTest {
+  protected:
+    void start(const PcSpec& spec) {
+        m_pc = boot(spec);
+        ASSERT_TRUE(m_pc.ok());
+        m_config.reset(new CAgpConfig);
+        ASSERT_EQ(AGP_OK, m_config->getInitError()) << sim::machine().traceText();
+        sim::machine().clearTrace();
+    }
+
+    sim::TestPc m_pc;
+    std::unique_ptr<CAgpConfig> m_config;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Register traffic
+
+struct TrafficCase {
+    const char* name;
+    uint32_t bridgeStatus;
+    uint32_t graphicsStatus;
+    uint32_t bridgeCommand;
+    uint32_t graphicsCommand;
+    int (*change)(CAgpConfig&);
+    std::vector<RegisterAccess> traffic;
+    uint32_t bridgeAfter;
+    uint32_t graphicsAfter;
+};
+
+class Traffic : public ModeTest, public testing::TestWithParam<std::tuple<bool, TrafficCase>> {};
+
+TEST_P(Traffic, TakesTheLinkDownAndSetsBridgeBeforeGraphics) {
+    bool nt = std::get<0>(GetParam());
+    const TrafficCase& test = std::get<1>(GetParam());
+    ASSERT_NO_FATAL_FAILURE(start(agpPc(nt, test.bridgeStatus, test.bridgeCommand,
+                                        test.graphicsStatus, test.graphicsCommand)));
+    EXPECT_EQ(1, test.change(*m_config));
+    EXPECT_EQ(test.traffic, registerAccesses());
+    EXPECT_EQ(test.bridgeAfter, bridgeCommandNow())
+        << std::hex << "bridge 0x" << bridgeCommandNow();
+    EXPECT_EQ(test.graphicsAfter, graphicsCommandNow())
+        << std::hex << "graphics 0x" << graphicsCommandNow();
+}
+
+std::vector<TrafficCase> trafficCases() {
+    const uint32_t all = kStatus4xSbaFw;
+    const uint32_t noSideband = 0x1F000017;
+    return {
+        // Sideband changes on a link that is switched off completely.
+        {"SidebandOn", all, all, 0x102, 0x102, [](CAgpConfig& c) { return c.setSideband(1); },
+         cycle(0, 0, 0x302, 0x302), 0x302, 0x302},
+        {"SidebandOffKeepsEachEndsBits", all, all, 0x1F000302, 0x312,
+         [](CAgpConfig& c) { return c.setSideband(0); }, cycle(0, 0, 0x1F000102, 0x112), 0x1F000102,
+         0x112},
+        // Fast writes and rates only clear AGP enable for the take-down.
+        {"FastWritesOn", all, all, 0x302, 0x302, [](CAgpConfig& c) { return c.setFastWrite(1); },
+         cycle(0x202, 0x202, 0x312, 0x312), 0x312, 0x312},
+        {"FastWritesOffKeepsRequestDepth", all, all, 0x1F000312, 0x1F000312,
+         [](CAgpConfig& c) { return c.setFastWrite(0); },
+         cycle(0x1F000212, 0x1F000212, 0x1F000302, 0x1F000302), 0x1F000302, 0x1F000302},
+        {"RateWithSidebandOff", all, all, 0x112, 0x112,
+         [](CAgpConfig& c) { return c.setDataRate(4); }, cycle(0x012, 0x012, 0x114, 0x114), 0x114,
+         0x114},
+        {"RateWithSidebandUnsupported", all, noSideband, 0x101, 0x101,
+         [](CAgpConfig& c) { return c.setDataRate(2); }, cycle(0x001, 0x001, 0x102, 0x102), 0x102,
+         0x102},
+        // A link that was not enabled stays so.
+        {"RateOnADisabledLink", all, all, 0x002, 0x002,
+         [](CAgpConfig& c) { return c.setDataRate(1); }, cycle(0x002, 0x002, 0x001, 0x001), 0x001,
+         0x001},
+        // Sideband off, the rate, sideband on again: three cycles, 18 accesses.
+        {"RateWithSidebandOn", all, all, 0x301, 0x311,
+         [](CAgpConfig& c) { return c.setDataRate(2); },
+         cycle(0, 0, 0x101, 0x111) + cycle(0x011, 0x001, 0x102, 0x112) + cycle(0, 0, 0x302, 0x312),
+         0x302, 0x312},
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(Setters, Traffic,
+                         testing::Combine(testing::Bool(), testing::ValuesIn(trafficCases())),
+                         [](const testing::TestParamInfo<std::tuple<bool, TrafficCase>>& info) {
+                             return std::string(std::get<0>(info.param) ? "Nt" : "Win9x") +
+                                    std::get<1>(info.param).name;
+                         });
+
+// ---------------------------------------------------------------------------------------------
+// Refusals and cached modes: no register is touched
+
+struct NoAccessCase {
+    const char* name;
+    uint32_t graphicsStatus;
+    uint32_t command;
+    uint32_t graphicsCommandAfterDiscovery; // the hardware changed behind the caches; 0: as is
+    int (*change)(CAgpConfig&);
+    int expected;
+};
+
+class NoAccess : public ModeTest, public testing::TestWithParam<NoAccessCase> {};
+
+TEST_P(NoAccess, AnswersWithoutTouchingTheHardware) {
+    const NoAccessCase& test = GetParam();
+    ASSERT_NO_FATAL_FAILURE(
+        start(agpPc(true, kStatus4xSbaFw, test.command, test.graphicsStatus, test.command)));
+    if (test.graphicsCommandAfterDiscovery != 0)
+        sim::machine().pokeConfigDword(1, 0, 0, kGraphicsCommand,
+                                       test.graphicsCommandAfterDiscovery);
+    EXPECT_EQ(test.expected, test.change(*m_config));
+    EXPECT_TRUE(hardwareRequests().empty()) << sim::machine().traceText();
+}
+
+std::vector<NoAccessCase> noAccessCases() {
+    const uint32_t all = kStatus4xSbaFw;
+    const uint32_t twoX = kStatus2xSba; // rates 1 and 2, sideband
+    const uint32_t bare = 0x1F000007;   // every rate, no sideband, no fast writes
+    return {
+        {"RateNotSupported", twoX, 0x102, 0, [](CAgpConfig& c) { return c.setDataRate(4); }, 0},
+        {"RateZero", all, 0x102, 0, [](CAgpConfig& c) { return c.setDataRate(0); }, 0},
+        {"RateThree", all, 0x101, 0, [](CAgpConfig& c) { return c.setDataRate(3); }, 0},
+        {"RateFive", all, 0x101, 0, [](CAgpConfig& c) { return c.setDataRate(5); }, 0},
+        {"RateSix", all, 0x102, 0, [](CAgpConfig& c) { return c.setDataRate(6); }, 0},
+        {"RateSeven", all, 0x101, 0, [](CAgpConfig& c) { return c.setDataRate(7); }, 0},
+        {"RateEight", all, 0x101, 0, [](CAgpConfig& c) { return c.setDataRate(8); }, 0},
+        {"RateNegative", all, 0x101, 0, [](CAgpConfig& c) { return c.setDataRate(-1); }, 0},
+        {"RateCachedWhileHardwareDiffers", all, 0x102, 0x104,
+         [](CAgpConfig& c) { return c.setDataRate(2); }, 1},
+        {"SidebandUnsupportedOn", bare, 0x102, 0, [](CAgpConfig& c) { return c.setSideband(1); },
+         0},
+        {"SidebandUnsupportedOff", bare, 0x102, 0, [](CAgpConfig& c) { return c.setSideband(0); },
+         0},
+        {"SidebandTwo", all, 0x102, 0, [](CAgpConfig& c) { return c.setSideband(2); }, 0},
+        {"SidebandThree", all, 0x102, 0, [](CAgpConfig& c) { return c.setSideband(3); }, 0},
+        {"SidebandNegative", all, 0x102, 0, [](CAgpConfig& c) { return c.setSideband(-1); }, 0},
+        {"SidebandCachedWhileHardwareDiffers", all, 0x102, 0x302,
+         [](CAgpConfig& c) { return c.setSideband(0); }, 1},
+        {"FastWritesUnsupported", bare, 0x102, 0, [](CAgpConfig& c) { return c.setFastWrite(1); },
+         0},
+        {"FastWritesTwo", all, 0x102, 0, [](CAgpConfig& c) { return c.setFastWrite(2); }, 0},
+        {"FastWritesThree", all, 0x112, 0, [](CAgpConfig& c) { return c.setFastWrite(3); }, 0},
+        {"FastWritesCachedWhileHardwareDiffers", all, 0x112, 0x102,
+         [](CAgpConfig& c) { return c.setFastWrite(1); }, 1},
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(Setters, NoAccess, testing::ValuesIn(noAccessCases()),
+                         [](const testing::TestParamInfo<NoAccessCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// ---------------------------------------------------------------------------------------------
+// Caches after a change, and modes that do not take
+
+class ModeCaches : public ModeTest, public testing::Test {};
+
+TEST_F(ModeCaches, RateChangeEndsWithSidebandOnAgain) {
+    ASSERT_NO_FATAL_FAILURE(start(agpPc(true, kStatus4xSbaFw, 0x301, kStatus4xSbaFw, 0x301)));
+    ASSERT_EQ(1, m_config->setDataRate(2));
+    sim::machine().clearTrace();
+    EXPECT_EQ(1, m_config->setDataRate(2));
+    EXPECT_EQ(1, m_config->setSideband(1));
+    EXPECT_TRUE(hardwareRequests().empty()) << sim::machine().traceText();
+    EXPECT_EQ(2, m_config->getDataRate());
+    EXPECT_EQ(1, m_config->getSideband());
+}
+
+// A bit the chip does not take: the setter reports the writes, the getter shows the truth, and
+// setting the old value again (after the getter refreshed the cache) touches nothing.
+TEST_F(ModeCaches, StuckSidebandBitShowsOnReadBack) {
+    PcSpec spec = agpPc(true, kStatus4xSbaFw, 0x102, kStatus4xSbaFw, 0x102);
+    spec.directives.push_back("stuck 01:00.0 0x200");
+    ASSERT_NO_FATAL_FAILURE(start(spec));
+    EXPECT_EQ(1, m_config->setSideband(1));
+    EXPECT_EQ(0x302u, bridgeCommandNow());
+    EXPECT_EQ(0x102u, graphicsCommandNow());
+    EXPECT_EQ(0, m_config->getSideband());
+    sim::machine().clearTrace();
+    EXPECT_EQ(1, m_config->setSideband(0));
+    EXPECT_TRUE(hardwareRequests().empty()) << sim::machine().traceText();
+}
+
+// A rate that does not take reads back as something else; setting the old rate again programs
+// both ends back.
+TEST_F(ModeCaches, StuckRateBitIsUndoneWithTheOldRate) {
+    PcSpec spec = agpPc(true, kStatus4xSbaFw, 0x102, kStatus4xSbaFw, 0x102);
+    spec.directives.push_back("stuck 01:00.0 0x4");
+    ASSERT_NO_FATAL_FAILURE(start(spec));
+    EXPECT_EQ(1, m_config->setDataRate(4));
+    int readBack = m_config->getDataRate();
+    EXPECT_NE(4, readBack);
+    EXPECT_EQ(1, m_config->setDataRate(2));
+    EXPECT_EQ(2, m_config->getDataRate());
+    EXPECT_EQ(0x102u, bridgeCommandNow());
+    EXPECT_EQ(0x102u, graphicsCommandNow());
+}
+
+} // namespace
