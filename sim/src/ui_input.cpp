@@ -42,24 +42,6 @@ std::string idText(int id) {
     return "control " + std::to_string(id);
 }
 
-// The buttons a message box of this type offers.
-std::vector<int> boxButtons(UINT type) {
-    switch (type & 0xF) {
-    case MB_OKCANCEL:
-        return {IDOK, IDCANCEL};
-    case 2: // MB_ABORTRETRYIGNORE
-        return {IDABORT, IDRETRY, IDIGNORE};
-    case 3: // MB_YESNOCANCEL
-        return {IDYES, IDNO, IDCANCEL};
-    case MB_YESNO:
-        return {IDYES, IDNO};
-    case 5: // MB_RETRYCANCEL
-        return {IDRETRY, IDCANCEL};
-    default:
-        return {IDOK};
-    }
-}
-
 int shellFace(const MessageBoxRecord& box) {
     return ui().answerMessageBox(box);
 }
@@ -513,7 +495,7 @@ void Ui::setMessageBoxHandler(std::function<int(const MessageBoxRecord&)> handle
 int Ui::answerMessageBox(const MessageBoxRecord& box) {
     int answer = takeAnswer();
     if (answer) {
-        for (int button : boxButtons(box.type)) {
+        for (int button : term::messageBoxButtons(box.type)) {
             if (button == answer)
                 return answer;
         }

@@ -254,10 +254,35 @@ std::string describeAsJson(const DialogInfo& dialog);
 std::string paintAsJson(HWND dialog);
 std::string jsonString(const std::string& text);
 
+// Runs a dialog from template bytes of a known size (DialogBoxIndirectParamA without trusting
+// the template): -1 with `error` set when the template is malformed or names an unknown class.
+INT_PTR dialogBoxFromBytes(HINSTANCE instance, const void* data, size_t size, HWND parent,
+                           DLGPROC proc, LPARAM initParam, std::string* error);
+
+// One line of a script: `select ID TEXT`, `type ID TEXT`, `check ID STATE`, `click ID`,
+// `sys HEX`, `answer ID`, `key NAME`, `show`, `minimize`, `paint`. Blank lines and lines starting
+// with '#' are skipped.
+struct ScriptAction {
+    enum Kind { Select, Type, Check, Click, Sys, Answer, Key, Show, Minimize, Paint };
+    Kind kind = Show;
+    int line = 0;
+    int id = 0;
+    int state = 0;
+    UINT command = 0;
+    std::string text;
+    sim::Key key = sim::Key::Tab;
+    std::string source; // the line as written, for error messages
+};
+// Parses a whole script; on the first bad line returns false with "name:line: message".
+bool parseScript(const std::string& name, const std::string& text,
+                 std::vector<ScriptAction>* actions, std::string* error);
+
 // The faces the command-line front end chooses between. runScript parses the file first; a
 // syntax error is returned at once (file:line: message) and nothing runs.
 bool runScript(const std::string& path, std::string* error);
 bool runScriptText(const std::string& name, const std::string& text, std::string* error);
+// setFace(Face::None) finishes the current face and gives the window manager back to the tests;
+// the other faces are installed by runScript and installTerminalFace.
 void setFace(Face face);
 Face currentFace();
 // The ncurses face (the front end links the curses library for it): draws the top dialog on the
@@ -267,4 +292,76 @@ bool installTerminalFace();
 // end prints before exiting non-zero. Checks also that the script was used up.
 std::string finishFace();
 
+// The terminal face draws into a character canvas first, which tests can read without a
+// terminal; the ncurses part only copies the canvas to the screen and reads keys.
+namespace term {
+
+// Colours are the sixteen of the VGA palette in ANSI order (1 is maroon, 4 navy, 8 gray, 15
+// white), or kDefault for the terminal's own colour.
+const int kDefault = -1;
+
+struct Cell {
+    char ch = ' ';
+    int fg = kDefault;
+    int bg = kDefault;
+    bool bold = false;
+    bool dim = false;
+    bool reverse = false;
+};
+
+// A cell rectangle, right and bottom exclusive.
+struct CellRect {
+    int left = 0, top = 0, right = 0, bottom = 0;
+};
+
+class Canvas {
+  public:
+    Canvas(int width, int height);
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    const Cell& at(int x, int y) const;
+    // Writes clipped to the canvas; cells outside are ignored.
+    void put(int x, int y, char ch, int fg, int bg);
+    void text(int x, int y, const std::string& text, int fg, int bg, int maxWidth = -1);
+    void fill(const CellRect& r, int bg);
+    void attributes(const CellRect& r, bool bold, bool dim, bool reverse);
+    void box(const CellRect& r, const std::string& title, int fg, int bg);
+    std::string row(int y) const;
+
+  private:
+    int m_width, m_height;
+    std::vector<Cell> m_cells;
+};
+
+// Dialog units to cells: 4 horizontal units a column, 8 vertical units a row. A control is
+// at least one cell wide and high.
+CellRect dluToCells(const RECT& dialogUnits);
+// Client pixels of a dialog with the given base units to cells (one column is baseX pixels, one
+// row baseY pixels: the size of 4 by 8 dialog units).
+CellRect pixelsToCells(const RECT& pixels, int baseX, int baseY);
+// The nearest of the sixteen colours.
+int nearestColour(COLORREF colour);
+// A colour for a terminal with `available` colours (8 or 16 and more): on 8 colours the bright
+// half folds onto the nearest of the first eight.
+int foldColour(int colour, int available);
+// Text without the '&' mnemonic markers ("&&" stays one '&').
+std::string withoutMnemonics(const std::string& text);
+
+struct DialogLayout {
+    CellRect frame;  // the dialog's frame on the canvas
+    CellRect client; // its client area
+};
+// Draws a dialog centred on the canvas from its template layout, its recorded painting and the
+// colours its dialog procedure chose for each control. An iconic dialog is drawn as its icon.
+DialogLayout drawDialog(Canvas& canvas, const DialogInfo& dialog,
+                        const std::vector<PaintOp>& dialogPaint);
+// A message box centred on the canvas; `selected` is the index of the highlighted button.
+void drawMessageBox(Canvas& canvas, const MessageBoxRecord& box, int selected);
+// The system menu opened at the dialog's top left corner; `selected` is an item index.
+void drawMenu(Canvas& canvas, const DialogLayout& at, const std::vector<MenuItemInfo>& items,
+              int selected);
+std::vector<int> messageBoxButtons(UINT type);
+const char* buttonName(int id);
+
+} // namespace term
 } // namespace sim

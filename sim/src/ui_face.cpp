@@ -1,0 +1,45 @@
+// Which face drives the window manager (none, a script, the terminal) and how it finishes.
+#include "sim/ui.h"
+
+namespace sim {
+namespace {
+
+struct FaceState {
+    Face face = Face::None;
+    std::function<std::string()> finish;
+};
+
+FaceState& faceState() {
+    static FaceState s;
+    return s;
+}
+
+} // namespace
+
+void installFace(Face face, std::function<std::string()> finish) {
+    faceState().face = face;
+    faceState().finish = finish;
+}
+
+// Face::None takes the window manager back to tests' control. The script face is installed by
+// runScript and the terminal face by installTerminalFace, which need more than a name.
+void setFace(Face face) {
+    if (face != Face::None)
+        return;
+    finishFace();
+}
+
+Face currentFace() {
+    return faceState().face;
+}
+
+std::string finishFace() {
+    std::function<std::string()> finish = faceState().finish;
+    faceState() = FaceState();
+    ui().setIdleHandler(nullptr);
+    ui().setMessageBoxHandler(nullptr);
+    ui().setForegroundHandler(nullptr);
+    return finish ? finish() : std::string();
+}
+
+} // namespace sim
