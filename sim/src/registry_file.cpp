@@ -200,8 +200,11 @@ bool parseHexBytes(Reader& reader, const std::string& text, std::vector<uint8_t>
         size_t comma = rest.find(',', start);
         std::string item = trimmed(
             rest.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (item.empty() && comma == std::string::npos && *more)
-            break; // "xx,\" : the line ends with the comma before the continuation
+        if (item.empty() && comma == std::string::npos) {
+            if (*more)
+                break; // "xx,\" : the line ends with the comma before the continuation
+            return reader.fail("hex data ends with a comma");
+        }
         if (item.empty() || item.size() > 2 || hexDigit(item[0]) < 0 ||
             (item.size() == 2 && hexDigit(item[1]) < 0))
             return reader.fail("'" + item + "' is not a hex byte");
@@ -211,8 +214,6 @@ bool parseHexBytes(Reader& reader, const std::string& text, std::vector<uint8_t>
             break;
         start = comma + 1;
     }
-    if (!*more && rest.back() == ',')
-        return reader.fail("hex data ends with a comma");
     return true;
 }
 
