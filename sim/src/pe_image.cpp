@@ -269,13 +269,15 @@ const PeResource* findResource(const PeImage& image, LPCSTR type, LPCSTR name, D
     const PeResource* found = nullptr;
     if (error)
         *error = ERROR_RESOURCE_TYPE_NOT_FOUND;
-    if (type == nullptr || name == nullptr || !keyOf(type, &typeKey) || !keyOf(name, &nameKey))
+    if (type == nullptr || !keyOf(type, &typeKey))
         return nullptr;
+    // A name that cannot name any resource ("", "#x") still tells whether the type exists.
+    bool nameValid = name != nullptr && keyOf(name, &nameKey);
     for (const PeResource& r : image.resources) {
         if (!sameKey(r.type, typeKey))
             continue;
         typeSeen = true;
-        if (!sameKey(r.name, nameKey))
+        if (!nameValid || !sameKey(r.name, nameKey))
             continue;
         if (r.language == 0)
             return &r;

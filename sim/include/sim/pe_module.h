@@ -118,7 +118,14 @@ struct IconImage {
 // bits per pixel). PNG-compressed images and anything malformed give false.
 bool decodeIconImage(const uint8_t* data, size_t size, IconImage* image);
 
-// The image behind an HICON returned by LoadIconA, or null for anything else.
+// What LoadIconA returns: the shared icon of an RT_GROUP_ICON resource, the image whose size is
+// closest to SM_CXICON x SM_CYICON (the deepest colours among equals). Loading the same group of
+// the same loaded module again gives the same handle. Null with the last error set when the group
+// or its image is missing or malformed.
+HICON loadSharedIcon(HMODULE module, LPCSTR name);
+
+// The image behind an HICON returned by LoadIconA, or null for anything else. Icons stay valid
+// until the next boot, like shared icons that are never destroyed.
 const IconImage* iconImage(HICON icon);
 
 // ---- The built resource library ---------------------------------------------------------
@@ -126,5 +133,9 @@ const IconImage* iconImage(HICON icon);
 // Host path of the Tavrol.tvx produced by this build (what an installer copies beside the
 // program on the virtual drive).
 const char* builtResourceLibraryPath();
+
+// Copies the built Tavrol.tvx into the program directory of the virtual drive (beside
+// Tavrol.exe). False when the build has no such file or the copy fails.
+bool installResourceLibrary();
 
 } // namespace sim
