@@ -3,6 +3,7 @@
 #pragma once
 
 #include "framework/app.h"
+#include "settings/settings.h"
 
 class CAgpConfig;
 
@@ -11,9 +12,6 @@ class CAgpConfig;
 #define TAVROL_STARTUP_SWITCH "-startup"
 #define TAVROL_MUTEX_NAME "Exists"
 #define TAVROL_RESOURCE_LIBRARY "Tavrol.tvx"
-
-// Stored settings fields hold this when nothing is stored.
-enum : int { SETTINGS_NOT_STORED = 999 };
 
 class CTavrolApp : public CWinApp {
 public:
@@ -50,3 +48,6 @@ private:
 
 // The one application object of the process.
 CTavrolApp* theTavrolApp();
+
+// "<text> (0x<code>)" bounded to `size` bytes; a long text is shortened, never the code.
+void formatAgpMessage(char* out, size_t size, const char* text, int code);

@@ -1,0 +1,222 @@
+// Loading and saving the virtual PC of a state directory.
+#include "state_dir.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "sim/machine.h"
+#include "sim/pe_module.h"
+#include "sim/process.h"
+#include "sim/registry.h"
+#include "sim/shell.h"
+
+namespace fs = std::filesystem;
+
+namespace cli {
+namespace {
+
+const char kProfileFile[] = "profile.lspci";   // what the PC was built from
+const char kHardwareFile[] = "hardware.lspci"; // the registers as they are now
+const char kServicesFile[] = "services.txt";
+
+std::string stateDir;
+std::string savedHardware;
+std::string savedServices;
+
+std::string pathIn(const char* name) { return (fs::path(stateDir) / name).string(); }
+
+bool readFile(const std::string& path, std::string* contents) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    *contents = text.str();
+    return true;
+}
+
+// Writes through a temporary file and a rename, so a reader never sees half a file.
+bool writeFileAtomically(const std::string& path, const std::string& contents) {
+    std::string temporary = path + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out || !(out << contents) || !out.flush())
+            return false;
+    }
+    std::error_code failed;
+    fs::rename(temporary, path, failed);
+    return !failed;
+}
+
+// Holds the state directory's lock while files are read or written: two runs of the program may
+// share one virtual PC (a second instance, a log-on run beside the dialog).
+class StateLock {
+  public:
+    StateLock() : m_fd(open(pathIn(".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+        if (m_fd >= 0)
+            flock(m_fd, LOCK_EX);
+    }
+    ~StateLock() {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    StateLock(const StateLock&) = delete;
+    StateLock& operator=(const StateLock&) = delete;
+
+  private:
+    int m_fd;
+};
+
+bool loadProfileText(const std::string& path, sim::Profile* profile, std::string* error) {
+    return sim::loadProfileFile(path, profile, error);
+}
+
+bool restoreServices(std::string* error) {
+    std::string text;
+    if (!readFile(pathIn(kServicesFile), &text))
+        return true; // no service was ever installed
+    if (!sim::machine().services().loadText(text, error)) {
+        *error = pathIn(kServicesFile) + ": " + *error;
+        return false;
+    }
+    return true;
+}
+
+bool attachSharedState(std::string* error) {
+    if (!sim::registry().attach(stateDir, error))
+        return false;
+    return sim::shell().attach(stateDir, error);
+}
+
+void rememberSaved() {
+    savedHardware = sim::machine().hardwareText();
+    savedServices = sim::machine().services().saveText();
+}
+
+bool createState(const StateOptions& options, std::string* error) {
+    std::string source = options.machineFile.empty()
+                             ? (fs::path(sim::machinesDir()) / "default.lspci").string()
+                             : options.machineFile;
+    sim::Profile profile;
+    if (!loadProfileText(source, &profile, error))
+        return false;
+    std::string profileText;
+    if (!readFile(source, &profileText)) {
+        *error = "cannot read " + source;
+        return false;
+    }
+    std::error_code failed;
+    fs::create_directories(stateDir, failed);
+    if (failed) {
+        *error = "cannot create " + stateDir + ": " + failed.message();
+        return false;
+    }
+    if (!writeFileAtomically(pathIn(kProfileFile), profileText)) {
+        *error = "cannot write " + pathIn(kProfileFile);
+        return false;
+    }
+    sim::boot(profile, stateDir, true);
+    // The executable itself runs natively; the file on the drive stands for it, so that Windows'
+    // way of resolving a command line finds it.
+    sim::drive().writeFile(sim::kProgramPath, "Tavrol.exe of the simulated PC\n");
+    if (!sim::installResourceLibrary()) {
+        *error = "cannot install Tavrol.tvx on the virtual PC (build the tavrol_tvx target)";
+        return false;
+    }
+    if (!writeFileAtomically(pathIn(kHardwareFile), sim::machine().hardwareText())) {
+        *error = "cannot write " + pathIn(kHardwareFile);
+        return false;
+    }
+    return true;
+}
+
+bool sameFileContents(const std::string& a, const std::string& b) {
+    std::string first, second;
+    return readFile(a, &first) && readFile(b, &second) && first == second;
+}
+
+} // namespace
+
+std::string defaultStateDir() {
+    const char* home = getenv("HOME");
+    return (fs::path(home && *home ? home : ".") / ".tavrolin-sim").string();
+}
+
+bool openState(const StateOptions& options, std::string* error) {
+    stateDir = options.stateDir;
+    bool exists = fs::exists(pathIn(kHardwareFile));
+    if (exists && options.machineGiven &&
+        !sameFileContents(options.machineFile, pathIn(kProfileFile))) {
+        *error = stateDir + " already holds a virtual PC built from another profile; remove the " +
+                 "directory to build a new one from " + options.machineFile;
+        return false;
+    }
+    if (!exists) {
+        std::error_code ignored;
+        fs::create_directories(stateDir, ignored);
+    }
+    StateLock lock;
+    if (!exists) {
+        if (!createState(options, error))
+            return false;
+    } else {
+        sim::Profile current;
+        if (!loadProfileText(pathIn(kHardwareFile), &current, error))
+            return false;
+        sim::boot(current, stateDir, false);
+        if (!restoreServices(error))
+            return false;
+    }
+    if (!attachSharedState(error))
+        return false;
+    rememberSaved();
+    return true;
+}
+
+bool saveState(std::string* error) {
+    std::string hardware = sim::machine().hardwareText();
+    std::string services = sim::machine().services().saveText();
+    if (hardware == savedHardware && services == savedServices)
+        return true;
+    StateLock lock;
+    if ((hardware != savedHardware && !writeFileAtomically(pathIn(kHardwareFile), hardware)) ||
+        (services != savedServices && !writeFileAtomically(pathIn(kServicesFile), services))) {
+        *error = "cannot write the state of the virtual PC to " + stateDir;
+        return false;
+    }
+    savedHardware = hardware;
+    savedServices = services;
+    return true;
+}
+
+bool powerCycle(std::string* error) {
+    sim::Profile original;
+    if (!loadProfileText(pathIn(kProfileFile), &original, error))
+        return false;
+    // Drivers do not survive a restart: what was running is stopped, and a service marked for
+    // deletion is gone for good.
+    std::string services = sim::machine().services().saveText();
+    sim::boot(original, stateDir, false);
+    if (!sim::machine().services().loadText(services, error))
+        return false;
+    std::vector<sim::Service> all = sim::machine().services().services();
+    sim::machine().services().reset();
+    for (sim::Service service : all) {
+        if (service.markedForDelete)
+            continue;
+        service.state = SERVICE_STOPPED;
+        sim::machine().services().add(service);
+    }
+    if (!attachSharedState(error))
+        return false;
+    savedHardware.clear(); // the registers changed back: write them
+    return saveState(error);
+}
+
+} // namespace cli

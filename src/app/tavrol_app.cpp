@@ -1,0 +1,143 @@
+// The start-up routine: working directory, then one of the four run modes, then tear-down.
+#include "app/tavrol_app.h"
+
+#include <new>
+#include <string.h>
+
+#include "agpcfg/agpcfg.h"
+#include "ui/tavrol_dlg.h"
+
+namespace {
+
+const char kSafeModeQuestion[] =
+    "Tavrolin cannot run in safe mode.\nDo you want to restore the default AGP settings?";
+const char kSafeModeRestored[] = "The default AGP settings have been successfully restored.";
+const char kSafeModeFailed[] =
+    "Tavrolin failed to restore default AGP settings.\nPlease reinstall Tavrolin.";
+const char kResourceLibraryMissing[] =
+    "Failed to load Tavrol.tvx.\nPlease ensure that it's located in the same folder as "
+    "Tavrol.exe.";
+
+// Length of the executable's base name: the last path component without its extension.
+size_t baseNameLength(const char* path) {
+    const char* name = strrchr(path, '\\');
+    name = name ? name + 1 : path;
+    const char* dot = strrchr(name, '.');
+    return dot ? static_cast<size_t>(dot - name) : strlen(name);
+}
+
+// Puts the directory that holds the executable into `directory` (MAX_PATH bytes, zero-filled):
+// the path less the base name and five more characters, the backslash, the dot and a
+// three-letter extension. False when the path is missing, truncated or too short for that.
+bool executableDirectory(HINSTANCE instance, char* directory) {
+    char path[MAX_PATH] = {};
+    DWORD length = GetModuleFileNameA(instance, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    size_t cut = baseNameLength(path) + 5;
+    if (cut >= length)
+        return false;
+    memcpy(directory, path, length - cut);
+    return true;
+}
+
+} // namespace
+
+CTavrolApp::CTavrolApp()
+    : m_pAgpConfig(nullptr), m_savedRate(SETTINGS_NONE),
+      m_savedSideband(SETTINGS_NONE), m_savedFastWrite(SETTINGS_NONE),
+      m_runAtStartup(0) {}
+
+CTavrolApp::~CTavrolApp() { tearDown(); }
+
+CTavrolApp* theTavrolApp() { return static_cast<CTavrolApp*>(AfxGetApp()); }
+
+BOOL CTavrolApp::InitInstance() {
+    AfxEnableControlContainer();
+    Enable3dControls();
+    m_pMainWnd = nullptr;
+    m_pAgpConfig = nullptr;
+
+    const char* commandLine = GetCommandLineA();
+    char directory[MAX_PATH] = {};
+    if (!executableDirectory(m_hInstance, directory) || !SetCurrentDirectoryA(directory))
+        return FALSE;
+
+    // The boot-time switch is tested first, so log-on applies the modes even in safe mode.
+    if (commandLine && strstr(commandLine, TAVROL_STARTUP_SWITCH)) {
+        createController();
+        applyStoredSettings();
+        tearDown();
+        return FALSE;
+    }
+    if (GetSystemMetrics(SM_CLEANBOOT) != 0) {
+        runSafeMode();
+        return FALSE;
+    }
+    runInteractive();
+    return FALSE;
+}
+
+void CTavrolApp::runSafeMode() {
+    if (MessageBoxA(nullptr, kSafeModeQuestion, TAVROL_TITLE, MB_ICONQUESTION | MB_YESNO) != IDYES)
+        return;
+    createController();
+    if (deleteSettings())
+        MessageBoxA(nullptr, kSafeModeRestored, TAVROL_TITLE, MB_ICONINFORMATION);
+    else
+        MessageBoxA(nullptr, kSafeModeFailed, TAVROL_TITLE, MB_ICONWARNING);
+    tearDown();
+}
+
+void CTavrolApp::runInteractive() {
+    SECURITY_ATTRIBUTES attributes = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+    HANDLE mutex = CreateMutexA(&attributes, TRUE, TAVROL_MUTEX_NAME);
+    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+        ReleaseMutex(mutex);
+        HWND first = FindWindowA(nullptr, TAVROL_TITLE);
+        if (first)
+            SetForegroundWindow(first);
+        CloseHandle(mutex);
+        return;
+    }
+
+    HMODULE resources = loadResourceLibrary(TAVROL_RESOURCE_LIBRARY);
+    if (!resources) {
+        MessageBoxA(nullptr, kResourceLibraryMissing, TAVROL_TITLE, MB_ICONERROR);
+        if (mutex)
+            CloseHandle(mutex);
+        return;
+    }
+
+    if (loadSettings()) {
+        createController();
+        {
+            CTavrolDlg dialog(nullptr);
+            m_pMainWnd = &dialog;
+            dialog.DoModal();
+            m_pMainWnd = nullptr;
+            tearDown();
+        }
+    }
+
+    // Lookups must not reach into the library once it is gone.
+    AfxSetResourceHandle(m_hInstance);
+    FreeLibrary(resources);
+    if (mutex)
+        CloseHandle(mutex);
+}
+
+HMODULE CTavrolApp::loadResourceLibrary(LPCSTR fileName) {
+    HMODULE library = LoadLibraryA(fileName);
+    if (library)
+        AfxSetResourceHandle(library);
+    return library;
+}
+
+void CTavrolApp::createController() { m_pAgpConfig = new (std::nothrow) CAgpConfig(); }
+
+void CTavrolApp::tearDown() {
+    // The controller's destructor removes the driver service on the NT platform.
+    delete m_pAgpConfig;
+    m_pAgpConfig = nullptr;
+}
