@@ -16,7 +16,8 @@ const char kUsage[] =
     "usage: tavrolin-sim [--state DIR] [--machine FILE] [--safe-mode] COMMAND [ARGS...]\n"
     "\n"
     "commands:\n"
-    "  run [--script FILE] [ARGS...]  start Tavrol.exe with ARGS (\"-startup\" for the log-on run)\n"
+    "  run [--script FILE] [ARGS...]  start Tavrol.exe with ARGS (\"-startup\" for the log-on "
+    "run)\n"
     "  reboot                         power-cycle the PC, then log on: every Run-key program "
     "starts\n"
     "  regedit                        print the registry as a REGEDIT4 file\n"
@@ -25,7 +26,8 @@ const char kUsage[] =
     "\n"
     "options:\n"
     "  --state DIR     the virtual PC's state directory (default ~/.tavrolin-sim)\n"
-    "  --machine FILE  the profile a new virtual PC is built from (default machines/default.lspci)\n"
+    "  --machine FILE  the profile a new virtual PC is built from (default "
+    "machines/default.lspci)\n"
     "  --safe-mode     boot this run in safe mode\n";
 
 int usageError(const char* what) {

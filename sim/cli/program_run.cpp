@@ -138,7 +138,8 @@ bool splitCommandLine(const std::string& line, std::string* executable, std::str
     size_t blank = start;
     while (true) {
         blank = line.find(' ', blank + 1);
-        std::string candidate = line.substr(start, blank == std::string::npos ? blank : blank - start);
+        std::string candidate =
+            line.substr(start, blank == std::string::npos ? blank : blank - start);
         std::string withExtension = candidate;
         if (withExtension.size() < 4 ||
             strcasecmp(withExtension.c_str() + withExtension.size() - 4, ".exe") != 0)

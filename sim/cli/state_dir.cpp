@@ -29,7 +29,9 @@ std::string stateDir;
 std::string savedHardware;
 std::string savedServices;
 
-std::string pathIn(const char* name) { return (fs::path(stateDir) / name).string(); }
+std::string pathIn(const char* name) {
+    return (fs::path(stateDir) / name).string();
+}
 
 bool readFile(const std::string& path, std::string* contents) {
     std::ifstream in(path, std::ios::binary);

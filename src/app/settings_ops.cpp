@@ -19,8 +19,14 @@ bool CTavrolApp::saveSettings() {
     return ::saveSettings(m_pAgpConfig, m_pMainWnd ? m_pMainWnd->GetSafeHwnd() : nullptr);
 }
 
-void CTavrolApp::addStartupEntry() { ::addStartupEntry(); }
+void CTavrolApp::addStartupEntry() {
+    ::addStartupEntry();
+}
 
-void CTavrolApp::removeStartupEntry() { ::removeStartupEntry(); }
+void CTavrolApp::removeStartupEntry() {
+    ::removeStartupEntry();
+}
 
-bool CTavrolApp::deleteSettings() { return ::deleteSettings(); }
+bool CTavrolApp::deleteSettings() {
+    return ::deleteSettings();
+}

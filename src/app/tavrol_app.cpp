@@ -44,13 +44,16 @@ bool executableDirectory(HINSTANCE instance, char* directory) {
 } // namespace
 
 CTavrolApp::CTavrolApp()
-    : m_pAgpConfig(nullptr), m_savedRate(SETTINGS_NONE),
-      m_savedSideband(SETTINGS_NONE), m_savedFastWrite(SETTINGS_NONE),
-      m_runAtStartup(0) {}
+    : m_pAgpConfig(nullptr), m_savedRate(SETTINGS_NONE), m_savedSideband(SETTINGS_NONE),
+      m_savedFastWrite(SETTINGS_NONE), m_runAtStartup(0) {}
 
-CTavrolApp::~CTavrolApp() { tearDown(); }
+CTavrolApp::~CTavrolApp() {
+    tearDown();
+}
 
-CTavrolApp* theTavrolApp() { return static_cast<CTavrolApp*>(AfxGetApp()); }
+CTavrolApp* theTavrolApp() {
+    return static_cast<CTavrolApp*>(AfxGetApp());
+}
 
 BOOL CTavrolApp::InitInstance() {
     AfxEnableControlContainer();
@@ -134,7 +137,9 @@ HMODULE CTavrolApp::loadResourceLibrary(LPCSTR fileName) {
     return library;
 }
 
-void CTavrolApp::createController() { m_pAgpConfig = new (std::nothrow) CAgpConfig(); }
+void CTavrolApp::createController() {
+    m_pAgpConfig = new (std::nothrow) CAgpConfig();
+}
 
 void CTavrolApp::tearDown() {
     // The controller's destructor removes the driver service on the NT platform.

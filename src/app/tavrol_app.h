@@ -14,7 +14,7 @@ class CAgpConfig;
 #define TAVROL_RESOURCE_LIBRARY "Tavrol.tvx"
 
 class CTavrolApp : public CWinApp {
-public:
+  public:
     CTavrolApp();
     ~CTavrolApp() override;
 
@@ -39,7 +39,7 @@ public:
     int m_savedFastWrite;
     int m_runAtStartup;
 
-private:
+  private:
     void createController();
     void tearDown();
     void runSafeMode();

@@ -1,0 +1,202 @@
+// The four run modes of the program, end to end on the virtual PC.
+#include "program_fixture.h"
+
+#include "agpcfg/agpcfg.h"
+#include "sim/ui.h"
+
+namespace apptest {
+namespace {
+
+const DWORD k4xSidebandFastWriteRun = 1 + 1 * 2 + 1 * 8 + 4 * 32;
+
+bool tavrolServiceExists() {
+    return sim::machine().services().find("TAVROL") != nullptr;
+}
+
+class RunModesTest : public ProgramTest {};
+
+TEST_F(RunModesTest, StartupRunAppliesTheStoredModesToBothEnds) {
+    boot("default");
+    storeSettings(k4xSidebandFastWriteRun);
+    run("-startup");
+
+    for (Function end : {kBridge, kGraphics}) {
+        uint32_t value = command(end);
+        SCOPED_TRACE(testing::Message() << "command register " << std::hex << value);
+        EXPECT_EQ(4u, value & AGP_RATE_MASK);
+        EXPECT_TRUE(value & AGP_SIDEBAND);
+        EXPECT_TRUE(value & AGP_FAST_WRITE);
+        EXPECT_TRUE(value & AGP_ENABLE);
+    }
+    EXPECT_TRUE(boxes().empty());
+    EXPECT_FALSE(tavrolServiceExists());
+    EXPECT_FALSE(shellTraceMentions("CreateMutexA"));
+    EXPECT_EQ(nullptr, GetModuleHandleA("Tavrol.tvx"));
+}
+
+TEST_F(RunModesTest, StartupRunWithNothingStoredTouchesNoRegister) {
+    boot("default");
+    run("-startup");
+    EXPECT_TRUE(trace(sim::TraceKind::ConfigWrite).empty());
+    EXPECT_TRUE(boxes().empty());
+}
+
+TEST_F(RunModesTest, StartupSwitchWinsOverSafeMode) {
+    boot("default");
+    sim::shell().setSafeMode(true);
+    storeSettings(k4xSidebandFastWriteRun);
+    run("-startup");
+    EXPECT_TRUE(boxes().empty()) << boxes().front().text;
+    EXPECT_EQ(4u, command(kGraphics) & AGP_RATE_MASK);
+}
+
+TEST_F(RunModesTest, StartupRunShowsOnlyTheCodeOfAFailedDiscovery) {
+    // Without the resource library the message is the code alone.
+    boot("no-agp");
+    run("-startup");
+    ASSERT_EQ(1u, boxes().size());
+    EXPECT_EQ(" (0x1)", boxes()[0].text);
+    EXPECT_EQ("Vantorel Tavrolin", boxes()[0].title);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION), boxes()[0].type);
+    EXPECT_FALSE(tavrolServiceExists());
+}
+
+TEST_F(RunModesTest, StartupRunWarnsWhenTheSettingsCannotBeStored) {
+    boot("default");
+    sim::registry().setHklmReadOnly(true);
+    run("-startup");
+    ASSERT_EQ(1u, boxes().size());
+    EXPECT_EQ("Tavrolin settings cannot be written to registry.", boxes()[0].text);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONWARNING), boxes()[0].type);
+    EXPECT_EQ(nullptr, boxes()[0].owner);
+}
+
+TEST_F(RunModesTest, SafeModeYesDeletesTheSettingsKeyAndKeepsTheRunValue) {
+    boot("default");
+    sim::shell().setSafeMode(true);
+    storeSettings(k4xSidebandFastWriteRun);
+    ASSERT_TRUE(sim::registry().setValue(HKEY_LOCAL_MACHINE, kRunKey,
+                                         {"Vantorel Tavrolin", REG_SZ, {'x', 0}}));
+    sim::shell().queueAnswer(IDYES);
+    run();
+
+    ASSERT_EQ(2u, boxes().size());
+    EXPECT_EQ("Tavrolin cannot run in safe mode.\nDo you want to restore the default AGP settings?",
+              boxes()[0].text);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONQUESTION | MB_YESNO), boxes()[0].type);
+    EXPECT_EQ("The default AGP settings have been successfully restored.", boxes()[1].text);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION), boxes()[1].type);
+    EXPECT_FALSE(sim::registry().keyExists(HKEY_LOCAL_MACHINE, kSettingsKey));
+    sim::RegValue runValue;
+    EXPECT_TRUE(
+        sim::registry().getValue(HKEY_LOCAL_MACHINE, kRunKey, "Vantorel Tavrolin", &runValue));
+    // The controller was built (the driver installed) and torn down again.
+    EXPECT_FALSE(trace(sim::TraceKind::ServiceCall).empty());
+    EXPECT_FALSE(tavrolServiceExists());
+}
+
+TEST_F(RunModesTest, SafeModeNoLeavesEverything) {
+    boot("default");
+    sim::shell().setSafeMode(true);
+    storeSettings(k4xSidebandFastWriteRun);
+    sim::shell().queueAnswer(IDNO);
+    run();
+    EXPECT_EQ(1u, boxes().size());
+    EXPECT_TRUE(sim::registry().keyExists(HKEY_LOCAL_MACHINE, kSettingsKey));
+    EXPECT_TRUE(trace(sim::TraceKind::ServiceCall).empty());
+    EXPECT_TRUE(trace(sim::TraceKind::DeviceOpen).empty());
+}
+
+TEST_F(RunModesTest, SafeModeReportsASettingsKeyThatCannotBeDeleted) {
+    boot("default");
+    sim::shell().setSafeMode(true);
+    storeSettings(k4xSidebandFastWriteRun);
+    sim::registry().protectKey(HKEY_LOCAL_MACHINE, kSettingsKey);
+    sim::shell().queueAnswer(IDYES);
+    run();
+    ASSERT_EQ(2u, boxes().size());
+    EXPECT_EQ("Tavrolin failed to restore default AGP settings.\nPlease reinstall Tavrolin.",
+              boxes()[1].text);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONWARNING), boxes()[1].type);
+}
+
+TEST_F(RunModesTest, MissingResourceLibraryStopsBeforeAnyHardwareAccess) {
+    boot("default");
+    ASSERT_TRUE(sim::drive().removeFile(std::string(sim::kProgramDirectory) + "\\Tavrol.tvx"));
+    run();
+
+    ASSERT_EQ(1u, boxes().size());
+    EXPECT_EQ("Failed to load Tavrol.tvx.\nPlease ensure that it's located in the same folder as "
+              "Tavrol.exe.",
+              boxes()[0].text);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), boxes()[0].type);
+    EXPECT_EQ("Vantorel Tavrolin", boxes()[0].title);
+    EXPECT_TRUE(trace(sim::TraceKind::ServiceCall).empty());
+    EXPECT_TRUE(trace(sim::TraceKind::DeviceOpen).empty());
+    EXPECT_TRUE(trace(sim::TraceKind::BiosCall).empty());
+    EXPECT_TRUE(trace(sim::TraceKind::DirectDrawCreate).empty());
+    EXPECT_EQ(0, sim::process().openHandleCount()) << "the mutex must be closed";
+}
+
+TEST_F(RunModesTest, SecondInstanceBringsTheFirstToTheFrontAndTouchesNothing) {
+    boot("default");
+    // The first instance: its mutex and its dialog.
+    HANDLE first = CreateMutexA(nullptr, TRUE, "Exists");
+    ASSERT_NE(nullptr, first);
+    HWND firstDialog = reinterpret_cast<HWND>(0x1234);
+    sim::shell().registerWindow(firstDialog, "Vantorel Tavrolin");
+
+    run();
+
+    EXPECT_TRUE(shellTraceMentions("SetForegroundWindow"));
+    EXPECT_TRUE(boxes().empty());
+    EXPECT_TRUE(trace(sim::TraceKind::ServiceCall).empty());
+    EXPECT_EQ(nullptr, GetModuleHandleA("Tavrol.tvx"));
+    EXPECT_EQ(1, sim::process().openHandleCount()) << "only the first instance's mutex is left";
+    CloseHandle(first);
+}
+
+TEST_F(RunModesTest, InteractiveRunTearsDownWhatItBuilt) {
+    boot("default");
+    run();
+    // The settings key is created on the way, the dialog ran, and nothing is left behind.
+    EXPECT_TRUE(sim::registry().keyExists(HKEY_LOCAL_MACHINE, kSettingsKey));
+    EXPECT_TRUE(shellTraceMentions("CreateMutexA"));
+    EXPECT_FALSE(trace(sim::TraceKind::ServiceCall).empty());
+    EXPECT_FALSE(tavrolServiceExists());
+    EXPECT_EQ(nullptr, GetModuleHandleA("Tavrol.tvx"));
+    EXPECT_EQ(0, sim::process().openHandleCount());
+    EXPECT_EQ(nullptr, m_pAgpAfterRun);
+}
+
+TEST_F(RunModesTest, InteractiveRunEndsSilentlyWhenTheSettingsKeyCannotBeCreated) {
+    boot("default");
+    sim::registry().setHklmReadOnly(true);
+    run();
+    EXPECT_TRUE(boxes().empty());
+    EXPECT_TRUE(trace(sim::TraceKind::ServiceCall).empty());
+    EXPECT_EQ(nullptr, GetModuleHandleA("Tavrol.tvx"));
+    EXPECT_EQ(0, sim::process().openHandleCount());
+}
+
+TEST_F(RunModesTest, RunsInTheExecutablesDirectoryWhereverItWasStarted) {
+    boot("default");
+    sim::process().setCurrentDirectory("C:\\");
+    storeSettings(k4xSidebandFastWriteRun);
+    run("-startup");
+    EXPECT_EQ(sim::kProgramDirectory, sim::process().currentDirectory());
+    EXPECT_TRUE(boxes().empty()) << "the driver beside the executable was found";
+    EXPECT_EQ(4u, command(kGraphics) & AGP_RATE_MASK);
+}
+
+TEST_F(RunModesTest, AModulePathTooShortForItsNameEndsTheRunSilently) {
+    boot("default");
+    sim::process().setModulePath("Tavrol.exe");
+    run("-startup");
+    EXPECT_TRUE(boxes().empty());
+    EXPECT_TRUE(trace(sim::TraceKind::ServiceCall).empty());
+    EXPECT_TRUE(sim::machine().trace().empty());
+}
+
+} // namespace
+} // namespace apptest
