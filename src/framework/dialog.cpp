@@ -8,7 +8,8 @@ ON_COMMAND(IDCANCEL, &CDialog::OnCancel)
 END_MESSAGE_MAP()
 
 CDialog::CDialog(UINT templateId, CWnd* parent)
-    : m_templateId(templateId), m_pParentWnd(parent), m_boundControls(), m_boundControlCount(0) {}
+    : m_templateId(templateId), m_indirectTemplate(nullptr), m_pParentWnd(parent),
+      m_boundControls(), m_boundControlCount(0) {}
 
 // The bound controls were let go when the modal run ended; the derived class's control members
 // are already destroyed here and must not be touched.
@@ -31,9 +32,12 @@ void CDialog::OnCancel() {
 
 INT_PTR CDialog::DoModal() {
     HWND parent = m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr;
-    INT_PTR result =
-        ::DialogBoxParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(m_templateId), parent,
-                          &CDialog::dialogProcedure, reinterpret_cast<LPARAM>(this));
+    LPARAM self = reinterpret_cast<LPARAM>(this);
+    INT_PTR result = m_indirectTemplate
+                         ? ::DialogBoxIndirectParamA(AfxGetResourceHandle(), m_indirectTemplate,
+                                                     parent, &CDialog::dialogProcedure, self)
+                         : ::DialogBoxParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(m_templateId),
+                                             parent, &CDialog::dialogProcedure, self);
     // The window is gone: nothing may talk to it through this object or its controls.
     releaseBoundControls();
     m_hWnd = nullptr;

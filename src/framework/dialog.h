@@ -37,6 +37,10 @@ class CDialog : public CWnd {
     // `message` (FALSE leaves it to the default dialog processing).
     virtual INT_PTR WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
 
+    // Makes DoModal build the dialog from a template in memory instead of the resource module's
+    // template; the template must stay valid while the dialog runs.
+    void InitModalIndirect(LPCDLGTEMPLATEA dialogTemplate) { m_indirectTemplate = dialogTemplate; }
+
     BOOL UpdateData(BOOL saveAndValidate = TRUE);
     void EndDialog(int result);
 
@@ -48,6 +52,7 @@ class CDialog : public CWnd {
 
   protected:
     UINT m_templateId;
+    LPCDLGTEMPLATEA m_indirectTemplate;
     CWnd* m_pParentWnd;
 
   private:
