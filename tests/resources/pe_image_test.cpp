@@ -136,6 +136,17 @@ TEST(PeImage, HostileResourceTreesAreRefused) {
     }
 }
 
+// Directories shared between entries multiply: a few hundred bytes could otherwise stand for
+// billions of resources. The second type here reuses the first type's name directory.
+TEST(PeImage, SharedDirectoriesAreRefused) {
+    std::vector<uint8_t> bytes = testpe::buildLibrary({{10, 1, 0, {1}}, {11, 1, 0, {2}}});
+    ASSERT_TRUE(parses(bytes));
+    put32(&bytes, kRootEntry + 8 + 4, get32(bytes, kRootEntry + 4));
+    std::string why;
+    EXPECT_FALSE(parses(bytes, &why));
+    EXPECT_NE(why.find("shared"), std::string::npos) << why;
+}
+
 TEST(PeImage, ImageWithoutResourceDirectoryIsValidAndEmpty) {
     std::vector<uint8_t> bytes = oneResource();
     put32(&bytes, testpe::kOptionalHeaderOffset + 92, 2); // only export and import directories
