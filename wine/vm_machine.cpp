@@ -60,12 +60,26 @@ bool isNvidiaDisplay(const VmFunction& f) {
     return (dwordAt(f.config, 0) & 0xFFFF) == 0x10DE && f.config[0x0B] == 0x03;
 }
 
+uint64_t strapsAddress(const VmFunction& f) {
+    return (dwordAt(f.config, 0x10) & ~0xFu) + VM_NVIDIA_STRAPS_OFFSET;
+}
+
+// The straps register keeps its latched value unless a write carries the override bit.
+bool isLatchedStraps(VmMachine* machine, uint64_t address, uint32_t value) {
+    if (value & VM_STRAPS_OVERRIDE)
+        return false;
+    for (uint32_t i = 0; i < machine->functionCount; ++i)
+        if (isNvidiaDisplay(machine->functions[i]) &&
+            strapsAddress(machine->functions[i]) == address)
+            return true;
+    return false;
+}
+
 // The AGP status register as an NVIDIA chip shows it: modes its straps disable are not offered.
 uint32_t effectiveStatus(VmMachine* machine, const VmFunction& f, uint32_t status) {
     if (!isNvidiaDisplay(f))
         return status;
-    const uint64_t straps = (dwordAt(f.config, 0x10) & ~0xFu) + VM_NVIDIA_STRAPS_OFFSET;
-    const VmPhysWord* word = findPhys(machine, straps);
+    const VmPhysWord* word = findPhys(machine, strapsAddress(f));
     const uint32_t value = word ? word->value : 0;
     if (value & VM_STRAPS_NO_4X)
         status &= ~4u;
@@ -113,6 +127,8 @@ int readPhys(void* context, uint64_t address, uint32_t* value) {
 
 int writePhys(void* context, uint64_t address, uint32_t value) {
     VmMachine* machine = static_cast<VmMachine*>(context);
+    if (isLatchedStraps(machine, address, value))
+        return 1;
     VmPhysWord* word = findPhys(machine, address);
     if (!word) {
         if (machine->physCount == VM_MAX_PHYS_WORDS || address > 0xFFFFFFFFu)

@@ -41,6 +41,8 @@ extern const uint32_t vmProfilePhysCount;
 #define VM_STRAPS_NO_4X (1u << 9)
 #define VM_STRAPS_NO_SIDEBAND (1u << 10)
 #define VM_STRAPS_NO_FAST_WRITE (1u << 11)
+// A write to the straps register without this bit leaves the register as it is.
+#define VM_STRAPS_OVERRIDE (1u << 31)
 // Bits of an AGP command register that a write can change: request depth, sideband, enable,
 // fast writes and the data rate.
 #define VM_AGP_COMMAND_WRITABLE (0xFF000000u | (1u << 9) | (1u << 8) | (1u << 4) | 0x7u)
@@ -52,7 +54,8 @@ int vmInit(VmMachine* machine, VmFunction* functions, uint32_t functionCount,
            const VmPhysWord* phys, uint32_t physCount);
 
 // The request core's bus over the machine. Configuration reads see NVIDIA's straps; writes reach
-// only the writable bits of AGP command registers; physical words never written read 0.
+// only the writable bits of AGP command registers; physical words never written read 0; the
+// straps register takes only writes with the override bit.
 TavrolBus vmBus(VmMachine* machine);
 
 // The machine's state as a flat record, so that it can outlive one load of the driver.

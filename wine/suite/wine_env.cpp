@@ -15,7 +15,8 @@ namespace wine {
 namespace {
 
 Environment environment;
-std::string setupError;
+bool prefixTried = false;
+std::string prefixError;
 
 bool fileExists(const std::string& path) {
     struct stat info;
@@ -74,7 +75,6 @@ class SuiteEnvironment : public testing::Environment {
                                      " (build the windows-i686 preset first)";
             return;
         }
-        setupError = makePrefix();
     }
 
     void TearDown() override {
@@ -87,18 +87,18 @@ class SuiteEnvironment : public testing::Environment {
     }
 };
 
-// A prefix that could not be made fails every test that needs it, with the reason.
-class SetupCheck : public testing::EmptyTestEventListener {
-    void OnTestStart(const testing::TestInfo&) override {
-        if (!setupError.empty())
-            ADD_FAILURE() << "Wine prefix set-up failed: " << setupError;
-    }
-};
-
 } // namespace
 
 const Environment& env() {
     return environment;
+}
+
+std::string ensurePrefix() {
+    if (!prefixTried) {
+        prefixTried = true;
+        prefixError = makePrefix();
+    }
+    return prefixError;
 }
 
 std::string host(const std::string& command, int* status) {
@@ -251,6 +251,5 @@ unsigned dwordAt(const std::string& hex, size_t byteOffset) {
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     testing::AddGlobalTestEnvironment(new wine::SuiteEnvironment);
-    testing::UnitTest::GetInstance()->listeners().Append(new wine::SetupCheck);
     return RUN_ALL_TESTS();
 }

@@ -39,11 +39,17 @@ struct Environment {
 };
 const Environment& env();
 
-// Skips the calling test when the suite cannot run here (no Wine, no Windows build).
+// Makes the prefix on first use; "" when it is ready, else why it could not be made.
+std::string ensurePrefix();
+
+// Skips the calling test when the suite cannot run here (no Wine, no Windows build), and fails it
+// when the prefix cannot be made.
 #define WINE_SUITE_REQUIRED()                                                                      \
     do {                                                                                           \
         if (!wine::env().skipReason.empty())                                                       \
             GTEST_SKIP() << wine::env().skipReason;                                                \
+        const std::string prefixError = wine::ensurePrefix();                                      \
+        ASSERT_TRUE(prefixError.empty()) << "Wine prefix set-up failed: " << prefixError;          \
     } while (0)
 
 // Files of the Windows build, by path below the build tree; "" when missing.

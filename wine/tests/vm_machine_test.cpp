@@ -84,6 +84,18 @@ TEST(VmNvidiaStraps, DisabledModesLeaveTheCardsStatusUntilTheStrapsAreOverridden
     EXPECT_EQ(kAgpStatus, pc.config(1, kGraphicsSlot, 0x48));
 }
 
+TEST(VmNvidiaStraps, WritesWithoutTheOverrideBitLeaveTheStrapsLatched) {
+    Pc pc(0x00000EA3);
+    ASSERT_EQ(1, pc.bus.writePhys(pc.bus.context, kStraps, 0x000000A3u));
+    EXPECT_EQ(0xEA3u, pc.phys(kStraps));
+    EXPECT_EQ(kAgpStatus & ~(4u | (1u << 9) | (1u << 4)), pc.config(1, kGraphicsSlot, 0x48));
+    ASSERT_EQ(1, pc.bus.writePhys(pc.bus.context, kStraps, 0x800000A3u));
+    EXPECT_EQ(0x800000A3u, pc.phys(kStraps));
+    // Other words behind BAR 0 take any write.
+    ASSERT_EQ(1, pc.bus.writePhys(pc.bus.context, kBar0 + 0x100, 0x1u));
+    EXPECT_EQ(0x1u, pc.phys(kBar0 + 0x100));
+}
+
 TEST(VmNvidiaStraps, EachStrapBitRemovesOnlyItsOwnMode) {
     struct Case {
         uint32_t straps;
