@@ -9,6 +9,7 @@
 namespace sim {
 
 void installFace(Face face, std::function<std::string()> finish); // ui_face.cpp
+int defaultBoxAnswer(UINT type);                                  // ui_input.cpp
 
 namespace {
 
@@ -103,19 +104,8 @@ bool idle() {
     return false;
 }
 
-// Without a queued answer a box takes its default button: OK, or No for a question.
 int defaultAnswer(const MessageBoxRecord& box) {
-    switch (box.type & 0xF) {
-    case MB_YESNO:
-    case 3: // MB_YESNOCANCEL
-        return IDNO;
-    case 2: // MB_ABORTRETRYIGNORE
-        return IDABORT;
-    case 5: // MB_RETRYCANCEL
-        return IDCANCEL;
-    default:
-        return IDOK;
-    }
+    return defaultBoxAnswer(box.type);
 }
 
 std::string finishScript() {
@@ -138,6 +128,7 @@ bool runScriptText(const std::string& name, const std::string& text, std::string
     std::vector<ScriptAction> actions;
     if (!parseScript(name, text, &actions, error))
         return false;
+    ui().clearPending();
     run() = ScriptRun();
     run().name = name;
     run().actions = actions;

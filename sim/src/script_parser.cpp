@@ -17,7 +17,7 @@ std::string trim(const std::string& s) {
 }
 
 // Splits off the first word; `rest` is what follows it, without the separating blanks.
-std::string firstWord(const std::string& s, std::string* rest) {
+std::string firstWord(std::string s, std::string* rest) {
     size_t end = 0;
     while (end < s.size() && !std::isspace(static_cast<unsigned char>(s[end])))
         ++end;

@@ -39,7 +39,9 @@ std::string finishFace() {
     ui().setIdleHandler(nullptr);
     ui().setMessageBoxHandler(nullptr);
     ui().setForegroundHandler(nullptr);
-    return finish ? finish() : std::string();
+    std::string error = finish ? finish() : std::string();
+    ui().clearPending();
+    return error;
 }
 
 } // namespace sim

@@ -148,6 +148,21 @@ void moveInGroup(Window* d, Window* focus, bool forward) {
 
 } // namespace
 
+// Without an answer a box takes its default button: OK, or No for a question.
+int defaultBoxAnswer(UINT type) {
+    switch (type & 0xF) {
+    case MB_YESNO:
+    case 3: // MB_YESNOCANCEL
+        return IDNO;
+    case 2: // MB_ABORTRETRYIGNORE
+        return IDABORT;
+    case 5: // MB_RETRYCANCEL
+        return IDCANCEL;
+    default:
+        return IDOK;
+    }
+}
+
 void reportUiError(const std::string& message) {
     state().errors.push_back(message);
 }
@@ -478,6 +493,12 @@ const std::vector<std::string>& Ui::errors() const {
     return state().errors;
 }
 
+void Ui::clearPending() {
+    state().steps.clear();
+    state().answers.clear();
+    state().errors.clear();
+}
+
 void Ui::setIdleHandler(std::function<bool()> handler) {
     state().idleHandler = handler;
 }
@@ -501,7 +522,7 @@ int Ui::answerMessageBox(const MessageBoxRecord& box) {
         }
         reportUiError("answer " + std::to_string(answer) + ": not a button of the message box " +
                       jsonString(box.title) + " (" + box.buttons() + ")");
-        return 0;
+        return defaultBoxAnswer(box.type);
     }
     return state().messageBoxHandler ? state().messageBoxHandler(box) : 0;
 }

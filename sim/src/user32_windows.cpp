@@ -415,7 +415,8 @@ BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text) {
     Window* w = find(window);
     if (!w)
         return FALSE;
-    return sendMessage(w, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)) ? TRUE : FALSE;
+    // The message's own result, as Windows returns it: CB_ERR from a drop-down list.
+    return static_cast<BOOL>(sendMessage(w, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)));
 }
 
 int WINAPI GetWindowTextLengthA(HWND window) {

@@ -225,6 +225,8 @@ class Ui {
     // Errors of steps the window manager took by itself (a queued answer the dialog could not
     // take), for the faces to report.
     const std::vector<std::string>& errors() const;
+    // Forgets queued steps and answers and reported errors (a face starts or finishes).
+    void clearPending();
 
     // The modal loops call the idle handler whenever they have nothing else to do; it makes one
     // step of input (or none) and returns false when no more input will come, which closes the
