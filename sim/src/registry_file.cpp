@@ -32,6 +32,8 @@ bool printable(const std::vector<uint8_t>& data, size_t length) {
 }
 
 size_t textLength(const std::vector<uint8_t>& data) {
+    if (data.empty())
+        return 0;
     const void* nul = memchr(data.data(), 0, data.size());
     return nul ? static_cast<const uint8_t*>(nul) - data.data() : data.size();
 }
