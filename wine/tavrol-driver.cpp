@@ -314,11 +314,26 @@ std::string className(HWND window) {
     return name;
 }
 
+// Text of another process's window or list item. The wide messages are used: Wine hands the
+// narrow forms back across processes as UTF-16 in the caller's narrow buffer.
+std::string narrow(const wchar_t* text) {
+    char buffer[2048] = "";
+    WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, sizeof buffer, nullptr, nullptr);
+    return buffer;
+}
+
 std::string windowText(HWND window) {
-    char text[1024] = "";
-    // WM_GETTEXT rather than GetWindowTextA: it reads controls of another process too.
-    SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
-    return text;
+    wchar_t text[1024] = L"";
+    SendMessageW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
+    return narrow(text);
+}
+
+std::string comboItem(HWND combo, LRESULT index) {
+    wchar_t item[512] = L"";
+    if (SendMessageW(combo, CB_GETLBTEXTLEN, index, 0) >= 512)
+        return "<too long>";
+    SendMessageW(combo, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(item));
+    return narrow(item);
 }
 
 struct WindowSearch {
@@ -367,8 +382,8 @@ HWND findWindowOf(DWORD processId, bool wantBox) {
 }
 
 // Waits for a window of the program, or for its end; null when it ended or the time ran out.
-HWND waitForWindow(const Program& program, bool wantBox) {
-    for (DWORD waited = 0; waited < kWaitMs; waited += 50) {
+HWND waitForWindow(const Program& program, bool wantBox, DWORD ms = kWaitMs) {
+    for (DWORD waited = 0; waited < ms; waited += 50) {
         if (HWND window = findWindowOf(program.info.dwProcessId, wantBox))
             return window;
         if (WaitForSingleObject(program.info.hProcess, 50) == WAIT_OBJECT_0)
@@ -402,11 +417,10 @@ void dumpControl(HWND control) {
         const LRESULT selected = SendMessageA(control, CB_GETCURSEL, 0, 0);
         std::string items;
         for (LRESULT i = 0; i < count; ++i) {
-            char item[256] = "";
-            SendMessageA(control, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item));
-            items += (i ? "|" : "") + std::string(item);
+            const std::string item = comboItem(control, i);
+            items += (i ? "|" : "") + item;
             if (i == selected)
-                line += " selected=" + std::string(item);
+                line += " selected=" + item;
         }
         line += " items=" + items;
     } else {
@@ -473,8 +487,9 @@ bool runStep(Program& program, const std::string& exe, const std::string& step) 
         PostMessageA(program.dialog, WM_COMMAND, MAKEWPARAM(atoi(argument.c_str()), 0), 0);
         return true;
     }
-    if (verb == "box") {
-        program.box = waitForWindow(program, true);
+    if (verb == "box") { // box or box:MS waits that long for a message box
+        program.box =
+            waitForWindow(program, true, argument.empty() ? kWaitMs : atoi(argument.c_str()));
         if (!program.box) {
             print("box", "none");
             return true;
@@ -502,6 +517,22 @@ bool runStep(Program& program, const std::string& exe, const std::string& step) 
     }
     if (verb == "sleep") {
         Sleep(atoi(argument.c_str()));
+        return true;
+    }
+    if (verb == "decoy") { // a window of ours takes the foreground from the program
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = DefWindowProcA;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "TavrolDecoy";
+        RegisterClassA(&windowClass);
+        HWND decoy = CreateWindowA("TavrolDecoy", "decoy", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                   100, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
+        SetForegroundWindow(decoy);
+        print("decoy.foreground", GetForegroundWindow() == decoy ? "1" : "0");
+        return true;
+    }
+    if (verb == "service") { // the driver service as the program has left it so far
+        serviceQuery();
         return true;
     }
     if (verb == "foreground") {
@@ -556,33 +587,17 @@ int session(const std::string& exe, const std::string& arguments, int count, cha
     return result;
 }
 
-// Makes a window of our own the foreground window, so that a test can see another program
-// take the foreground from it.
-int foregroundDecoy(int count, char** args) {
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "TavrolDecoy";
-    RegisterClassA(&windowClass);
-    HWND decoy = CreateWindowA("TavrolDecoy", "decoy", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100,
-                               100, nullptr, nullptr, windowClass.hInstance, nullptr);
-    SetForegroundWindow(decoy);
-    print("decoy.foreground", GetForegroundWindow() == decoy ? "1" : "0");
-    const int result = session(args[0], args[1], count - 2, args + 2);
-    DestroyWindow(decoy);
-    return result;
-}
-
 int usage() {
-    fputs("usage: tavrol-driver COMMAND ...\n"
-          "  service-start PATH | service-remove | service-query\n"
-          "  requests CODE,INLEN,OUTLEN[,HEX] ...\n"
-          "  reg-get KEY VALUE | reg-set KEY VALUE dword|binary|string DATA\n"
-          "  reg-delete KEY [VALUE]\n"
-          "  session EXE ARGS STEP ... | decoy-session EXE ARGS STEP ...\n"
-          "  steps: dialog dump select:ID:TEXT click:ID command:ID box answer:ID no-box\n"
-          "         sleep:MS foreground launch:ARGS exit\n",
-          stderr);
+    fputs(
+        "usage: tavrol-driver COMMAND ...\n"
+        "  service-start PATH | service-remove | service-query\n"
+        "  requests CODE,INLEN,OUTLEN[,HEX] ...\n"
+        "  reg-get KEY VALUE | reg-set KEY VALUE dword|binary|string DATA\n"
+        "  reg-delete KEY [VALUE]\n"
+        "  session EXE ARGS STEP ...\n"
+        "  steps: dialog dump select:ID:TEXT click:ID command:ID box answer:ID no-box\n"
+        "         sleep:MS decoy foreground launch:ARGS service exit  (box:MS waits MS at most)\n",
+        stderr);
     return 2;
 }
 
@@ -608,7 +623,5 @@ int main(int argc, char** argv) {
         return registryDelete(argv[2], argc == 4 ? argv[3] : nullptr);
     if (command == "session" && argc >= 4)
         return session(argv[2], argv[3], argc - 4, argv + 4);
-    if (command == "decoy-session" && argc >= 4)
-        return foregroundDecoy(argc - 2, argv + 2);
     return usage();
 }
