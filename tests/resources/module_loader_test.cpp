@@ -280,6 +280,46 @@ TEST_F(FindResource, PrefersTheNeutralThenUsEnglishLanguage) {
     EXPECT_EQ(text(3), "fr");
 }
 
+TEST_F(FindResource, ReachesEveryKindOfResourceInTheInstalledLibrary) {
+    installTvx();
+    HMODULE tvx = LoadLibraryA("Tavrol.tvx");
+    ASSERT_NE(tvx, nullptr);
+    const sim::PeImage* image = sim::moduleImage(tvx);
+    ASSERT_NE(image, nullptr);
+    struct Case {
+        LPCSTR type;
+        int id;
+    } cases[] = {{RT_DIALOG, IDD_ABOUT},
+                 {RT_DIALOG, IDD_TAVROL_DIALOG},
+                 {RT_DIALOG, IDD_RESTORE},
+                 {RT_STRING, IDS_ABOUT / 16 + 1},
+                 {RT_STRING, IDS_ERR_LAST / 16 + 1},
+                 {RT_GROUP_ICON, IDI_TAVROL},
+                 {RT_VERSION, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("type " + std::to_string(LOWORD(c.type)) + " ID " + std::to_string(c.id));
+        HRSRC found = FindResourceA(tvx, MAKEINTRESOURCEA(c.id), c.type);
+        ASSERT_NE(found, nullptr) << "last error " << GetLastError();
+        const sim::PeResource* parsed = sim::findResource(*image, c.type, MAKEINTRESOURCEA(c.id));
+        ASSERT_NE(parsed, nullptr);
+        EXPECT_EQ(SizeofResource(tvx, found), parsed->size);
+        EXPECT_GT(parsed->size, 0u);
+        DWORD size = 0;
+        EXPECT_EQ(LockResource(LoadResource(tvx, found)),
+                  sim::resourceData(tvx, c.type, MAKEINTRESOURCEA(c.id), &size));
+        EXPECT_EQ(size, parsed->size);
+    }
+    // Every image the icon group names is there too.
+    int icons = 0;
+    for (const sim::PeResource& r : image->resources) {
+        if (r.type.isId() && r.type.id == 3) {
+            ++icons;
+            EXPECT_NE(FindResourceA(tvx, MAKEINTRESOURCEA(r.name.id), RT_ICON), nullptr);
+        }
+    }
+    EXPECT_EQ(icons, 6);
+}
+
 TEST_F(FindResource, ExecutableHasNoResourcesUntilATestInstallsSome) {
     HMODULE exe = GetModuleHandleA(nullptr);
     SetLastError(kSentinel);
