@@ -1,0 +1,150 @@
+// tavrolin-sim as a person uses it: runs that follow each other on one virtual PC.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kSim = std::string(TAVROL_BINARY_DIR) + "/sim/cli/tavrolin-sim";
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class CliTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tavrolin-cli-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern));
+        m_dir = pattern;
+        m_state = m_dir + "/pc";
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(m_dir, ignored);
+    }
+
+    std::string file(const std::string& name, const std::string& text) {
+        std::string path = m_dir + "/" + name;
+        std::ofstream(path) << text;
+        return path;
+    }
+
+    static std::string slurp(const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    // Runs tavrolin-sim with `args` on this test's state directory, stdin from /dev/null.
+    Result sim(const std::string& args) {
+        std::string out = m_dir + "/out.txt", err = m_dir + "/err.txt";
+        std::string line = "'" + kSim + "' --state '" + m_state + "' " + args + " </dev/null >'" +
+                           out + "' 2>'" + err + "'";
+        Result r;
+        int raw = system(line.c_str());
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = slurp(out);
+        r.err = slurp(err);
+        return r;
+    }
+
+    // The virtual PC's service database as the state directory keeps it.
+    std::string services() { return slurp(m_state + "/services.txt"); }
+
+    std::string m_dir;
+    std::string m_state;
+};
+
+TEST_F(CliTest, ChoosingFourXWithRunAtLogOnIsReappliedAfterAReboot) {
+    std::string script = file("apply.txt", "check 1005 1\n"
+                                           "select 1002 4X (1064Mb/s)\n"
+                                           "click 1\n");
+    Result run = sim("run --script '" + script + "'");
+    ASSERT_EQ(0, run.status) << run.err << run.out;
+
+    Result regedit = sim("regedit");
+    EXPECT_NE(std::string::npos, regedit.out.find("\"Settings\"=dword:00000081"))
+        << regedit.out; // run 1, fast writes 0, sideband 0, rate 4
+    EXPECT_NE(std::string::npos,
+              regedit.out.find("\\\"C:\\\\Program Files\\\\Vantorel Tech\\\\Tavrolin\\\\"
+                               "Tavrol.exe\\\" -startup"))
+        << regedit.out;
+
+    Result reboot = sim("reboot");
+    ASSERT_EQ(0, reboot.status) << reboot.err;
+    EXPECT_NE(std::string::npos, reboot.out.find("\"event\":\"logon-run\"")) << reboot.out;
+
+    Result probe = sim("probe");
+    EXPECT_NE(std::string::npos, probe.out.find("data rate: 4X")) << probe.out;
+    EXPECT_EQ(std::string::npos, services().find("TAVROL")) << "no driver service left";
+}
+
+TEST_F(CliTest, ARebootWithoutRunValueKeepsTheProfilesRate) {
+    std::string script = file("apply.txt", "select 1002 4X (1064Mb/s)\nclick 1\n");
+    ASSERT_EQ(0, sim("run --script '" + script + "'").status);
+    EXPECT_NE(std::string::npos, sim("probe").out.find("data rate: 4X"));
+    Result reboot = sim("reboot");
+    EXPECT_EQ(std::string::npos, reboot.out.find("logon-run")) << reboot.out;
+    EXPECT_NE(std::string::npos, sim("probe").out.find("data rate: 2X"));
+}
+
+TEST_F(CliTest, SafeModeRunAsksAndKeepsTheSettingsOnNo) {
+    std::string script = file("apply.txt", "select 1002 1X (266Mb/s)\nclick 1\n");
+    ASSERT_EQ(0, sim("run --script '" + script + "'").status);
+    Result safe = sim("--safe-mode run");
+    EXPECT_EQ(0, safe.status) << safe.err;
+    EXPECT_NE(std::string::npos, safe.out.find("Tavrolin cannot run in safe mode")) << safe.out;
+    EXPECT_NE(std::string::npos, sim("regedit").out.find("\"Settings\"=dword:00000020"));
+}
+
+TEST_F(CliTest, ScriptErrorsStopTheRunWithTheLine) {
+    std::string script = file("bad.txt", "select 1002 8X (2128Mb/s)\n");
+    Result run = sim("run --script '" + script + "'");
+    EXPECT_NE(0, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("bad.txt:1")) << run.err;
+    // The program tore down as usual: no driver service is left.
+    EXPECT_EQ(std::string::npos, services().find("TAVROL")) << services();
+}
+
+TEST_F(CliTest, AMalformedProfileIsRefusedWithItsLineAndBuildsNothing) {
+    std::string profile = file("bad.lspci", "00:00.0 Host bridge: test\n00: 86 80 zz\n");
+    Result r = sim("--machine '" + profile + "' probe");
+    EXPECT_NE(0, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("bad.lspci:2")) << r.err;
+    EXPECT_FALSE(fs::exists(m_state + "/hardware.lspci"));
+}
+
+TEST_F(CliTest, AnotherProfileForAnExistingPcIsRefused) {
+    ASSERT_EQ(0, sim("probe").status);
+    std::string other = std::string(TAVROL_SOURCE_DIR) + "/machines/ati.lspci";
+    Result r = sim("--machine '" + other + "' probe");
+    EXPECT_NE(0, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("another profile")) << r.err;
+}
+
+TEST_F(CliTest, LspciPrintsEveryFunctionAsADump) {
+    Result r = sim("lspci");
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(0u, r.out.find("00:00.0 Host bridge")) << r.out.substr(0, 200);
+    EXPECT_NE(std::string::npos, r.out.find("\n01:00.0 VGA compatible controller"));
+    EXPECT_NE(std::string::npos, r.out.find("\nf0: "));
+}
+
+TEST_F(CliTest, UnknownCommandsAndOptionsAreUsageErrors) {
+    EXPECT_EQ(2, sim("frobnicate").status);
+    EXPECT_EQ(2, sim("--colour run").status);
+    EXPECT_EQ(2, sim("").status);
+}
+
+} // namespace
