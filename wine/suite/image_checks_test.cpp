@@ -214,4 +214,33 @@ TEST(ImportCheck, DriverDllCheckReportsAForeignDll) {
         << check.output;
 }
 
+// The release archive, as a user unpacks it.
+TEST(Dist, ZipHoldsTheProgramItsLibraryTheDriverAndTheReadme) {
+    const std::string name = std::string("dist/tavrolin-") + TAVROL_VERSION + "-win32.zip";
+    IMAGE_REQUIRED(zip, name);
+    int status = -1;
+    const std::string names = wine::host("unzip -Z1 '" + zip + "' | sort", &status);
+    ASSERT_EQ(0, status) << names;
+    EXPECT_EQ("TAVROL.sys\nTavrol.exe\nTavrol.tvx\nreadme.txt\n", names);
+    EXPECT_EQ(readFile(wine::winFile("src/Tavrol.exe")),
+              wine::host("unzip -p '" + zip + "' Tavrol.exe"))
+        << "the archive holds another Tavrol.exe than the build";
+
+    const std::string readme = wine::host("unzip -p '" + zip + "' readme.txt");
+    EXPECT_NE(std::string::npos, readme.find(std::string("Version ") + TAVROL_VERSION + "\r\n"));
+    size_t lines = 0, windowsLines = 0;
+    for (size_t i = 0; i < readme.size(); ++i)
+        if (readme[i] == '\n') {
+            ++lines;
+            windowsLines += i > 0 && readme[i - 1] == '\r';
+        }
+    EXPECT_GT(lines, 10u);
+    EXPECT_EQ(lines, windowsLines) << "readme.txt needs Windows line ends for Notepad";
+    for (const char* fact :
+         {"HKEY_LOCAL_MACHINE\\Software\\Vantorel Tech\\Tavrolin",
+          "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+          "\"Vantorel Tavrolin\"", "administrator", "64-bit", "Secure Boot", "Windows 98 SE"})
+        EXPECT_NE(std::string::npos, readme.find(fact)) << "readme.txt does not mention " << fact;
+}
+
 } // namespace
