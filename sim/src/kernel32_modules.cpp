@@ -33,9 +33,8 @@ struct Module {
 };
 
 struct SharedIcon {
-    HMODULE module;
+    HMODULE module; // null once that module is unloaded: the icon stays, but is not found again
     ResourceKey group;
-    const uint8_t* groupData; // tells a module apart from a later one loaded at the same handle
     IconImage image;
 };
 
@@ -51,6 +50,15 @@ ModuleTable& rawTable() {
     return table;
 }
 
+// An unloaded module's icons stay drawable; a module loaded later at the same handle makes its
+// own.
+void forgetIconsOf(ModuleTable& t, HMODULE module) {
+    for (const auto& icon : t.icons) {
+        if (icon->module == module)
+            icon->module = nullptr;
+    }
+}
+
 // The table of the current boot. A process restarted on the same PC forgets its modules too:
 // a library the process no longer knows is dropped.
 ModuleTable& table() {
@@ -61,6 +69,8 @@ ModuleTable& table() {
     }
     for (const auto& m : t.libraries) {
         if (process().modulePathOf(m->handle) == nullptr) {
+            for (const auto& gone : t.libraries)
+                forgetIconsOf(t, gone->handle);
             t.libraries.clear();
             break;
         }
@@ -268,12 +278,14 @@ HMODULE executableModule() {
 bool setExecutableResources(const std::vector<uint8_t>& peFile) {
     ModuleTable& t = table();
     if (peFile.empty()) {
+        forgetIconsOf(t, process().exeModule());
         t.executable.reset();
         return true;
     }
     auto m = std::make_unique<Module>();
     if (!parsePeImage(peFile.data(), peFile.size(), &m->image))
         return false;
+    forgetIconsOf(t, process().exeModule());
     m->handle = process().exeModule();
     m->file = peFile;
     m->loadCount = 1;
@@ -308,7 +320,7 @@ HICON loadSharedIcon(HMODULE module, LPCSTR name) {
     HMODULE key = module ? module : process().exeModule();
     ResourceKey groupKey = findResource(resourceModule(module)->image, RT_GROUP_ICON, name)->name;
     for (const auto& icon : t.icons) {
-        if (icon->module == key && icon->groupData == group && icon->group.id == groupKey.id &&
+        if (icon->module == key && icon->group.id == groupKey.id &&
             icon->group.name == groupKey.name)
             return reinterpret_cast<HICON>(icon.get());
     }
@@ -329,7 +341,6 @@ HICON loadSharedIcon(HMODULE module, LPCSTR name) {
     icon->image.iconId = iconId;
     icon->module = key;
     icon->group = groupKey;
-    icon->groupData = group;
     t.icons.push_back(std::move(icon));
     return reinterpret_cast<HICON>(t.icons.back().get());
 }
@@ -406,6 +417,7 @@ BOOL WINAPI FreeLibrary(HMODULE libModule) {
             continue;
         if (--m.loadCount == 0) {
             process().unregisterModule(m.handle);
+            forgetIconsOf(t, m.handle);
             t.libraries.erase(t.libraries.begin() + long(i));
         }
         return TRUE;

@@ -208,6 +208,22 @@ TEST_F(LoadIcon, MissingOrBrokenIconsGiveNull) {
     EXPECT_EQ(sim::iconImage(nullptr), nullptr);
 }
 
+TEST_F(LoadIcon, NewResourcesAtTheSameHandleGiveANewIcon) {
+    ASSERT_TRUE(sim::setExecutableResources(testpe::buildLibrary(
+        {{3, 1, 0, solidImage(16, 4)}, {14, IDI_TAVROL, 0, iconGroup({{16, 4, 1}})}})));
+    HICON first = LoadIconA(nullptr, MAKEINTRESOURCEA(IDI_TAVROL));
+    ASSERT_NE(first, nullptr) << "last error " << GetLastError();
+    ASSERT_TRUE(sim::setExecutableResources(testpe::buildLibrary(
+        {{3, 1, 0, solidImage(48, 4)}, {14, IDI_TAVROL, 0, iconGroup({{48, 4, 1}})}})));
+    HICON second = LoadIconA(nullptr, MAKEINTRESOURCEA(IDI_TAVROL));
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second, first);
+    ASSERT_NE(sim::iconImage(second), nullptr);
+    EXPECT_EQ(sim::iconImage(second)->width, 48);
+    ASSERT_NE(sim::iconImage(first), nullptr) << "the old icon stays drawable";
+    EXPECT_EQ(sim::iconImage(first)->width, 16);
+}
+
 TEST_F(LoadIcon, IconOutlivesTheModuleItCameFrom) {
     installTvx();
     HMODULE tvx = LoadLibraryA("Tavrol.tvx");
