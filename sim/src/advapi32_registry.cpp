@@ -27,8 +27,9 @@ LONG openBelow(HKEY key, LPCSTR subKey, PHKEY result, bool create) {
         *result = key; // Windows hands back the very handle it was given
         return ERROR_SUCCESS;
     }
-    if (create && where.root == HKEY_LOCAL_MACHINE && hklmReadOnly())
-        return ERROR_ACCESS_DENIED;
+    // RegCreateKeyA asks for the most access the caller may have: a user who may not write
+    // HKEY_LOCAL_MACHINE still opens an existing key there (for reading), but creates nothing.
+    bool mayAdd = !(where.root == HKEY_LOCAL_MACHINE && hklmReadOnly());
     Key* target = base;
     std::vector<std::string> stored;
     bool added = false;
@@ -37,6 +38,8 @@ LONG openBelow(HKEY key, LPCSTR subKey, PHKEY result, bool create) {
         if (!next) {
             if (!create)
                 return ERROR_FILE_NOT_FOUND;
+            if (!mayAdd)
+                return ERROR_ACCESS_DENIED;
             next = target->addChild(name);
             added = true;
         }

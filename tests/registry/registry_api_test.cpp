@@ -292,7 +292,7 @@ TEST_F(RegistryApi, SetValueRejectsMissingData) {
 
 struct FaultCase {
     const char* profile;
-    LONG createHklm, setHklm, deleteValueHklm, deleteKeyHklm, setHkcu;
+    LONG createExistingHklm, createMissingHklm, setHklm, deleteValueHklm, deleteKeyHklm, setHkcu;
 };
 
 class RegistryFaults : public ::testing::TestWithParam<FaultCase> {};
@@ -308,9 +308,16 @@ TEST_P(RegistryFaults, FollowTheDirective) {
     const BYTE* data = reinterpret_cast<const BYTE*>(&value);
 
     HKEY created = kUnset;
-    EXPECT_EQ(c.createHklm, RegCreateKeyA(HKEY_LOCAL_MACHINE, "Software\\Test", &created));
+    EXPECT_EQ(c.createExistingHklm, RegCreateKeyA(HKEY_LOCAL_MACHINE, "Software\\Test", &created));
     if (created != kUnset)
         RegCloseKey(created);
+    created = kUnset;
+    EXPECT_EQ(c.createMissingHklm,
+              RegCreateKeyA(HKEY_LOCAL_MACHINE, "Software\\New\\Key", &created));
+    if (created != kUnset)
+        RegCloseKey(created);
+    EXPECT_EQ(c.createMissingHklm == ERROR_SUCCESS,
+              sim::registry().keyExists(HKEY_LOCAL_MACHINE, "Software\\New"));
 
     HKEY opened = kUnset;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Test", &opened))
@@ -332,12 +339,14 @@ TEST_P(RegistryFaults, FollowTheDirective) {
 
 INSTANTIATE_TEST_SUITE_P(
     Directives, RegistryFaults,
-    ::testing::Values(FaultCase{"", ERROR_SUCCESS, ERROR_SUCCESS, ERROR_SUCCESS, ERROR_SUCCESS,
-                                ERROR_SUCCESS},
-                      FaultCase{"#! hklm-readonly\n", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED,
-                                ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, ERROR_SUCCESS},
-                      FaultCase{"#! reg-write-fails\n", ERROR_SUCCESS, ERROR_CANTWRITE,
-                                ERROR_SUCCESS, ERROR_SUCCESS, ERROR_CANTWRITE}));
+    ::testing::Values(
+        FaultCase{"", ERROR_SUCCESS, ERROR_SUCCESS, ERROR_SUCCESS, ERROR_SUCCESS, ERROR_SUCCESS,
+                  ERROR_SUCCESS},
+        // The user may still open an existing key with RegCreateKeyA, but not create one.
+        FaultCase{"#! hklm-readonly\n", ERROR_SUCCESS, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED,
+                  ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, ERROR_SUCCESS},
+        FaultCase{"#! reg-write-fails\n", ERROR_SUCCESS, ERROR_SUCCESS, ERROR_CANTWRITE,
+                  ERROR_SUCCESS, ERROR_SUCCESS, ERROR_CANTWRITE}));
 
 TEST(RegistryBoot, EveryBootStartsFreshWithTheNewProfilesFaults) {
     {

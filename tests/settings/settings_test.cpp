@@ -98,8 +98,7 @@ TEST_F(LoadSettings, AValueTooBigForADwordCountsAsNothingStored) {
     EXPECT_EQ(0, s.runAtStartup);
 }
 
-TEST_F(LoadSettings, FailsWithoutTouchingTheFieldsWhenHklmIsReadOnly) {
-    storeWord(137);
+TEST_F(LoadSettings, FailsWithoutTouchingTheFieldsWhenTheKeyCannotBeCreated) {
     sim::registry().setHklmReadOnly(true);
     StoredSettings s{kUntouched, kUntouched, kUntouched, kUntouched};
     EXPECT_FALSE(loadSettings(&s));
@@ -107,6 +106,18 @@ TEST_F(LoadSettings, FailsWithoutTouchingTheFieldsWhenHklmIsReadOnly) {
     EXPECT_EQ(kUntouched, s.sideband);
     EXPECT_EQ(kUntouched, s.fastWrite);
     EXPECT_EQ(kUntouched, s.runAtStartup);
+    EXPECT_FALSE(settingsKeyExists());
+}
+
+TEST_F(LoadSettings, AUserWhoMayNotWriteHklmStillReadsStoredSettings) {
+    storeWord(0x55);
+    sim::registry().setHklmReadOnly(true);
+    StoredSettings s{kUntouched, kUntouched, kUntouched, kUntouched};
+    ASSERT_TRUE(loadSettings(&s));
+    EXPECT_EQ(2, s.rate);
+    EXPECT_EQ(2, s.sideband);
+    EXPECT_EQ(2, s.fastWrite);
+    EXPECT_EQ(1, s.runAtStartup);
 }
 
 // saveSettings -------------------------------------------------------------------------------

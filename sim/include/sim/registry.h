@@ -14,8 +14,10 @@
 //
 // Every boot of a virtual PC starts with a fresh registry (see reset()) and the faults of the
 // machine profile's directives "#! hklm-readonly" and "#! reg-write-fails":
-//   hklm-readonly    creating keys, setting and deleting values or keys under
-//                    HKEY_LOCAL_MACHINE fail with ERROR_ACCESS_DENIED; opening and reading work.
+//   hklm-readonly    the user may not write HKEY_LOCAL_MACHINE: creating a missing key,
+//                    setting and deleting values or keys there fail with ERROR_ACCESS_DENIED;
+//                    opening and reading work, and RegCreateKeyA of an existing key opens it
+//                    (as Windows does, asking for the most access the user has).
 //   reg-write-fails  RegSetValueExA fails with ERROR_CANTWRITE everywhere.
 #pragma once
 
