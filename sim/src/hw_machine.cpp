@@ -32,22 +32,6 @@ int capabilityOf(const uint8_t* config) {
     return 0;
 }
 
-bool parseAddress(const std::string& text, int* bus, int* device, int* function) {
-    unsigned b, d, f;
-    char tail;
-    const char* start = text.c_str();
-    const char* lastColon = std::strrchr(start, ':');
-    // Skip a domain: the address proper starts two characters before the last colon.
-    if (lastColon && lastColon - start > 2)
-        start = lastColon - 2;
-    if (std::sscanf(start, "%x:%x.%x%c", &b, &d, &f, &tail) != 3)
-        return false;
-    *bus = static_cast<int>(b);
-    *device = static_cast<int>(d);
-    *function = static_cast<int>(f);
-    return true;
-}
-
 Machine* asMachine(void* context) {
     return static_cast<Machine*>(context);
 }
@@ -101,6 +85,7 @@ void Machine::load(const Profile& profile) {
         m_phys[address] = value;
     }
     m_openDevices.clear();
+    m_deviceOpenTotals.clear();
     m_ddrawObjects.clear();
     m_ddrawCreated = 0;
     m_ddrawReleased = 0;
@@ -150,7 +135,7 @@ uint32_t Machine::stuckBits(const PciFunctionImage& image) const {
     for (const Directive* d : m_profile.findAll("stuck")) {
         int bus, device, function;
         uint32_t mask;
-        if (parseAddress(d->args[0], &bus, &device, &function) && bus == image.bus &&
+        if (parsePciAddress(d->args[0], &bus, &device, &function) && bus == image.bus &&
             device == image.device && function == image.function &&
             parseDirectiveNumber(d->args[1], &mask))
             stuck |= mask;
@@ -280,8 +265,15 @@ int Machine::openDeviceCount(const std::string& device) const {
     return count == m_openDevices.end() ? 0 : count->second;
 }
 
+int Machine::deviceOpenTotal(const std::string& device) const {
+    auto count = m_deviceOpenTotals.find(device);
+    return count == m_deviceOpenTotals.end() ? 0 : count->second;
+}
+
 void Machine::noteDeviceOpen(const std::string& device, int delta) {
     m_openDevices[device] += delta;
+    if (delta > 0)
+        m_deviceOpenTotals[device] += delta;
 }
 
 std::string Machine::lspciText() const {

@@ -106,13 +106,19 @@ std::string checkBiosFail(const std::vector<std::string>& args) {
 std::string checkOpenFail(const std::vector<std::string>& args) {
     if (args[0].compare(0, 4, "\\\\.\\") != 0)
         return "open-fail names a device such as \\\\.\\Tavrol, not '" + args[0] + "'";
-    return checkNumber(args[1], "error code");
+    std::string why = checkNumber(args[1], "error code");
+    if (why.empty() && args.size() > 2)
+        why = checkNumber(args[2], "count of opens");
+    return why;
 }
 
 std::string checkRequestFail(const std::vector<std::string>& args) {
     std::string why = checkNumber(args[0], "request code");
     if (why.empty() && args.size() > 1)
         why = checkNumber(args[1], "error code");
+    int b, d, f;
+    if (why.empty() && args.size() > 2)
+        why = parseFunctionAddress(args[2], &b, &d, &f);
     return why;
 }
 
@@ -142,8 +148,8 @@ std::map<std::string, DirectiveRule>& directiveRules() {
         {"driver-file", {1, 1, checkAbsentPresent}},
         {"bios-fail", {1, 2, checkBiosFail}},
         {"no-pci-bios", {0, 0, nullptr}},
-        {"open-fail", {2, 2, checkOpenFail}},
-        {"request-fail", {1, 2, checkRequestFail}},
+        {"open-fail", {2, 3, checkOpenFail}},
+        {"request-fail", {1, 3, checkRequestFail}},
         {"scm-fail", {2, 2, checkScmFail}},
         {"stuck", {2, 2, checkStuck}},
         {"hklm-readonly", {0, 0, nullptr}},
@@ -325,6 +331,10 @@ std::vector<const Directive*> Profile::findAll(const std::string& name) const {
 
 void addDirectiveName(const std::string& name, int minArgs, int maxArgs, DirectiveCheck check) {
     directiveRules()[name] = DirectiveRule{minArgs, maxArgs, check};
+}
+
+bool parsePciAddress(const std::string& text, int* bus, int* device, int* function) {
+    return parseFunctionAddress(text, bus, device, function).empty();
 }
 
 bool parseDirectiveNumber(const std::string& text, uint32_t* value) {

@@ -64,27 +64,48 @@ bool vxdFileFound() {
            sim::drive().fileExists(program + "\\TAVROL.VXD");
 }
 
-// `#! open-fail DEVICE ERROR`: opening that device fails with that error.
-bool openFailure(const std::string& name, DWORD* error) {
+// `#! open-fail DEVICE ERROR [OPENS]`: opening that device fails with that error, after the
+// given number of opens that succeed (none by default).
+bool openFailure(const std::string& name, const std::string& device, DWORD* error) {
     for (const sim::Directive* d : sim::machine().profile().findAll("open-fail")) {
-        uint32_t value;
-        if (sameText(d->args[0], name) && sim::parseDirectiveNumber(d->args[1], &value)) {
-            *error = value;
-            return true;
-        }
+        uint32_t value, opens = 0;
+        if (!sameText(d->args[0], name) || !sim::parseDirectiveNumber(d->args[1], &value))
+            continue;
+        if (d->args.size() > 2)
+            sim::parseDirectiveNumber(d->args[2], &opens);
+        if (sim::machine().deviceOpenTotal(device) < static_cast<int>(opens))
+            continue;
+        *error = value;
+        return true;
     }
     return false;
 }
 
-// `#! request-fail CODE [ERROR]`: every request with that code fails (ERROR_GEN_FAILURE unless
-// another error is given).
-bool requestFailure(DWORD code, DWORD* error) {
+// Whether a request names the function "BB:DD.F": configuration requests by bus and slot word,
+// physical-memory requests by bus alone.
+bool namesFunction(DWORD code, const void* in, DWORD inSize, const std::string& function) {
+    int bus, device, fn;
+    if (!sim::parsePciAddress(function, &bus, &device, &fn) || inSize < 8 || in == nullptr)
+        return false;
+    uint32_t words[2];
+    std::memcpy(words, in, sizeof words);
+    bool phys = code == IOCTL_PHYS_READ_DWORD || code == IOCTL_PHYS_WRITE_DWORD ||
+                code == VXD_PHYS_READ_DWORD || code == VXD_PHYS_WRITE_DWORD;
+    return words[0] == static_cast<uint32_t>(bus) &&
+           (phys || words[1] == static_cast<uint32_t>(device | (fn << 5)));
+}
+
+// `#! request-fail CODE [ERROR [BB:DD.F]]`: requests with that code fail (ERROR_GEN_FAILURE
+// unless another error is given), only those naming that function when one is given.
+bool requestFailure(DWORD code, const void* in, DWORD inSize, DWORD* error) {
     for (const sim::Directive* d : sim::machine().profile().findAll("request-fail")) {
         uint32_t failing, value = ERROR_GEN_FAILURE;
         if (!sim::parseDirectiveNumber(d->args[0], &failing) || failing != code)
             continue;
         if (d->args.size() > 1)
             sim::parseDirectiveNumber(d->args[1], &value);
+        if (d->args.size() > 2 && !namesFunction(code, in, inSize, d->args[2]))
+            continue;
         *error = value;
         return true;
     }
@@ -169,7 +190,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
         entry.name = kDriverDevice;
     if (isVxd)
         entry.name = kVxdDevice;
-    if (openFailure(name, &injected))
+    if (openFailure(name, entry.name, &injected))
         return failOpen(entry, injected);
     sim::Machine& machine = sim::machine();
     if (isDriver) {
@@ -212,7 +233,7 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer,
     if ((inBufferSize && !inBuffer) || (outBufferSize && !outBuffer) ||
         (!bytesReturned && !overlapped))
         error = ERROR_NOACCESS;
-    else if (requestFailure(ioControlCode, &error))
+    else if (requestFailure(ioControlCode, inBuffer, inBufferSize, &error))
         ;
     else if (target->isVxd())
         error =

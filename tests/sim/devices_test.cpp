@@ -196,6 +196,29 @@ TEST(DriverDevice, InjectedFaults) {
     EXPECT_EQ("open \\\\.\\Tavrol failed error=5", sim::machine().trace().back().toString());
 }
 
+TEST(DriverDevice, FaultsCanSpareEarlierOpensAndOtherFunctions) {
+    sim::TestPc pc = bootWith("default", "#! open-fail \\\\.\\Tavrol 5 2\n"
+                                         "#! request-fail 0x80012408 1117 00:00.0\n"
+                                         "#! request-fail 0x80012410 1117 01:00.0\n");
+    startDriver();
+    for (int open = 0; open < 2; ++open) {
+        HANDLE device = openDriver();
+        ASSERT_NE(INVALID_HANDLE_VALUE, device) << "open " << open;
+        PciConfigDwordRequest card = {1, 0, 0x48, 0}, bridge = {0, 0, 0xA4, 0}, out;
+        EXPECT_TRUE(request(device, IOCTL_PCI_READ_CONFIG_DWORD, card, &out).ok);
+        EXPECT_EQ(1117u, request(device, IOCTL_PCI_READ_CONFIG_DWORD, bridge, &out).error);
+        PhysDwordRequest onBus1 = {1, 0xE0101000, 0, 0}, onBus0 = {0, 0xE0101000, 0, 0}, physOut;
+        EXPECT_EQ(1117u, request(device, IOCTL_PHYS_READ_DWORD, onBus1, &physOut).error);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED),
+                  request(device, IOCTL_PHYS_READ_DWORD, onBus0, &physOut).error)
+            << "bus 0 is not named, so the driver's own rules answer";
+        CloseHandle(device);
+    }
+    expectOpenFails(openDriver(), ERROR_ACCESS_DENIED);
+    expectOpenFails(openDriver(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(2, sim::machine().deviceOpenTotal("\\\\.\\Tavrol"));
+}
+
 TEST(Handles, BadHandlesAreRefused) {
     sim::TestPc pc = sim::bootMachineForTest("default");
     startDriver();

@@ -71,6 +71,9 @@ bool parseProfile(const std::string& text, const std::string& source, Profile* p
                   std::string* error);
 bool loadProfileFile(const std::string& path, Profile* profile, std::string* error);
 
+// "BB:DD.F" with an optional domain ("0000:BB:DD.F"). Returns false for anything else.
+bool parsePciAddress(const std::string& text, int* bus, int* device, int* function);
+
 // Numbers in directives: 0x-prefixed hex or decimal, 32 bits. Returns false for anything else.
 bool parseDirectiveNumber(const std::string& text, uint32_t* value);
 
@@ -227,6 +230,8 @@ class Machine {
 
     // Devices of the two drivers; used by kernel32 of the sim.
     int openDeviceCount(const std::string& device) const;
+    // Successful opens of the device since the machine was loaded.
+    int deviceOpenTotal(const std::string& device) const;
     void noteDeviceOpen(const std::string& device, int delta);
 
     // DirectDraw objects handed out and released.
@@ -262,6 +267,7 @@ class Machine {
     std::vector<PciFunctionImage> m_functions;
     std::map<uint64_t, uint32_t> m_phys;
     std::map<std::string, int> m_openDevices;
+    std::map<std::string, int> m_deviceOpenTotals;
     std::vector<std::shared_ptr<void>> m_ddrawObjects; // freed with the machine, never by Release
     int m_ddrawCreated = 0;
     int m_ddrawReleased = 0;
