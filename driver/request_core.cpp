@@ -89,31 +89,54 @@ uint32_t findAgpCapability(const TavrolBus* bus, uint32_t busNumber, uint32_t sl
     return 0;
 }
 
+// Position of a walk over the functions of one bus.
+struct FunctionCursor {
+    uint32_t device;
+    uint32_t function;
+    uint32_t functions; // functions to visit on this device: 8 when function 0 is multi-function
+};
+
+const FunctionCursor kFirstFunction = {0, 0, 1};
+
+// Advances to the next function that exists on the bus, in slot order; returns 0 after the last.
+int nextFunction(const TavrolBus* bus, uint32_t busNumber, FunctionCursor* at, uint32_t* slot) {
+    while (at->device < 32) {
+        uint32_t function = at->function++;
+        if (function >= at->functions) {
+            at->device++;
+            at->function = 0;
+            at->functions = 1;
+            continue;
+        }
+        uint32_t candidate = at->device | (function << 5);
+        if (!functionExists(bus, busNumber, candidate))
+            continue;
+        uint32_t headerType;
+        if (function == 0 && readByte(bus, busNumber, candidate, 0x0E, &headerType) &&
+            (headerType & 0x80))
+            at->functions = 8;
+        *slot = candidate;
+        return 1;
+    }
+    return 0;
+}
+
 int serveFindClass(const TavrolBus* bus, PciClassQuery& query) {
     uint32_t wanted = query.classCode & 0xFFFFFF;
     zeroBytes(query.entries, sizeof query.entries);
     uint32_t count = 0;
     for (uint32_t busNumber = 0; busNumber < 256; ++busNumber) {
-        for (uint32_t device = 0; device < 32; ++device) {
-            int functions = 1;
-            for (uint32_t function = 0; function < static_cast<uint32_t>(functions); ++function) {
-                uint32_t slot = device | (function << 5);
-                if (!functionExists(bus, busNumber, slot))
-                    continue;
-                if (function == 0) {
-                    uint32_t headerType;
-                    if (readByte(bus, busNumber, slot, 0x0E, &headerType) && (headerType & 0x80))
-                        functions = 8;
-                }
-                uint32_t classDword;
-                if (!readDword(bus, busNumber, slot, 0x08, &classDword))
-                    continue;
-                if ((classDword >> 8) != wanted || count >= TAVROL_MAX_CLASS_MATCHES)
-                    continue;
-                query.entries[count].bus = busNumber;
-                query.entries[count].slot = slot;
-                ++count;
-            }
+        FunctionCursor at = kFirstFunction;
+        uint32_t slot;
+        while (nextFunction(bus, busNumber, &at, &slot)) {
+            uint32_t classDword;
+            if (!readDword(bus, busNumber, slot, 0x08, &classDword))
+                continue;
+            if ((classDword >> 8) != wanted || count >= TAVROL_MAX_CLASS_MATCHES)
+                continue;
+            query.entries[count].bus = busNumber;
+            query.entries[count].slot = slot;
+            ++count;
         }
     }
     query.count = count;
@@ -157,27 +180,18 @@ int serveConfigDword(const TavrolBus* bus, uint32_t code, PciConfigDwordRequest&
 int physAllowed(const TavrolBus* bus, uint32_t busNumber, uint64_t address) {
     if (busNumber > 255 || (address & 3) != 0)
         return 0;
-    for (uint32_t device = 0; device < 32; ++device) {
-        int functions = 1;
-        for (uint32_t function = 0; function < static_cast<uint32_t>(functions); ++function) {
-            uint32_t slot = device | (function << 5);
-            if (!functionExists(bus, busNumber, slot))
-                continue;
-            if (function == 0) {
-                uint32_t headerType;
-                if (readByte(bus, busNumber, slot, 0x0E, &headerType) && (headerType & 0x80))
-                    functions = 8;
-            }
-            uint32_t classDword, bar0;
-            if (!readDword(bus, busNumber, slot, 0x08, &classDword) ||
-                (classDword >> 24) != kDisplayBaseClass)
-                continue;
-            if (!readDword(bus, busNumber, slot, 0x10, &bar0) || (bar0 & 1) != 0)
-                continue;
-            uint64_t base = bar0 & ~0xFu;
-            if (base != 0 && address >= base && address < base + TAVROL_BAR0_WINDOW)
-                return 1;
-        }
+    FunctionCursor at = kFirstFunction;
+    uint32_t slot;
+    while (nextFunction(bus, busNumber, &at, &slot)) {
+        uint32_t classDword, bar0;
+        if (!readDword(bus, busNumber, slot, 0x08, &classDword) ||
+            (classDword >> 24) != kDisplayBaseClass)
+            continue;
+        if (!readDword(bus, busNumber, slot, 0x10, &bar0) || (bar0 & 1) != 0)
+            continue;
+        uint64_t base = bar0 & ~0xFu;
+        if (base != 0 && address >= base && address < base + TAVROL_BAR0_WINDOW)
+            return 1;
     }
     return 0;
 }

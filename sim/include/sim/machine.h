@@ -290,6 +290,7 @@ unsigned bootGeneration();
 // Boots a PC from a profile on a root folder: the C: drive is root/drive_c. With `freshInstall`
 // the program directory is created with the driver files the profile does not declare absent.
 // The process starts in the program directory with the default module path and command line.
+// The service database starts empty: a saved one is loaded with services().loadText afterwards.
 void boot(const Profile& profile, const std::string& root, bool freshInstall);
 
 class TestPc {
