@@ -39,7 +39,6 @@ struct Store {
     std::string directory;
     FileSignature signature = {};
     bool haveSignature = false;
-    unsigned bootSeen = 0;
 };
 
 bool sameName(const std::string& a, const std::string& b) {
@@ -68,17 +67,24 @@ void resetStore(Store* s) {
 }
 
 // A new virtual PC starts with a fresh registry and the faults its profile names.
+void startAfresh(Store* s) {
+    resetStore(s);
+    s->hklmReadOnly = machine().profile().has("hklm-readonly");
+    s->writesFail = machine().profile().has("reg-write-fails");
+}
+
 Store& store() {
     static Store instance;
-    unsigned boot = bootGeneration();
-    if (instance.bootSeen != boot || instance.hives.empty()) {
-        instance.bootSeen = boot;
-        resetStore(&instance);
-        instance.hklmReadOnly = machine().profile().has("hklm-readonly");
-        instance.writesFail = machine().profile().has("reg-write-fails");
-    }
+    if (instance.hives.empty())
+        startAfresh(&instance);
     return instance;
 }
+
+// Boots call this once the new machine's profile is loaded.
+void startAfreshAtBoot() {
+    startAfresh(&store());
+}
+[[maybe_unused]] const bool kBootHookAdded = (addResetHook(startAfreshAtBoot), true);
 
 std::string filePathOf(const std::string& directory) {
     return directory + "/registry.reg";

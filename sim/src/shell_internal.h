@@ -30,8 +30,7 @@ struct NamedMutexUse {
 };
 
 struct ShellState {
-    unsigned bootSeen = 0;
-    bool fresh = false;
+    bool fresh = false; // false until the first use sets the state up
 
     bool safeMode = false;
     bool nt = true;

@@ -21,21 +21,30 @@ bool makeDirectory(const std::string& path) {
     return mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
 }
 
+// A new virtual PC starts the shell afresh with the settings of its profile.
+void startAfresh(ShellState* state) {
+    resetState(state);
+    state->safeMode = machine().safeMode();
+    state->nt = machine().isNt();
+    state->privilegeHeld = !machine().profile().has("no-shutdown-privilege");
+}
+
 } // namespace
 
 ShellState& shellState() {
     static ShellState state;
-    unsigned boot = bootGeneration();
-    if (!state.fresh || state.bootSeen != boot) {
-        resetState(&state);
-        state.bootSeen = boot;
-        const Profile& profile = machine().profile();
-        state.safeMode = machine().safeMode();
-        state.nt = machine().isNt();
-        state.privilegeHeld = !profile.has("no-shutdown-privilege");
-    }
+    if (!state.fresh)
+        startAfresh(&state);
     return state;
 }
+
+namespace {
+// Boots call this once the new machine's profile is loaded.
+void startAfreshAtBoot() {
+    startAfresh(&shellState());
+}
+[[maybe_unused]] const bool kBootHookAdded = (addResetHook(startAfreshAtBoot), true);
+} // namespace
 
 void shellTrace(const std::string& line) {
     shellState().trace.push_back(line);
@@ -55,10 +64,7 @@ std::string traceQuoted(const std::string& text) {
 }
 
 void Shell::reset() {
-    ShellState& state = shellState();
-    unsigned boot = state.bootSeen;
-    resetState(&state);
-    state.bootSeen = boot;
+    resetState(&shellState());
 }
 
 bool Shell::attach(const std::string& stateDir, std::string* error) {

@@ -66,7 +66,7 @@ int buttonForKey(UINT type, char key) {
 
 // Shows the box on the terminal and reads the person's answer; the default at end of input.
 int askOnTerminal(const MessageBoxRecord& box) {
-    printf("+-- %s\n", box.title.c_str());
+    printf("+-- %s (%s)\n", box.title.c_str(), box.icon());
     size_t start = 0;
     while (start <= box.text.size()) {
         size_t end = box.text.find('\n', start);

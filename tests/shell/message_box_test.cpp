@@ -149,6 +149,9 @@ class SystemMetrics : public ShellPc {};
 
 TEST_F(SystemMetrics, SafeModeComesFromTheProfile) {
     EXPECT_EQ(0, GetSystemMetrics(SM_CLEANBOOT));
+    // A handle left open is closed by the next boot; that must not make the shell start with
+    // the old machine's settings.
+    ASSERT_NE(nullptr, CreateMutexA(nullptr, TRUE, "Exists"));
     boot("#! safe-mode\n");
     EXPECT_EQ(1, GetSystemMetrics(SM_CLEANBOOT));
     EXPECT_EQ(32, GetSystemMetrics(SM_CXICON));
