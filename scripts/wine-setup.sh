@@ -2,7 +2,7 @@
 # Installs what the Wine suite and the screenshots need on Debian 12 (run as root): 32-bit Wine,
 # Xvfb and ImageMagick. Does nothing when everything is already there.
 set -euo pipefail
-packages=(wine wine32:i386 xvfb imagemagick zip)
+packages=(wine wine32:i386 fonts-wine xvfb imagemagick zip unzip)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -375,6 +375,36 @@ BOOL CALLBACK matchWindow(HWND window, LPARAM param) {
     return TRUE;
 }
 
+struct OtherDialogSearch {
+    DWORD processId;
+    HWND mainDialog;
+    HWND found;
+};
+
+BOOL CALLBACK matchOtherDialog(HWND window, LPARAM param) {
+    OtherDialogSearch* search = reinterpret_cast<OtherDialogSearch*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && window != search->mainDialog &&
+        className(window) == "#32770" && IsWindowVisible(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A dialog of the program other than its main dialog (the About or restore-defaults dialog).
+HWND waitForOtherDialog(const Program& program, DWORD ms) {
+    for (DWORD waited = 0; waited < ms; waited += 50) {
+        OtherDialogSearch search = {program.info.dwProcessId, program.dialog, nullptr};
+        EnumWindows(matchOtherDialog, reinterpret_cast<LPARAM>(&search));
+        if (search.found)
+            return search.found;
+        Sleep(50);
+    }
+    return nullptr;
+}
+
 HWND findWindowOf(DWORD processId, bool wantBox) {
     WindowSearch search = {processId, wantBox, nullptr};
     EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&search));
@@ -519,6 +549,34 @@ bool runStep(Program& program, const std::string& exe, const std::string& step) 
         Sleep(atoi(argument.c_str()));
         return true;
     }
+    if (verb == "syscommand") { // syscommand:ID, as the system menu sends it
+        PostMessageA(program.dialog, WM_SYSCOMMAND, strtoul(argument.c_str(), nullptr, 0), 0);
+        return true;
+    }
+    if (verb == "other") { // other:ID waits for another dialog and sends it that command
+        HWND other = waitForOtherDialog(program, 10000);
+        print("other", other ? windowText(other) : "none");
+        if (other)
+            PostMessageA(other, WM_COMMAND, MAKEWPARAM(atoi(argument.c_str()), BN_CLICKED), 0);
+        for (DWORD waited = 0; other && IsWindow(other) && waited < kWaitMs; waited += 50)
+            Sleep(50);
+        return true;
+    }
+    if (verb == "handshake") { // handshake:NAME makes C:\NAME.ready and waits until it is gone
+        const std::string path = "C:\\" + argument + ".ready";
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return fail("cannot create " + path) == 0;
+        CloseHandle(file);
+        DWORD waited = 0;
+        while (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES && waited < 60000) {
+            Sleep(100);
+            waited += 100;
+        }
+        print("handshake", argument);
+        return true;
+    }
     if (verb == "decoy") { // a window of ours takes the foreground from the program
         WNDCLASSA windowClass = {};
         windowClass.lpfnWndProc = DefWindowProcA;
@@ -588,16 +646,16 @@ int session(const std::string& exe, const std::string& arguments, int count, cha
 }
 
 int usage() {
-    fputs(
-        "usage: tavrol-driver COMMAND ...\n"
-        "  service-start PATH | service-remove | service-query\n"
-        "  requests CODE,INLEN,OUTLEN[,HEX] ...\n"
-        "  reg-get KEY VALUE | reg-set KEY VALUE dword|binary|string DATA\n"
-        "  reg-delete KEY [VALUE]\n"
-        "  session EXE ARGS STEP ...\n"
-        "  steps: dialog dump select:ID:TEXT click:ID command:ID box answer:ID no-box\n"
-        "         sleep:MS decoy foreground launch:ARGS service exit  (box:MS waits MS at most)\n",
-        stderr);
+    fputs("usage: tavrol-driver COMMAND ...\n"
+          "  service-start PATH | service-remove | service-query\n"
+          "  requests CODE,INLEN,OUTLEN[,HEX] ...\n"
+          "  reg-get KEY VALUE | reg-set KEY VALUE dword|binary|string DATA\n"
+          "  reg-delete KEY [VALUE]\n"
+          "  session EXE ARGS STEP ...\n"
+          "  steps: dialog dump select:ID:TEXT click:ID command:ID box answer:ID no-box\n"
+          "         sleep:MS decoy foreground launch:ARGS service exit syscommand:ID other:ID\n"
+          "         handshake:NAME  (box:MS waits MS at most)\n",
+          stderr);
     return 2;
 }
 

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Screenshots of the real Tavrol.exe under Wine on a virtual X display: the main dialog, the About
+# box and the restore-defaults dialog, written to docs/ as PNG files. The program runs on the
+# Wine suite's driver, whose virtual PC is machines/default.lspci.
+#   bash scripts/screenshots.sh [WINDOWS_BUILD_DIR]   (default build/windows-i686; run as root)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+build=$(realpath "${1:-build/windows-i686}")
+for f in src/Tavrol.exe src/Tavrol.tvx wine/TAVROL-vm.sys wine/tavrol-driver.exe; do
+    [ -f "$build/$f" ] || { echo "missing $build/$f: build the windows-i686 preset first" >&2; exit 1; }
+done
+bash scripts/wine-setup.sh
+
+work=$(mktemp -d /tmp/tavrol-shots-XXXXXX)
+display=:$((90 + RANDOM % 9))
+export WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export DISPLAY=$display
+unset WAYLAND_DISPLAY
+xvfb_pid=
+helper_pid=
+cleanup() {
+    [ -n "$helper_pid" ] && kill "$helper_pid" 2>/dev/null || true
+    wineserver -k 2>/dev/null || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+sleep 1
+wineboot -i >/dev/null 2>&1
+wineserver -w
+# A Wine virtual desktop draws the windows' frames and captions, which a bare X server without a
+# window manager would leave out.
+wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x480 /f >/dev/null 2>&1
+# Wine draws the caption buttons with Marlett; this package of Wine does not find its own copy.
+[ -f /usr/share/wine/fonts/marlett.ttf ] && cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+wineserver -k
+wineserver -w
+
+program=$WINEPREFIX/drive_c/tavrolin
+mkdir -p "$program"
+cp "$build/src/Tavrol.exe" "$build/src/Tavrol.tvx" "$program/"
+cp "$build/wine/TAVROL-vm.sys" "$program/TAVROL.sys"
+
+# The helper stops at each handshake until the picture is taken (it waits for the marker file
+# C:\NAME.ready to disappear).
+wine "$build/wine/tavrol-driver.exe" session 'C:\tavrolin\Tavrol.exe' '' \
+    dialog sleep:1500 handshake:main \
+    syscommand:16 sleep:1500 handshake:about other:1 \
+    click:1006 sleep:1500 handshake:restore other:2 \
+    click:2 exit >"$work/helper.log" 2>&1 &
+helper_pid=$!
+
+mkdir -p docs
+shoot() {
+    local name=$1 marker=$WINEPREFIX/drive_c/$1.ready
+    for _ in $(seq 1 600); do
+        [ -f "$marker" ] && break
+        kill -0 "$helper_pid" 2>/dev/null || { cat "$work/helper.log" >&2; exit 1; }
+        sleep 0.1
+    done
+    [ -f "$marker" ] || { echo "the program never showed its $name dialog" >&2; exit 1; }
+    # Black screen around the virtual desktop, one colour of desktop around the program's windows:
+    # two trims leave the windows.
+    import -display "$display" -window root "$work/$name.png"
+    /usr/bin/convert "$work/$name.png" -trim +repage -trim +repage "docs/screenshot-$name.png"
+    rm -f "$marker"
+    echo "docs/screenshot-$name.png"
+}
+shoot main
+shoot about
+shoot restore
+wait "$helper_pid" || { cat "$work/helper.log" >&2; exit 1; }
+helper_pid=
+grep -q '^exit=0' "$work/helper.log" || { cat "$work/helper.log" >&2; exit 1; }
