@@ -102,7 +102,11 @@ uint8_t biosPresent(PciBiosRegs& regs) {
     int lastBus = 0;
     for (const sim::PciFunctionImage& image : sim::machine().functions())
         lastBus = image.bus > lastBus ? image.bus : lastBus;
-    regs.edx = kPciSignature;
+    // `#! bios-signature VALUE`: a BIOS that answers B101h with something other than "PCI ".
+    uint32_t signature = kPciSignature;
+    if (const sim::Directive* d = sim::machine().profile().find("bios-signature"))
+        sim::parseDirectiveNumber(d->args[0], &signature);
+    regs.edx = signature;
     regs.ebx = (regs.ebx & 0xFFFF0000u) | 0x0210; // version 2.10
     regs.ecx = (regs.ecx & 0xFFFFFF00u) | static_cast<uint32_t>(lastBus);
     regs.eax = (regs.eax & 0xFFFFFF00u) | 0x01; // configuration mechanism #1

@@ -103,6 +103,10 @@ std::string checkBiosFail(const std::vector<std::string>& args) {
     return "";
 }
 
+std::string checkSignature(const std::vector<std::string>& args) {
+    return checkNumber(args[0], "signature");
+}
+
 std::string checkOpenFail(const std::vector<std::string>& args) {
     if (args[0].compare(0, 4, "\\\\.\\") != 0)
         return "open-fail names a device such as \\\\.\\Tavrol, not '" + args[0] + "'";
@@ -148,6 +152,7 @@ std::map<std::string, DirectiveRule>& directiveRules() {
         {"driver-file", {1, 1, checkAbsentPresent}},
         {"bios-fail", {1, 2, checkBiosFail}},
         {"no-pci-bios", {0, 0, nullptr}},
+        {"bios-signature", {1, 1, checkSignature}},
         {"open-fail", {2, 3, checkOpenFail}},
         {"request-fail", {1, 3, checkRequestFail}},
         {"scm-fail", {2, 2, checkScmFail}},

@@ -127,6 +127,11 @@ TEST(PciBios, FaultsFromTheProfile) {
     EXPECT_FALSE(callPciBios(&r));
     EXPECT_EQ(0x1F000102u, sim::machine().configDword(1, 0, 0, 0x4C)) << "the write went through";
 
+    sim::TestPc odd = bootNinexWith("#! bios-signature 0x20494351\n");
+    r = regs(0xB101);
+    EXPECT_TRUE(callPciBios(&r));
+    EXPECT_EQ(0x20494351u, r.edx);
+
     sim::TestPc none = bootNinexWith("#! no-pci-bios\n");
     r = regs(0xB101);
     EXPECT_FALSE(callPciBios(&r));

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "sim/machine.h"
@@ -108,6 +109,52 @@ TEST(Machines, PciutilsDecodesProfilesAndTheMachinesOwnDump) {
         std::string dump = pc.root() + "/lspci.txt";
         std::ofstream(dump) << sim::machine().lspciText();
         EXPECT_EQ(e.agp, lspciAgp(dump));
+    }
+}
+
+// Output of `lspci -F file OPTIONS`, or "" when it cannot run.
+std::string lspciOutput(const std::string& file, const std::string& options) {
+    std::string command = "lspci -F '" + file + "' " + options + " 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return "";
+    std::string text;
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        text.append(buffer, got);
+    pclose(pipe);
+    return text;
+}
+
+TEST(Machines, WhatLspciPrintsIsAProfile) {
+    if (!haveLspci())
+        GTEST_SKIP() << "lspci is not installed";
+    const std::string file = sim::machinesDir() + "/default.lspci";
+    sim::Profile original;
+    std::string error;
+    ASSERT_TRUE(sim::loadProfileFile(file, &original, &error)) << error;
+    struct Form {
+        const char* options;
+        size_t bytes; // configuration bytes the form carries
+    };
+    for (const Form& form : {Form{"-xxx", 256}, Form{"-vvxxx", 256}, Form{"-D -vvxxx", 256},
+                             Form{"-xxxx", 256}, Form{"-x", 64}, Form{"-D -x", 64}}) {
+        SCOPED_TRACE(form.options);
+        std::string text = lspciOutput(file, form.options);
+        ASSERT_FALSE(text.empty());
+        sim::Profile again;
+        ASSERT_TRUE(sim::parseProfile(text, "lspci output", &again, &error)) << error;
+        ASSERT_EQ(original.functions.size(), again.functions.size());
+        for (size_t i = 0; i < original.functions.size(); ++i) {
+            const sim::PciFunctionImage& a = original.functions[i];
+            const sim::PciFunctionImage& b = again.functions[i];
+            EXPECT_EQ(std::make_tuple(a.bus, a.device, a.function),
+                      std::make_tuple(b.bus, b.device, b.function));
+            for (size_t at = 0; at < 256; ++at)
+                ASSERT_EQ(at < form.bytes ? a.config[at] : 0, b.config[at])
+                    << "function " << i << " byte " << at;
+        }
     }
 }
 
