@@ -91,6 +91,6 @@ static int vxdWritePhysDword(DWORD bus, DWORD address, DWORD value) {
 }
 
 const ChannelBackend channel9x = {
-    "PCI BIOS",          biosDetect,           biosFindPciClass, biosReadConfigSpace,
-    biosReadConfigDword, biosWriteConfigDword, vxdReadPhysDword, vxdWritePhysDword,
+    biosDetect,           biosFindPciClass, biosReadConfigSpace, biosReadConfigDword,
+    biosWriteConfigDword, vxdReadPhysDword, vxdWritePhysDword,
 };

@@ -6,7 +6,6 @@
 // One back end of the hardware access channel. The free functions of the channel pick the table
 // from isNt at every call; results are those of the free functions of the same name.
 struct ChannelBackend {
-    const char* name;
     // Probe of the configuration mechanism; null where the platform has none to probe.
     int (*detect)();
     int (*findPciClass)(DWORD classCode, DWORD index, PciAddress* address);

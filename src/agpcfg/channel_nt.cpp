@@ -82,8 +82,11 @@ static int ntWritePhysDword(DWORD bus, DWORD address, DWORD value) {
 }
 
 const ChannelBackend channelNt = {
-    "kernel driver",   NULL,
-    ntFindPciClass,    ntReadConfigSpace,
-    ntReadConfigDword, ntWriteConfigDword,
-    ntReadPhysDword,   ntWritePhysDword,
+    NULL,
+    ntFindPciClass,
+    ntReadConfigSpace,
+    ntReadConfigDword,
+    ntWriteConfigDword,
+    ntReadPhysDword,
+    ntWritePhysDword,
 };

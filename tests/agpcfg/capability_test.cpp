@@ -33,6 +33,10 @@ std::vector<BYTE> imageOf(const ChainCase& chain) {
     return image;
 }
 
+void PrintTo(const ChainCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
 class CapabilityWalk : public testing::TestWithParam<ChainCase> {};
 
 TEST_P(CapabilityWalk, FindsTheAgpEntryOrNone) {

@@ -243,6 +243,10 @@ struct PhysCase {
     uint32_t writeCode;
 };
 
+void PrintTo(const PhysCase& value, std::ostream* out) {
+    *out << value.device;
+}
+
 class PhysicalMemory : public ChannelTest, public testing::WithParamInterface<PhysCase> {
   protected:
     PcSpec physPc() { return channelPc(GetParam().nt); }

@@ -70,6 +70,10 @@ struct CodeCase {
     AgpError expected;
 };
 
+void PrintTo(const CodeCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
 class DiscoveryCodes : public testing::TestWithParam<CodeCase> {};
 
 TEST_P(DiscoveryCodes, EndWithTheCodeOfTheFailingStep) {
@@ -146,6 +150,10 @@ struct InstallCase {
     const char* directive;
     AgpError expected;
 };
+
+void PrintTo(const InstallCase& value, std::ostream* out) {
+    *out << value.directive;
+}
 
 class DriverInstallCodes : public testing::TestWithParam<InstallCase> {};
 
@@ -265,6 +273,10 @@ struct StrapsCase {
     uint32_t after;
 };
 
+void PrintTo(const StrapsCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
 class NvidiaStraps : public testing::TestWithParam<std::tuple<bool, StrapsCase>> {};
 
 // The straps word is read and, when it holds back a mode, rewritten with bits 11..9 cleared and
@@ -345,6 +357,10 @@ struct ModesCase {
     int sideband;
     int fastWrite;
 };
+
+void PrintTo(const ModesCase& value, std::ostream* out) {
+    *out << value.name;
+}
 
 class DerivedModes : public testing::TestWithParam<ModesCase> {};
 

@@ -73,6 +73,10 @@ struct InstallFault {
     bool serviceCreated;
 };
 
+void PrintTo(const InstallFault& value, std::ostream* out) {
+    *out << value.directive;
+}
+
 class InstallFaults : public DriverService, public testing::WithParamInterface<InstallFault> {};
 
 TEST_P(InstallFaults, GiveTheResultOfTheFailingStep) {

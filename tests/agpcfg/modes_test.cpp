@@ -65,6 +65,10 @@ struct TrafficCase {
     uint32_t graphicsAfter;
 };
 
+void PrintTo(const TrafficCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
 class Traffic : public ModeTest, public testing::TestWithParam<std::tuple<bool, TrafficCase>> {};
 
 TEST_P(Traffic, TakesTheLinkDownAndSetsBridgeBeforeGraphics) {
@@ -132,6 +136,10 @@ struct NoAccessCase {
     int (*change)(CAgpConfig&);
     int expected;
 };
+
+void PrintTo(const NoAccessCase& value, std::ostream* out) {
+    *out << value.name;
+}
 
 class NoAccess : public ModeTest, public testing::TestWithParam<NoAccessCase> {};
 
