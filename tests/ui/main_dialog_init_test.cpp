@@ -148,6 +148,21 @@ TEST_F(MainDialogInitTest, SystemMenuGetsTheAboutEntryAfterASeparator) {
     EXPECT_EQ(info.title, "Vantorel Tavrolin");
 }
 
+TEST_F(MainDialogInitTest, WithoutTheAboutStringTheMenuGetsNothing) {
+    start(AgpHardware());
+    // Template 102 still comes from Tavrol.tvx, but strings are looked up in the executable,
+    // which has none.
+    AfxSetResourceHandle(GetModuleHandleA(nullptr));
+    sim::DialogInfo info;
+    runMainWithStyles({{IDC_APPLY, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON}},
+                      {[&] { info = sim::ui().describe(sim::ui().topDialog()); }});
+    ASSERT_FALSE(info.systemMenu.empty());
+    for (const sim::MenuItemInfo& item : info.systemMenu)
+        EXPECT_NE(item.id, 0x0010u) << item.text;
+    // The window's own menu ends with Close; nothing, not even a separator, comes after it.
+    EXPECT_EQ(info.systemMenu.back().id, static_cast<UINT>(SC_CLOSE));
+}
+
 TEST_F(MainDialogInitTest, DialogCarriesTheProgramIconBigAndSmall) {
     start(AgpHardware());
     HICON icon = LoadIconA(m_resources, MAKEINTRESOURCEA(IDI_TAVROL));
