@@ -203,9 +203,10 @@ LONG WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     if (!target)
         return ERROR_FILE_NOT_FOUND;
     std::string path = joinPath("", full);
-    // NT deletes only keys without subkeys; the caller has to empty a tree from the bottom.
-    if (!target->children.empty() || (where.root == HKEY_LOCAL_MACHINE && hklmReadOnly()) ||
-        isProtected(where.root, path))
+    // NT deletes only keys without subkeys, so callers empty a tree from the bottom; Windows 9x
+    // takes the subkeys along.
+    if ((!target->children.empty() && !deletesSubkeys()) ||
+        (where.root == HKEY_LOCAL_MACHINE && hklmReadOnly()) || isProtected(where.root, path))
         return ERROR_ACCESS_DENIED;
     for (size_t i = 0; i < parent->children.size(); ++i) {
         if (&parent->children[i] == target) {

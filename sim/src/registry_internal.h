@@ -62,6 +62,8 @@ void markDeleted(HKEY root, const std::string& path);
 bool isProtected(HKEY root, const std::string& path);
 bool hklmReadOnly();
 bool writesFail();
+// True on a Windows 9x machine, whose RegDeleteKeyA deletes a key with all its subkeys.
+bool deletesSubkeys();
 
 } // namespace regdb
 } // namespace sim

@@ -35,6 +35,7 @@ struct Store {
     uintptr_t nextHandle = kFirstHandle;
     bool hklmReadOnly = false;
     bool writesFail = false;
+    bool win9x = false;
     std::vector<OpenKey> protectedKeys;
     std::string directory;
     FileSignature signature = {};
@@ -71,6 +72,7 @@ void startAfresh(Store* s) {
     resetStore(s);
     s->hklmReadOnly = machine().profile().has("hklm-readonly");
     s->writesFail = machine().profile().has("reg-write-fails");
+    s->win9x = !machine().isNt();
 }
 
 Store& store() {
@@ -371,6 +373,10 @@ bool hklmReadOnly() {
 }
 bool writesFail() {
     return store().writesFail;
+}
+
+bool deletesSubkeys() {
+    return store().win9x;
 }
 
 } // namespace regdb

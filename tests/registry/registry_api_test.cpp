@@ -364,3 +364,17 @@ TEST(RegistryBoot, EveryBootStartsFreshWithTheNewProfilesFaults) {
 }
 
 } // namespace
+
+TEST(RegistryOnWindows9x, DeletingAKeyTakesItsSubkeysAlong) {
+    sim::TestPc pc = sim::bootForTest("#! windows 9x\n");
+    ASSERT_TRUE(pc.ok()) << pc.error();
+    ASSERT_TRUE(sim::registry().createKey(HKEY_CURRENT_USER, "Software\\Test\\A\\B"));
+    HKEY below = kUnset;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyA(HKEY_CURRENT_USER, "Software\\Test\\A", &below));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Test"));
+    EXPECT_FALSE(sim::registry().keyExists(HKEY_CURRENT_USER, "Software\\Test"));
+    char name[32];
+    EXPECT_EQ(ERROR_KEY_DELETED, RegEnumKeyA(below, 0, name, sizeof name))
+        << "a handle below the deleted key is dead too";
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(below));
+}

@@ -104,6 +104,14 @@ TEST_F(RegistryState, TheNextRunFindsWhatTheLastOneStored) {
     EXPECT_EQ(42u, value);
 }
 
+TEST_F(RegistryState, AStateDirectoryThatCannotBeMadeIsRefused) {
+    std::string error;
+    EXPECT_FALSE(sim::registry().attach(pc.root() + "/no/such/folder", &error));
+    EXPECT_EQ(pc.root() + "/no/such/folder: cannot create the state directory", error);
+    EXPECT_FALSE(sim::registry().attached());
+    EXPECT_EQ("", sim::registry().filePath());
+}
+
 TEST_F(RegistryState, AMalformedFileIsRefusedAndLeftAsItWas) {
     ASSERT_EQ(0, system(("mkdir -p '" + stateDir + "'").c_str()));
     std::string broken = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Test]\n\"a\"=dword:1\n"

@@ -309,6 +309,14 @@ TEST_F(DeleteSettings, RemovesNestedKeysAndNothingElse) {
     EXPECT_TRUE(runValue(&value)) << "restoring defaults keeps the Run entry";
 }
 
+TEST_F(DeleteSettings, RemovesNestedKeysOnWindows9xToo) {
+    boot("#! windows 9x\n");
+    for (const char* below : {"A", "A\\B", "C"})
+        makeKey(below);
+    EXPECT_TRUE(deleteSettings());
+    EXPECT_FALSE(settingsKeyExists());
+}
+
 TEST_F(DeleteSettings, AChildThatCannotBeDeletedStopsTheWalk) {
     for (const char* below : {"A", "B", "C"})
         makeKey(below);

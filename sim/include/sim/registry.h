@@ -8,7 +8,8 @@
 // process changed it, applies the change and saves it (temporary file + rename).
 //
 // Behaviour follows Windows NT: key and value names are case-insensitive, a key with subkeys
-// cannot be deleted (ERROR_ACCESS_DENIED), a handle to a deleted key fails with
+// cannot be deleted (ERROR_ACCESS_DENIED; on a "#! windows 9x" machine RegDeleteKeyA takes the
+// subkeys along, as Windows 9x does), a handle to a deleted key fails with
 // ERROR_KEY_DELETED, unknown handles with ERROR_INVALID_HANDLE. REG_SZ data is stored exactly as
 // given, terminator and padding included.
 //
