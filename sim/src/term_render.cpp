@@ -61,6 +61,40 @@ std::string checkMark(int check) {
     return check == 1 ? "[x] " : (check == 2 ? "[-] " : "[ ] ");
 }
 
+// Splits text into lines of at most `width` characters, at blanks where possible.
+std::vector<std::string> wrap(const std::string& text, int width) {
+    std::vector<std::string> lines;
+    std::string line;
+    size_t i = 0;
+    auto flush = [&]() {
+        lines.push_back(line);
+        line.clear();
+    };
+    while (i <= text.size()) {
+        if (i == text.size() || text[i] == '\n') {
+            flush();
+            ++i;
+            if (i > text.size())
+                break;
+            continue;
+        }
+        line += text[i++];
+        if (static_cast<int>(line.size()) >= width) {
+            size_t cut = line.rfind(' ');
+            std::string rest;
+            if (cut != std::string::npos && cut > 0) {
+                rest = line.substr(cut + 1);
+                line.resize(cut);
+            }
+            flush();
+            line = rest;
+        }
+    }
+    while (!lines.empty() && lines.back().empty())
+        lines.pop_back();
+    return lines;
+}
+
 void drawControl(Canvas& canvas, const ControlInfo& c, const CellRect& area, int defaultId) {
     int fg = kDefault, bg = canvas.at(area.left, area.top).bg;
     if (c.color.valid) {
@@ -105,10 +139,16 @@ void drawControl(Canvas& canvas, const ControlInfo& c, const CellRect& area, int
         break;
     }
     default:
-        if (c.iconOrdinal)
+        if (c.iconOrdinal) {
             canvas.text(area.left, area.top, "[#]", fg, bg, width);
-        else
-            canvas.text(area.left, area.top, text, fg, bg, width);
+            break;
+        }
+        // Static text wraps at blanks within the control, as DrawText does with word breaks.
+        {
+            std::vector<std::string> lines = wrap(text, std::max(1, width));
+            for (int i = 0; i < static_cast<int>(lines.size()) && area.top + i < area.bottom; ++i)
+                canvas.text(area.left, area.top + i, lines[static_cast<size_t>(i)], fg, bg, width);
+        }
         break;
     }
     if (!c.enabled)
@@ -119,40 +159,6 @@ void drawControl(Canvas& canvas, const ControlInfo& c, const CellRect& area, int
             line.top = line.bottom = area.top + (area.bottom - area.top - 1) / 2, ++line.bottom;
         canvas.attributes(line, false, false, true);
     }
-}
-
-// Splits text into lines of at most `width` characters, at blanks where possible.
-std::vector<std::string> wrap(const std::string& text, int width) {
-    std::vector<std::string> lines;
-    std::string line;
-    size_t i = 0;
-    auto flush = [&]() {
-        lines.push_back(line);
-        line.clear();
-    };
-    while (i <= text.size()) {
-        if (i == text.size() || text[i] == '\n') {
-            flush();
-            ++i;
-            if (i > text.size())
-                break;
-            continue;
-        }
-        line += text[i++];
-        if (static_cast<int>(line.size()) >= width) {
-            size_t cut = line.rfind(' ');
-            std::string rest;
-            if (cut != std::string::npos && cut > 0) {
-                rest = line.substr(cut + 1);
-                line.resize(cut);
-            }
-            flush();
-            line = rest;
-        }
-    }
-    while (!lines.empty() && lines.back().empty())
-        lines.pop_back();
-    return lines;
 }
 
 } // namespace
@@ -173,7 +179,8 @@ void Canvas::put(int x, int y, char ch, int fg, int bg) {
         return;
     Cell& cell =
         m_cells[static_cast<size_t>(y) * static_cast<size_t>(m_width) + static_cast<size_t>(x)];
-    cell.ch = ch;
+    // Control characters would move the terminal's cursor; they show as blanks.
+    cell.ch = static_cast<unsigned char>(ch) < 0x20 ? ' ' : ch;
     cell.fg = fg;
     cell.bg = bg;
     cell.bold = cell.dim = cell.reverse = false;

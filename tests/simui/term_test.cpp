@@ -59,6 +59,8 @@ TEST(TerminalCanvas, ClipsEverythingToItsSize) {
     c.text(7, 1, "abcdef", 1, 2);
     c.text(-2, 0, "xyz", 1, 2);
     c.put(50, 50, '!', 1, 2);
+    c.put(0, 2, '\n', 1, 2);
+    EXPECT_EQ(' ', c.at(0, 2).ch) << "control characters would move the cursor";
     c.fill({-5, 2, 50, 9}, kNavy);
     EXPECT_EQ("z         ", c.row(0));
     EXPECT_EQ("       abc", c.row(1));
@@ -99,7 +101,9 @@ TEST_F(TerminalDialogTest, DialogIsDrawnInTheColoursItsHandlerChose) {
     t.title = "Vantorel Tavrolin";
     t.cx = 160;
     t.cy = 96;
-    t.items.push_back(label(1000, "Tavrolin banner", 8, 16, 100));
+    Item banner = label(1000, "Tavrolin\nAGP data rate and sideband", 8, 16, 72);
+    banner.cy = 24; // three rows
+    t.items.push_back(banner);
     Item sideband = button(1003, "Sideband", BS_AUTOCHECKBOX, 8, 64);
     sideband.cx = 60;
     t.items.push_back(sideband);
@@ -117,8 +121,11 @@ TEST_F(TerminalDialogTest, DialogIsDrawnInTheColoursItsHandlerChose) {
         EXPECT_EQ(kNavy, c.at(10, 4).bg);
         EXPECT_EQ(kNavy, c.at(49, 9).bg);
         EXPECT_EQ(sim::term::kDefault, c.at(10, 10).bg) << "below the banner";
-        // Control 1000 at (8,16) dialog units: cell (2,2) of the client, white on navy.
-        EXPECT_EQ("Tavrolin banner", c.row(6).substr(12, 15));
+        // Control 1000 at (8,16) dialog units: cell (2,2) of the client, 18 cells wide, white on
+        // navy; its lines break at the newline and at blanks.
+        EXPECT_EQ("Tavrolin          |", c.row(6).substr(12, 18) + "|");
+        EXPECT_EQ("AGP data rate and |", c.row(7).substr(12, 18) + "|");
+        EXPECT_EQ("sideband          |", c.row(8).substr(12, 18) + "|");
         EXPECT_EQ(kWhite, c.at(12, 6).fg);
         EXPECT_EQ(kNavy, c.at(12, 6).bg);
         // Check box 1003 at (8,64): white on gray, ticked.
