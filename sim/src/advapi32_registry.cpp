@@ -114,6 +114,8 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD typ
         return ERROR_INVALID_PARAMETER;
     if (!data && dataSize)
         return ERROR_NOACCESS;
+    if (valueName && !fitsOnOneLine(valueName))
+        return ERROR_INVALID_PARAMETER;
     Access access(true);
     OpenKey where;
     LONG error;

@@ -49,7 +49,8 @@ struct OpenKey {
 Key* hive(HKEY root); // null for roots the registry does not hold
 bool isRoot(HKEY key);
 // Splits "a\b\c" into its names: ERROR_BAD_PATHNAME for a leading backslash or an empty name,
-// ERROR_INVALID_PARAMETER for a name longer than 255 characters. NULL and "" give no names.
+// ERROR_INVALID_PARAMETER for a name longer than 255 characters or one that does not fit on one
+// line. NULL and "" give no names.
 LONG splitPath(LPCSTR path, std::vector<std::string>* names);
 std::string joinPath(const std::string& base, const std::vector<std::string>& names);
 Key* findKey(HKEY root, const std::string& path);
@@ -60,6 +61,9 @@ HKEY newHandle(HKEY root, const std::string& path);
 bool closeHandle(HKEY handle);
 void markDeleted(HKEY root, const std::string& path);
 bool isProtected(HKEY root, const std::string& path);
+// Windows allows line breaks in key and value names; the line-based state file does not, so the
+// simulated registry refuses them rather than write a file it could not read back.
+bool fitsOnOneLine(const std::string& name);
 bool hklmReadOnly();
 bool writesFail();
 // True on a Windows 9x machine, whose RegDeleteKeyA deletes a key with all its subkeys.

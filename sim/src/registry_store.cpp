@@ -292,7 +292,7 @@ LONG splitPath(LPCSTR path, std::vector<std::string>* names) {
         std::string name = text.substr(start, next == std::string::npos ? next : next - start);
         if (name.empty())
             return ERROR_BAD_PATHNAME;
-        if (name.size() > 255)
+        if (name.size() > 255 || !fitsOnOneLine(name))
             return ERROR_INVALID_PARAMETER;
         names->push_back(name);
         if (next == std::string::npos)
@@ -366,6 +366,10 @@ bool isProtected(HKEY root, const std::string& path) {
         if (key.root == root && sameName(key.path, path))
             return true;
     return false;
+}
+
+bool fitsOnOneLine(const std::string& name) {
+    return name.find_first_of("\r\n") == std::string::npos;
 }
 
 bool hklmReadOnly() {

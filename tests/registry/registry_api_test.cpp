@@ -72,6 +72,8 @@ TEST_F(RegistryApi, PathsAreChecked) {
     EXPECT_EQ(ERROR_INVALID_PARAMETER,
               RegCreateKeyA(HKEY_LOCAL_MACHINE, std::string(256, 'k').c_str(), &key));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegCreateKeyA(HKEY_LOCAL_MACHINE, "Software", nullptr));
+    // The state file holds one name per line, so line breaks in names are refused.
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegCreateKeyA(HKEY_LOCAL_MACHINE, "Soft\nware", &key));
     EXPECT_EQ(kUnset, key);
     EXPECT_EQ(std::vector<std::string>{"Microsoft"},
               sim::registry().subkeyNames(HKEY_LOCAL_MACHINE, "Software"));
@@ -277,6 +279,8 @@ TEST_F(RegistryApi, AHandleToADeletedKeyReportsItGone) {
 TEST_F(RegistryApi, SetValueRejectsMissingData) {
     HKEY key = create(HKEY_CURRENT_USER, "Software\\Test");
     EXPECT_EQ(ERROR_NOACCESS, RegSetValueExA(key, "v", 0, REG_BINARY, nullptr, 4));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegSetValueExA(key, "two\nlines", 0, REG_BINARY,
+                                                      reinterpret_cast<const BYTE*>("x"), 1));
     EXPECT_EQ(ERROR_INVALID_PARAMETER,
               RegSetValueExA(key, "v", 1, REG_BINARY, reinterpret_cast<const BYTE*>("x"), 1));
     EXPECT_TRUE(sim::registry().values(HKEY_CURRENT_USER, "Software\\Test").empty());
