@@ -5,6 +5,7 @@
 #include <curses.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <map>
 
 namespace sim {
@@ -16,7 +17,10 @@ namespace {
 const char* const kHelp =
     " Tab/Shift-Tab move  Space toggle/press  Up/Down choose  Enter OK  Esc Cancel  F10 menu ";
 
+const int kKeySliceMs = 300;
+
 struct Terminal {
+    int deadReads = 0;
     bool open = false;
     bool colours = false;
     std::map<std::pair<int, int>, short> pairs;
@@ -135,13 +139,24 @@ void runSystemMenu() {
     }
 }
 
+// Keys are waited for in short slices so that the modal loop can look for requests of other
+// processes to bring the dialog to the front. A terminal that has gone away answers at once,
+// again and again; that ends the input.
 bool idle() {
     render();
     bool alt;
+    timeout(kKeySliceMs);
+    auto started = std::chrono::steady_clock::now();
     int ch = readKey(&alt);
+    timeout(-1);
     UiResult result;
-    if (ch == ERR)
-        return false;
+    if (ch == ERR) {
+        auto waited = std::chrono::steady_clock::now() - started;
+        bool immediate = waited < std::chrono::milliseconds(kKeySliceMs / 4);
+        terminal().deadReads = immediate ? terminal().deadReads + 1 : 0;
+        return terminal().deadReads < 100;
+    }
+    terminal().deadReads = 0;
     if ((alt && ch == ' ') || ch == KEY_F(10)) {
         runSystemMenu();
         return true;

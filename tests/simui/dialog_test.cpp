@@ -2,6 +2,11 @@
 // keyboard, the system menu, minimising and message boxes over a dialog.
 #include "dialog_builder.h"
 
+#include <filesystem>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace simui_test;
 
 namespace {
@@ -380,4 +385,46 @@ TEST_F(DialogTest, ForegroundRequestsReachTheFace) {
     step([&] { EXPECT_TRUE(SetForegroundWindow(top())); });
     run(mainDialog(), &probe);
     EXPECT_EQ((std::vector<HWND>{probe.dialog}), raised);
+}
+
+// A second run on the same virtual PC finds the dialog by its title and brings it to the front;
+// the running dialog's loop notices and tells its face.
+TEST_F(DialogTest, AnotherProcessBringsTheDialogToTheFront) {
+    char dir[] = "/tmp/tavrol-simui-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir));
+    std::string error;
+    ASSERT_TRUE(sim::shell().attach(dir, &error)) << error;
+    pid_t child = fork();
+    ASSERT_NE(-1, child);
+    if (child == 0) {
+        // The other run: wait for the window to appear, then raise it.
+        for (int i = 0; i < 200; ++i) {
+            HWND found = FindWindowA(nullptr, "Fore");
+            if (found)
+                _exit(SetForegroundWindow(found) ? 0 : 2);
+            usleep(20000);
+        }
+        _exit(3);
+    }
+    std::vector<HWND> raised;
+    sim::ui().setForegroundHandler([&](HWND w) { raised.push_back(w); });
+    Probe probe;
+    Template t;
+    t.title = "Fore";
+    int waits = 0;
+    std::function<void()> wait = [&] {
+        if (raised.empty() && ++waits < 250) {
+            usleep(20000);
+            step(wait);
+        }
+    };
+    step(wait);
+    run(t, &probe);
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    EXPECT_EQ((std::vector<HWND>{probe.dialog}), raised);
+    sim::shell().detach();
+    std::error_code removeError;
+    std::filesystem::remove_all(dir, removeError);
 }
