@@ -139,6 +139,32 @@ void runSystemMenu() {
     }
 }
 
+// Printable keys and Backspace edit the text of a focused field that takes typing (the edit
+// part of a drop-down combo box); returns false when the key is not for such a field.
+bool typeInto(int ch) {
+    bool printable = ch >= 0x20 && ch < 0x7F;
+    bool erase = ch == KEY_BACKSPACE || ch == 127 || ch == 8;
+    if (!printable && !erase)
+        return false;
+    for (const ControlInfo& c : ui().describe(ui().topDialog()).controls) {
+        bool editable = (c.kind == ControlKind::ComboBox && (c.style & 3) != CBS_DROPDOWNLIST) ||
+                        (c.kind == ControlKind::Edit && !(c.style & ES_READONLY));
+        if (!c.focused || !editable)
+            continue;
+        std::string text = c.text;
+        if (erase && text.empty())
+            return true;
+        if (erase)
+            text.pop_back();
+        else
+            text += static_cast<char>(ch);
+        if (!ui().type(c.id, text).ok)
+            beep();
+        return true;
+    }
+    return false;
+}
+
 // Keys are waited for in short slices so that the modal loop can look for requests of other
 // processes to bring the dialog to the front. A terminal that has gone away answers at once,
 // again and again; that ends the input.
@@ -161,6 +187,8 @@ bool idle() {
         runSystemMenu();
         return true;
     }
+    if (typeInto(ch))
+        return true;
     switch (ch) {
     case '\t':
         result = ui().key(Key::Tab);
