@@ -4,6 +4,8 @@
 // read afterwards.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+
 #include <fstream>
 #include <iterator>
 
@@ -31,6 +33,20 @@ std::string resourceString(const std::string& name) {
         }
     }
     return "<no " + name + " in res/tavrol.rc>";
+}
+
+// A string of the resource script by its ID, through the name res/resource.h gives it.
+std::string resourceStringById(int id) {
+    std::ifstream in(TAVROL_SOURCE_DIR "/res/resource.h");
+    std::string line;
+    while (std::getline(in, line)) {
+        char name[128];
+        int value = 0;
+        if (sscanf(line.c_str(), "#define %127s %d", name, &value) == 2 && value == id &&
+            std::string(name).rfind("IDS_", 0) == 0)
+            return resourceString(name);
+    }
+    return "<no string " + std::to_string(id) + " in res/resource.h>";
 }
 
 // The AGP command register of the first function of a base class with an AGP capability, from
@@ -216,8 +232,7 @@ TEST_F(ProgramUnderWine, ReleaseDriverFindsNoAgpAndTheProgramSaysSo) {
         kFolder, {{exe, "Tavrol.exe"}, {tvx, "Tavrol.tvx"}, {release, "TAVROL.sys"}});
     const wine::Output out = run("", {"box", "service", "answer:1", "exit"});
     EXPECT_EQ("Vantorel Tavrolin", out["box.title"]);
-    const std::string noAgp = resourceString("IDS_ERR_NO_AGP");
-    EXPECT_EQ(0u, out["box.text"].find(noAgp)) << "box: " << out["box.text"];
+    EXPECT_EQ(resourceStringById(111) + " (0x1)", out["box.text"]);
     EXPECT_EQ("running", out["service"]) << "the driver was not serving while the box was up";
     EXPECT_EQ("0", out["exit"]);
     expectNoServiceLeft();
@@ -239,6 +254,19 @@ TEST_F(ProgramUnderWine, RestoreOnlyDeletesTheSettingsAndKeepsTheRunValueAndTheM
     const std::string state = machineState();
     EXPECT_EQ(0x102u, agpCommand(state, 0x03) & 0x307u) << "the modes in force were changed";
     EXPECT_EQ(0x102u, agpCommand(state, 0x06) & 0x307u);
+    expectNoServiceLeft();
+}
+
+// Without TAVROL.sys the service is created but cannot start: the program reports AgpError 18
+// (string 115) and still removes the service it made.
+TEST_F(ProgramUnderWine, MissingDriverFileIsReportedAndItsServiceRemoved) {
+    folder = wine::makeProgramFolder(kFolder, {{exe, "Tavrol.exe"}, {tvx, "Tavrol.tvx"}});
+    const wine::Output out = run("", {"box", "service", "answer:1", "exit"});
+    EXPECT_EQ("Vantorel Tavrolin", out["box.title"]);
+    // The message names the AgpError in hexadecimal after the text.
+    EXPECT_EQ(resourceStringById(115) + " (0x12)", out["box.text"]);
+    EXPECT_EQ("stopped", out["service"]) << "the service should exist, not started";
+    EXPECT_EQ("0", out["exit"]);
     expectNoServiceLeft();
 }
 
