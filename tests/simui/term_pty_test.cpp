@@ -59,15 +59,24 @@ int runDialogOnTerminal() {
     return seen;
 }
 
-// Reads whatever the child drew, so that it never blocks on a full terminal.
-void drain(int master, int milliseconds) {
+// Reads whatever the child draws, so that it never blocks on a full terminal, until `wanted`
+// has appeared or the time is up; returns whether it appeared.
+bool drain(int master, int milliseconds, const std::string& wanted = "") {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     char buffer[4096];
+    std::string seen;
     while (std::chrono::steady_clock::now() < end) {
         pollfd p = {master, POLLIN, 0};
-        if (poll(&p, 1, 20) > 0 && read(master, buffer, sizeof buffer) <= 0)
-            return;
+        if (poll(&p, 1, 20) <= 0)
+            continue;
+        ssize_t n = read(master, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        seen.append(buffer, static_cast<size_t>(n));
+        if (!wanted.empty() && seen.find(wanted) != std::string::npos)
+            return true;
     }
+    return wanted.empty();
 }
 
 } // namespace
@@ -79,7 +88,8 @@ TEST(TerminalFace, KeysTickABoxPickTheSystemMenuAndPressTheDefaultButton) {
     ASSERT_NE(-1, child);
     if (child == 0)
         _exit(runDialogOnTerminal());
-    drain(master, 500);
+    // The keys go in once the face has drawn the dialog and its key help.
+    EXPECT_TRUE(drain(master, 10000, "F10 menu")) << "the dialog was not drawn";
     // Space ticks the focused box; Alt-Space opens the system menu, whose last item is About;
     // Up from the first item wraps to it; Enter picks it; Enter then presses the default OK.
     for (const char* keys : {" ", "\x1b ", "\x1bOA", "\r", "\r"}) {
@@ -87,12 +97,16 @@ TEST(TerminalFace, KeysTickABoxPickTheSystemMenuAndPressTheDefaultButton) {
         drain(master, 300);
     }
     int status = -1;
-    for (int i = 0; i < 100 && waitpid(child, &status, WNOHANG) == 0; ++i)
-        drain(master, 50);
+    for (int i = 0; i < 500 && waitpid(child, &status, WNOHANG) == 0; ++i) {
+        drain(master, 20);
+        usleep(20000); // the terminal may already be closed while the child exits
+    }
     if (!WIFEXITED(status)) {
+        bool running = status == -1;
         kill(child, SIGKILL);
         waitpid(child, &status, 0);
-        FAIL() << "the dialog did not end on the keys";
+        FAIL() << (running ? "the dialog did not end on the keys"
+                           : "the child died, status " + std::to_string(status));
     }
     close(master);
     int seen = WEXITSTATUS(status);
