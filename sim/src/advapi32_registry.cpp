@@ -23,8 +23,10 @@ LONG openBelow(HKEY key, LPCSTR subKey, PHKEY result, bool create) {
     std::vector<std::string> names;
     if ((error = splitPath(subKey, &names)) != ERROR_SUCCESS)
         return error;
-    if (names.empty() && !create) {
-        *result = key; // Windows hands back the very handle it was given
+    // Without a subkey Windows hands back the very handle it was given; RegCreateKeyA does so
+    // for the predefined roots and opens a new handle to any other key.
+    if (names.empty() && (!create || isRoot(key))) {
+        *result = key;
         return ERROR_SUCCESS;
     }
     // RegCreateKeyA asks for the most access the caller may have: a user who may not write

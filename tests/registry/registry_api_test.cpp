@@ -84,6 +84,13 @@ TEST_F(RegistryApi, OpenWithAnEmptyPathGivesBackTheSameHandle) {
     HKEY same = kUnset;
     EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyA(key, "", &same));
     EXPECT_EQ(key, same);
+    HKEY root = kUnset;
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE, nullptr, &root));
+    EXPECT_EQ(HKEY_LOCAL_MACHINE, root);
+    HKEY second = kUnset;
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyA(key, "", &second));
+    EXPECT_NE(key, second) << "RegCreateKeyA opens a new handle to a key that is no root";
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(second));
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
 }
 
