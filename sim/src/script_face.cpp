@@ -1,15 +1,12 @@
 // The script face: runs a parsed script one action per idle turn of the modal loops, prints the
 // JSON lines it asks for, and stops the run at the first action the dialog cannot take.
-#include "sim/ui.h"
+#include "ui_internal.h"
 
 #include <deque>
 #include <fstream>
 #include <sstream>
 
 namespace sim {
-
-void installFace(Face face, std::function<std::string()> finish); // ui_face.cpp
-int defaultBoxAnswer(UINT type);                                  // ui_input.cpp
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The terminal face on ncurses: copies the rendered canvas to the screen and turns the person's
 // keys into the window manager's user input.
-#include "sim/ui.h"
+#include "ui_internal.h"
 
 #include <curses.h>
 #include <unistd.h>
@@ -9,8 +9,6 @@
 #include <map>
 
 namespace sim {
-
-void installFace(Face face, std::function<std::string()> finish); // ui_face.cpp
 
 namespace {
 

@@ -8,8 +8,6 @@
 namespace sim {
 namespace wm {
 
-HFONT fontOfDc(HDC dc); // gdi32.cpp
-
 namespace {
 
 UINT ctlColorMessage(const Window* w) {

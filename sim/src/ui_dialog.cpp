@@ -7,9 +7,6 @@
 
 namespace sim {
 
-void takeIdleStep(bool* more); // ui_input.cpp
-void reportUiError(const std::string& message);
-
 namespace wm {
 namespace {
 
@@ -84,8 +81,6 @@ WNDPROC classProcedure(ControlKind kind) {
         return DefWindowProcA;
     }
 }
-
-Window* addWindow(std::unique_ptr<Window> window); // user32_windows.cpp
 
 Window* createDialog(const DialogTemplate& tpl, HINSTANCE instance, HWND owner, DLGPROC proc,
                      std::string* error) {

@@ -1,5 +1,5 @@
 // Which face drives the window manager (none, a script, the terminal) and how it finishes.
-#include "sim/ui.h"
+#include "ui_internal.h"
 
 namespace sim {
 namespace {

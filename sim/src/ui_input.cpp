@@ -8,16 +8,6 @@
 
 namespace sim {
 
-void userSelectItem(wm::Window* combo, int index); // ui_controls.cpp
-void userPressButton(wm::Window* button);
-bool isEditableCombo(const wm::Window* combo);
-std::string controlText(const wm::Window* control);
-
-namespace wm {
-const std::vector<PaintOp>& paintLogRef(); // gdi32.cpp
-void clearPaintLogRef();
-} // namespace wm
-
 namespace {
 
 struct UiState {

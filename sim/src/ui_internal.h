@@ -114,8 +114,22 @@ HDC beginPaintDc(Window* window);
 void endPaintDc(HDC dc);
 void recordOp(HDC dc, PaintOp op);
 HWND windowOfDc(HDC dc);
+HFONT fontOfDc(HDC dc);
+const std::vector<PaintOp>& paintLogRef();
+void clearPaintLogRef();
 void resetGdi();
 void resetWindows();
+Window* addWindow(std::unique_ptr<Window> window);
 
 } // namespace wm
+
+// Shared by the window manager's files and the faces.
+void userSelectItem(wm::Window* combo, int index);
+void userPressButton(wm::Window* button);
+bool isEditableCombo(const wm::Window* combo);
+std::string controlText(const wm::Window* control);
+void takeIdleStep(bool* more);
+void reportUiError(const std::string& message);
+int defaultBoxAnswer(UINT type);
+void installFace(Face face, std::function<std::string()> finish);
 } // namespace sim

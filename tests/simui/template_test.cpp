@@ -134,8 +134,7 @@ TEST(DialogTemplate, EveryTruncationIsRefusedWithItsOffset) {
             std::string error;
             bool ok = sim::parseDialogTemplate(cut.empty() ? nullptr : cut.data(), cut.size(), &t,
                                                &error);
-            // The last item's trailing creation-data word is the only optional-looking part;
-            // every byte of the template is needed.
+            // Every byte of the template is needed, down to the last item's creation-data size.
             EXPECT_FALSE(ok);
             EXPECT_NE(std::string::npos, error.find("dialog template ends inside")) << error;
             EXPECT_EQ("sentinel", t.title);
