@@ -14,6 +14,7 @@ struct LocalWindow {
     HWND window;
     std::string title;
     std::string file; // objects/windows/<pid>-<serial>.window, "" without a state directory
+    int pid;          // the process that wrote the file (a forked child inherits the list)
 };
 
 // A window of another process, as FindWindowA found it.

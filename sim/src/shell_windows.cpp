@@ -116,15 +116,19 @@ HWND findRemote(ShellState& state, LPCSTR className, LPCSTR windowName, int* own
     return found;
 }
 
+// A window's file and its pending request, unless another process wrote them.
+void removeFilesOf(const LocalWindow& entry) {
+    if (entry.file.empty() || entry.pid != getpid())
+        return;
+    unlink(entry.file.c_str());
+    unlink((entry.file.substr(0, entry.file.size() - 7) + ".front").c_str());
+}
+
 } // namespace
 
 void removeWindowFiles(ShellState& state) {
-    for (const LocalWindow& entry : state.windows) {
-        if (entry.file.empty())
-            continue;
-        unlink(entry.file.c_str());
-        unlink((entry.file.substr(0, entry.file.size() - 7) + ".front").c_str());
-    }
+    for (const LocalWindow& entry : state.windows)
+        removeFilesOf(entry);
     state.windows.clear();
 }
 
@@ -134,7 +138,7 @@ void Shell::registerWindow(HWND window, const std::string& title) {
         setWindowTitle(window, title);
         return;
     }
-    LocalWindow entry{window, title, ""};
+    LocalWindow entry{window, title, "", getpid()};
     if (!state.objectsDir.empty()) {
         entry.file = windowsDir(state) + "/" + std::to_string(getpid()) + "-" +
                      std::to_string(++state.windowSerial) + ".window";
@@ -160,11 +164,7 @@ void Shell::unregisterWindow(HWND window) {
     for (size_t i = 0; i < state.windows.size(); ++i) {
         if (state.windows[i].window != window)
             continue;
-        if (!state.windows[i].file.empty()) {
-            const std::string& file = state.windows[i].file;
-            unlink(file.c_str());
-            unlink((file.substr(0, file.size() - 7) + ".front").c_str());
-        }
+        removeFilesOf(state.windows[i]);
         state.windows.erase(state.windows.begin() + i);
         return;
     }

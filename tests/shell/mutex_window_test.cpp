@@ -192,6 +192,16 @@ TEST_F(TopLevelWindows, WindowsOfEndedRunsAreIgnoredAndCleanedUp) {
     EXPECT_TRUE(filesIn(windows).empty());
 }
 
+TEST_F(TopLevelWindows, AnotherProcessStartingAfreshLeavesOurWindowsAlone) {
+    attach();
+    sim::shell().registerWindow(kMainDialog, "Vantorel Tavrolin");
+    OtherProcess child; // inherits our window list, then starts its shell afresh
+    child.start(stateDir, [](OtherProcess&) { return 0; });
+    ASSERT_EQ(0, child.join());
+    EXPECT_EQ(1u, filesIn(stateDir + "/objects/windows").size());
+    sim::shell().unregisterWindow(kMainDialog);
+}
+
 TEST_F(TopLevelWindows, AWindowFileLivesAsLongAsTheWindow) {
     attach();
     std::string windows = stateDir + "/objects/windows";
