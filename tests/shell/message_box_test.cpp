@@ -1,6 +1,8 @@
 // Message boxes and system metrics of the simulated shell.
 #include <gtest/gtest.h>
 
+#include <pty.h>
+
 #include "shell_pc.h"
 
 using shelltest::ShellPc;
@@ -160,3 +162,54 @@ TEST_F(SystemMetrics, SafeModeComesFromTheProfile) {
 }
 
 } // namespace
+
+// On a terminal -------------------------------------------------------------------------------
+
+struct TerminalRun {
+    int answer;
+    std::string screen;
+};
+
+// Shows a Yes/No box in a child process whose stdin is a terminal, types `keys` into it and
+// collects what the box printed.
+TerminalRun askOnTerminal(const std::string& keys) {
+    int master = -1;
+    fflush(nullptr);
+    pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        alarm(10); // a box that never stops asking fails the test instead of hanging it
+        sim::shell().setAskOnTerminal(true);
+        _exit(MessageBoxA(nullptr, "Restore the defaults?", "Vantorel Tavrolin",
+                          MB_YESNO | MB_ICONQUESTION));
+    }
+    TerminalRun run{-1, ""};
+    if (pid < 0)
+        return run;
+    ssize_t ignored = write(master, keys.data(), keys.size());
+    (void)ignored;
+    char buffer[256];
+    ssize_t got;
+    while ((got = read(master, buffer, sizeof buffer)) > 0)
+        run.screen.append(buffer, got);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(master);
+    run.answer = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+TEST_F(MessageBoxes, OnATerminalThePersonAnswersAndIsAskedAgainForAWrongKey) {
+    TerminalRun run = askOnTerminal("x\ny\n");
+    EXPECT_EQ(IDYES, run.answer) << run.screen;
+    EXPECT_NE(std::string::npos, run.screen.find("Vantorel Tavrolin (question)")) << run.screen;
+    EXPECT_NE(std::string::npos, run.screen.find("| Restore the defaults?")) << run.screen;
+    size_t first = run.screen.find("[Y]es / [N]o?");
+    ASSERT_NE(std::string::npos, first) << run.screen;
+    EXPECT_NE(std::string::npos, run.screen.find("[Y]es / [N]o?", first + 1))
+        << "a key that is no button must ask again\n"
+        << run.screen;
+}
+
+TEST_F(MessageBoxes, OnATerminalAnEmptyAnswerTakesTheDefault) {
+    EXPECT_EQ(IDNO, askOnTerminal("\n").answer);
+}
