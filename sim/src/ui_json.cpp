@@ -1,5 +1,6 @@
 // JSON lines of the script face: a dialog's controls and the recorded drawing operations.
 #include "ui_internal.h"
+#include "sim/pe_module.h"
 
 #include <cstdio>
 
@@ -68,6 +69,9 @@ std::string opJson(const PaintOp& op) {
         break;
     case PaintOp::DrawIcon:
         s += ",\"x\":" + std::to_string(op.x) + ",\"y\":" + std::to_string(op.y);
+        if (const IconImage* image = iconImage(op.icon))
+            s += ",\"width\":" + std::to_string(image->width) +
+                 ",\"height\":" + std::to_string(image->height);
         break;
     case PaintOp::FillRect:
         s += ",\"rect\":" + rect(op.rect) + ",\"brush\":" + gdiObject(op.brush);

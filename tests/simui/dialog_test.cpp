@@ -175,6 +175,15 @@ TEST_F(DialogTest, TabOrderSkipsControlsWithoutTabStopDisabledOrHidden) {
             expectOk(sim::ui().key(sim::Key::ShiftTab));
             backward.push_back(focusedId());
         }
+        // The program moves the focus the same way with WM_NEXTDLGCTL.
+        SendMessageA(top(), WM_NEXTDLGCTL, 0, FALSE);
+        EXPECT_EQ(IDCANCEL, focusedId());
+        SendMessageA(top(), WM_NEXTDLGCTL, 1, FALSE);
+        EXPECT_EQ(IDOK, focusedId());
+        SendMessageA(top(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(top(), 1004)), TRUE);
+        EXPECT_EQ(1004, focusedId()) << "a control without a tab stop takes the focus when named";
+        SendMessageA(top(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(top(), 1006)), TRUE);
+        EXPECT_EQ(1004, focusedId()) << "a disabled control does not";
     });
     run(mainDialog(), &probe);
     EXPECT_EQ((std::vector<int>{1003, 1002, 1007, IDOK, IDCANCEL, 1003}), forward);
@@ -268,6 +277,12 @@ TEST_F(DialogTest, SystemMenuCommandsReachTheDialogProcedure) {
         EXPECT_NE(std::string::npos, r.error.find("0x13 is not a command")) << r.error;
         r = sim::ui().sysCommand(SC_RESTORE);
         EXPECT_NE(std::string::npos, r.error.find("grayed")) << r.error;
+        // Reverting gives back the standard menu without the About entry.
+        GetSystemMenu(top(), TRUE);
+        HMENU fresh = GetSystemMenu(top(), FALSE);
+        EXPECT_EQ(count - 2, GetMenuItemCount(fresh));
+        EXPECT_EQ(0, GetMenuStringA(fresh, 0x0010, text, sizeof text, MF_BYCOMMAND));
+        EXPECT_EQ(-1, GetMenuItemCount(menu)) << "the old handle is gone";
         expectOk(sim::ui().sysCommand(SC_CLOSE));
     });
     EXPECT_EQ(IDCANCEL, run(mainDialog(), &probe)) << "Close sends WM_CLOSE, then IDCANCEL";
