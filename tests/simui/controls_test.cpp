@@ -187,6 +187,13 @@ TEST_F(ControlsTest, SelectStringSearchesPrefixesCaseInsensitivelyAndWraps) {
         cb(20, CB_SETCURSEL, 1);
         EXPECT_EQ(CB_ERR, cb(20, CB_SELECTSTRING, 0, "16X"));
         EXPECT_EQ(1, cb(20, CB_GETCURSEL)) << "a failed search keeps the selection";
+        // With two matches the search starts after the start item, not at it.
+        for (const char* fruit : {"Apple", "Apricot", "Banana"})
+            cb(21, CB_ADDSTRING, 0, fruit);
+        EXPECT_EQ(1, cb(21, CB_FINDSTRING, 0, "ap"));
+        EXPECT_EQ(0, cb(21, CB_FINDSTRING, 1, "ap"));
+        EXPECT_EQ(0, cb(21, CB_FINDSTRING, static_cast<WPARAM>(-1), "ap"));
+        EXPECT_EQ(0, cb(21, CB_FINDSTRING, 2, "AP"));
         EXPECT_EQ(CB_ERR, cb(20, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), "4X"));
         EXPECT_EQ(2, cb(20, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), "4x (1064MB/S)"));
     });
