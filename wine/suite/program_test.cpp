@@ -270,4 +270,14 @@ TEST_F(ProgramUnderWine, MissingDriverFileIsReportedAndItsServiceRemoved) {
     expectNoServiceLeft();
 }
 
+TEST_F(ProgramUnderWine, SystemMenuAboutCommandShowsTheAboutBoxOverTheDialog) {
+    const wine::Output out =
+        run("", {"dialog", "syscommand:16", "other:1", "sleep:300", "no-box", "click:2", "exit"});
+    ASSERT_EQ("found", out["dialog"]) << out.text;
+    EXPECT_EQ("About Tavrolin", out["other"]) << "the About command showed no About box";
+    EXPECT_EQ("none", out["box.now"]);
+    EXPECT_EQ("0", out["exit"]) << "the main dialog did not outlive its About box";
+    expectNoServiceLeft();
+}
+
 } // namespace
