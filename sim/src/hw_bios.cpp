@@ -47,10 +47,20 @@ void addressOf(uint32_t bx, int* bus, int* device, int* function) {
     *function = bx & 7;
 }
 
+// The BIOS scans functions 1..7 of a device only when function 0 says it is multi-function.
+bool scanned(const sim::PciFunctionImage& image) {
+    if (image.function == 0)
+        return true;
+    const sim::PciFunctionImage* first = sim::machine().function(image.bus, image.device, 0);
+    return first && (first->config[0x0E] & 0x80);
+}
+
 uint8_t findClass(PciBiosRegs& regs) {
     uint32_t wanted = regs.ecx & 0xFFFFFF;
     uint32_t index = low16(regs.esi);
     for (const sim::PciFunctionImage& image : sim::machine().functions()) {
+        if (!scanned(image))
+            continue;
         uint32_t classCode =
             (image.config[0x0B] << 16) | (image.config[0x0A] << 8) | image.config[0x09];
         if (classCode != wanted)

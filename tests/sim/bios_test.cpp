@@ -71,6 +71,24 @@ TEST(PciBios, FindClassWalksTheMatchesByIndex) {
     EXPECT_EQ(0x0000u, r.ebx & 0xFFFF);
 }
 
+TEST(PciBios, FindClassSkipsFunctionsOfSingleFunctionDevices) {
+    // 00:05.1 is listed but 00:05.0 does not declare itself multi-function; 00:07.2 is listed
+    // under a multi-function 00:07.0.
+    std::string rows = "00: 86 80 00 11 00 00 00 00 00 00 03 0c 00 00 00 00\n";
+    std::string multi = "00: 86 80 00 11 00 00 00 00 00 00 01 06 00 00 80 00\n";
+    sim::TestPc pc = sim::bootForTest("#! windows 9x\n00:05.0 a\n" + rows + "00:05.1 b\n" + rows +
+                                      "00:07.0 c\n" + multi + "00:07.2 d\n" + rows);
+    ASSERT_TRUE(pc.ok()) << pc.error();
+    PciBiosRegs r = regs(0xB103, 0, 0x0C0300, 0);
+    ASSERT_TRUE(callPciBios(&r));
+    EXPECT_EQ(0x0028u, r.ebx & 0xFFFF) << "00:05.0";
+    r = regs(0xB103, 0, 0x0C0300, 1);
+    ASSERT_TRUE(callPciBios(&r));
+    EXPECT_EQ(0x003Au, r.ebx & 0xFFFF) << "00:07.2";
+    r = regs(0xB103, 0, 0x0C0300, 2);
+    EXPECT_FALSE(callPciBios(&r));
+}
+
 TEST(PciBios, ReadsAndWritesConfigurationRegisters) {
     sim::TestPc pc = sim::bootMachineForTest("ninex");
     PciBiosRegs r = regs(0xB108, kCard, 0xAABBCCDD, 0, 0x0B);
