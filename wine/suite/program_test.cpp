@@ -280,4 +280,29 @@ TEST_F(ProgramUnderWine, SystemMenuAboutCommandShowsTheAboutBoxOverTheDialog) {
     expectNoServiceLeft();
 }
 
+TEST_F(ProgramUnderWine, ApplyProgramsSidebandAndFastWritesAndCancelKeepsThem) {
+    const wine::Output out = run("", {"dialog", "click:1003", "click:1004", "click:1007",
+                                      "sleep:500", "no-box", "dump", "click:2", "exit"});
+    ASSERT_EQ("found", out["dialog"]) << out.text;
+    EXPECT_EQ("none", out["box.now"]) << "Apply complained";
+    bool sideband = false, fastWrites = false;
+    for (const std::string& control : out.all("control")) {
+        sideband |= control.rfind("id=1003 class=Button enabled=1 checked=1 ", 0) == 0;
+        fastWrites |= control.rfind("id=1004 class=Button enabled=1 checked=1 ", 0) == 0;
+    }
+    EXPECT_TRUE(sideband) << "the sideband box was set back: the change did not hold\n" << out.text;
+    EXPECT_TRUE(fastWrites) << "the fast-write box was set back\n" << out.text;
+    EXPECT_EQ("0", out["exit"]);
+
+    const unsigned modes = 0x7u | (1u << 4) | (1u << 8) | (1u << 9);
+    const unsigned wanted = 2u | (1u << 4) | (1u << 8) | (1u << 9);
+    const std::string state = machineState();
+    EXPECT_EQ(wanted, agpCommand(state, 0x03) & modes) << "graphics card";
+    EXPECT_EQ(wanted, agpCommand(state, 0x06) & modes) << "host bridge";
+    EXPECT_EQ(std::to_string(2 * 32 + 1 * 8 + 1 * 2),
+              wine::helper({"reg-get", kSettingsKey, "Settings"})["dword"]);
+    EXPECT_EQ("absent", wine::helper({"reg-get", kRunKey, kRunValue})["value"]);
+    expectNoServiceLeft();
+}
+
 } // namespace
