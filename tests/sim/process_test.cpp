@@ -265,6 +265,24 @@ TEST(TestBoot, FreshInstallFollowsTheProfileAndRootIsRemoved) {
     EXPECT_EQ("test profile:1: unknown directive 'nonsense'", bad.error());
 }
 
+TEST(TestBoot, AssigningAnotherPcRemovesTheOldRoot) {
+    sim::TestPc pc = sim::bootMachineForTest("default");
+    std::string first = pc.root();
+    pc = sim::bootMachineForTest("ninex");
+    EXPECT_FALSE(std::filesystem::exists(first)) << first;
+    EXPECT_NE(first, pc.root());
+    EXPECT_TRUE(std::filesystem::is_directory(pc.root() + "/drive_c"));
+    EXPECT_FALSE(sim::machine().isNt());
+}
+
+TEST(VirtualDrive, AnExactSpellingWinsOverAnotherCase) {
+    sim::TestPc pc = sim::bootMachineForTest("default");
+    std::filesystem::create_directories(pc.root() + "/drive_c/Data");
+    std::filesystem::create_directories(pc.root() + "/drive_c/data");
+    EXPECT_EQ(pc.root() + "/drive_c/data/x", sim::drive().hostPathOf("C:\\data\\x"));
+    EXPECT_EQ(pc.root() + "/drive_c/Data/x", sim::drive().hostPathOf("C:\\Data\\x"));
+}
+
 int resets = 0;
 void countReset() {
     ++resets;
