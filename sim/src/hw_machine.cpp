@@ -21,6 +21,8 @@ void storeDword(uint8_t* config, uint32_t offset, uint32_t value) {
         config[offset + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+// Offset of the AGP capability (ID 2), 0 without one. A list has room for at most 48 entries
+// above the header, and pointers into the header end it, so a looping chain ends too.
 int capabilityOf(const uint8_t* config) {
     uint32_t pointer = config[kCapabilityPointer];
     for (int step = 0; step < kMaxCapabilities && pointer >= 0x40; ++step) {
@@ -110,7 +112,7 @@ int Machine::agpCapability(int bus, int device, int function) const {
 
 uint32_t Machine::nvidiaStrapsAddress(const PciFunctionImage& image, bool* isNvidia) const {
     uint32_t bar0 = dwordAt(image.config, 0x10);
-    *isNvidia = dwordAt(image.config, 0) % 0x10000 == 0x10DE && image.config[0x0B] == 0x03 &&
+    *isNvidia = (dwordAt(image.config, 0) & 0xFFFF) == 0x10DE && image.config[0x0B] == 0x03 &&
                 (bar0 & 1) == 0;
     return (bar0 & ~0xFu) + kNvidiaStrapsOffset;
 }
