@@ -87,5 +87,3 @@ NTSTATUS tavrolOpenBus(const TavrolBus** result) {
     *result = &bus;
     return STATUS_SUCCESS;
 }
-
-void tavrolCloseBus() {}

@@ -21,7 +21,6 @@ void NTAPI unloadDriver(PDRIVER_OBJECT driver) {
     IoDeleteSymbolicLink(&link);
     if (driver->DeviceObject)
         IoDeleteDevice(driver->DeviceObject);
-    tavrolCloseBus();
 }
 
 } // namespace
@@ -37,11 +36,10 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
     PDEVICE_OBJECT object = nullptr;
     status = IoCreateDevice(driver, sizeof(TavrolDeviceExtension), &device, TAVROL_DEVICE_TYPE,
                             FILE_DEVICE_SECURE_OPEN, FALSE, &object);
-    if (!NT_SUCCESS(status)) {
-        tavrolCloseBus();
+    if (!NT_SUCCESS(status))
         return status;
-    }
-    // The DACL goes on before the link exists, so no one can open the device without it.
+    // The DACL goes on before the link exists and while the device is still initialising, so no
+    // open ever finds the device without it.
     status = tavrolSecureDevice(object);
     UNICODE_STRING link;
     RtlInitUnicodeString(&link, linkName);
@@ -49,7 +47,6 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
         status = IoCreateSymbolicLink(&link, &device);
     if (!NT_SUCCESS(status)) {
         IoDeleteDevice(object);
-        tavrolCloseBus();
         return status;
     }
 

@@ -49,5 +49,3 @@ NTSTATUS tavrolOpenBus(const TavrolBus** bus) {
     *bus = &halBus;
     return STATUS_SUCCESS;
 }
-
-void tavrolCloseBus() {}

@@ -5,10 +5,10 @@
 
 struct TavrolBus;
 
-// Prepares the back end once at load time and returns the bus the request core works over.
-// The HAL back end on a real PC; a compiled-in machine in the driver built for Wine.
+// Prepares the back end once at load time and returns the bus the request core works over: the
+// HAL on a real PC, a compiled-in machine in the driver built for Wine. Neither holds anything
+// that would need releasing at unload.
 NTSTATUS tavrolOpenBus(const TavrolBus** bus);
-void tavrolCloseBus();
 
 // Restricts the device to SYSTEM and Administrators (GENERIC_ALL to both, nobody else).
 NTSTATUS tavrolSecureDevice(PDEVICE_OBJECT device);
