@@ -626,10 +626,8 @@ HDC WINAPI BeginPaint(HWND window, LPPAINTSTRUCT paint) {
     paint->hdc = dc;
     GetClientRect(window, &paint->rcPaint);
     // The background is erased before the window draws; fErase tells whether nobody did it.
-    paint->fErase = sendMessage(w, w->iconic ? WM_ICONERASEBKGND : WM_ERASEBKGND,
-                                reinterpret_cast<WPARAM>(dc), 0)
-                        ? FALSE
-                        : TRUE;
+    // Dialogs have no class icon, so a minimised one gets WM_ERASEBKGND too, as on Windows.
+    paint->fErase = sendMessage(w, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0) ? FALSE : TRUE;
     w = find(window);
     if (w)
         w->needsPaint = false;
