@@ -21,12 +21,18 @@ void installFace(Face face, std::function<std::string()> finish) {
     faceState().finish = finish;
 }
 
-// Face::None takes the window manager back to tests' control. The script face is installed by
-// runScript and the terminal face by installTerminalFace, which need more than a name.
-void setFace(Face face) {
-    if (face != Face::None)
-        return;
-    finishFace();
+// Face::None takes the window manager back to tests' control; Face::Terminal installs the
+// terminal face. The script face needs its script: runScript installs it.
+bool setFace(Face face) {
+    switch (face) {
+    case Face::None:
+        finishFace();
+        return true;
+    case Face::Terminal:
+        return installTerminalFace();
+    default:
+        return false;
+    }
 }
 
 Face currentFace() {

@@ -284,8 +284,9 @@ bool parseScript(const std::string& name, const std::string& text,
 bool runScript(const std::string& path, std::string* error);
 bool runScriptText(const std::string& name, const std::string& text, std::string* error);
 // setFace(Face::None) finishes the current face and gives the window manager back to the tests;
-// the other faces are installed by runScript and installTerminalFace.
-void setFace(Face face);
+// setFace(Face::Terminal) is installTerminalFace(). The script face is installed by runScript;
+// setFace(Face::Script) returns false.
+bool setFace(Face face);
 Face currentFace();
 // The ncurses face (the front end links the curses library for it): draws the top dialog on the
 // terminal and takes the person's keys. Returns false when the terminal cannot be set up.
