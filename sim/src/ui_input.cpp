@@ -343,11 +343,15 @@ UiResult Ui::select(int id, const std::string& text) {
                                  std::to_string(id) +
                                  " (items: " + (items.empty() ? "none" : items) + ")");
     }
+    // The dialog may destroy the control while it is told about the focus or the selection.
+    HWND handle = c->handle;
     if (Window* d = find(c->parent))
         wm::setFocusTo(d, c);
+    if ((c = wm::find(handle)) == nullptr)
+        return UiResult::failure(idText(id) + " went away");
     userSelectItem(c, index);
     wm::notifyParent(c, CBN_SELCHANGE);
-    if ((c = wm::find(c->handle)) != nullptr)
+    if ((c = wm::find(handle)) != nullptr)
         wm::notifyParent(c, CBN_SELENDOK);
     return UiResult::success();
 }
@@ -363,14 +367,17 @@ UiResult Ui::type(int id, const std::string& text) {
         return UiResult::failure(idText(id) + " (" + controlKindName(c->kind) +
                                  (c->kind == ControlKind::ComboBox ? ", drop-down list" : "") +
                                  ") does not take typed text");
+    HWND handle = c->handle;
     if (Window* d = find(c->parent))
         wm::setFocusTo(d, c);
+    if ((c = wm::find(handle)) == nullptr)
+        return UiResult::failure(idText(id) + " went away");
     c->text = text;
     c->needsPaint = true;
     if (c->kind == ControlKind::ComboBox) {
         c->selection = -1;
         wm::notifyParent(c, CBN_EDITUPDATE);
-        if ((c = wm::find(c->handle)) != nullptr)
+        if ((c = wm::find(handle)) != nullptr)
             wm::notifyParent(c, CBN_EDITCHANGE);
     } else {
         wm::notifyParent(c, 0x0300); // EN_CHANGE

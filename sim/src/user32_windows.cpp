@@ -376,9 +376,10 @@ BOOL WINAPI EnableWindow(HWND window, BOOL enable) {
     else
         w->style |= WS_DISABLED;
     if (changed) {
+        HWND parent = w->parent;
         w->needsPaint = true;
         sendMessage(w, WM_ENABLE, enable ? TRUE : FALSE, 0);
-        Window* dialog = find(w->parent);
+        Window* dialog = find(parent);
         if (!enable && dialog && dialog->focus == window)
             setFocusTo(dialog, nullptr);
     }
