@@ -282,3 +282,30 @@ TEST_F(ControlsTest, WindowDataSlotsAreKeptApart) {
     Template t = combos();
     run(t, &probe);
 }
+
+TEST_F(ControlsTest, AControlDestroyedByItsNotificationIsNotTouchedAgain) {
+    Probe probe;
+    probe.handler = [](HWND, UINT m, WPARAM w, LPARAM l) -> INT_PTR {
+        if (m == WM_COMMAND && (HIWORD(w) == CBN_SELCHANGE || HIWORD(w) == CBN_EDITUPDATE)) {
+            DestroyWindow(reinterpret_cast<HWND>(l));
+            return TRUE;
+        }
+        return m == WM_INITDIALOG;
+    };
+    step([&] {
+        cb(20, CB_ADDSTRING, 0, "one");
+        HWND list = GetDlgItem(top(), 20), edit = GetDlgItem(top(), 21);
+        expectOk(sim::ui().select(20, "one"));
+        expectOk(sim::ui().type(21, "typed"));
+        EXPECT_FALSE(IsWindow(list));
+        EXPECT_FALSE(IsWindow(edit));
+        sim::ControlInfo gone;
+        EXPECT_FALSE(sim::ui().findControl(top(), 20, &gone));
+        EXPECT_EQ(nullptr, GetDlgItem(top(), 21));
+    });
+    run(combos(), &probe);
+    for (WPARAM w : probe.commands()) {
+        EXPECT_NE(CBN_SELENDOK, HIWORD(w)) << "no notification after the control went";
+        EXPECT_NE(CBN_EDITCHANGE, HIWORD(w));
+    }
+}
