@@ -21,7 +21,8 @@ CAgpConfig::CAgpConfig()
     : m_bridgeId(0), m_graphicsId(0), m_bridgeAddress(0), m_bridgeCap(0), m_graphicsAddress(0),
       m_graphicsCap(0), m_graphicsBar0(0), m_graphicsBar1(0), m_rate(0), m_sideband(0),
       m_fastWrite(0), m_supportedRates(0), m_initError(AGP_ERR_NO_AGP), m_graphicsStatus(0),
-      m_bridgeStatus(0) {
+      m_bridgeStatus(0), m_rateUnconfirmed(false), m_sidebandUnconfirmed(false),
+      m_fastWriteUnconfirmed(false) {
     discover();
 }
 
@@ -149,10 +150,14 @@ void CAgpConfig::discover() {
     m_rate = getDataRate();
     if (m_rate == 0) {
         m_initError = AGP_ERR_RATE_ZERO;
-        return;
+    } else {
+        m_sideband = getSideband();
+        m_fastWrite = getFastWrite();
     }
-    m_sideband = getSideband();
-    m_fastWrite = getFastWrite();
+    // The modes found here are where both ends start, not a change seen behind our back.
+    m_rateUnconfirmed = false;
+    m_sidebandUnconfirmed = false;
+    m_fastWriteUnconfirmed = false;
 }
 
 // Clears the straps that hold back 4X, sideband and fast writes on NVIDIA chips.
@@ -190,13 +195,20 @@ int CAgpConfig::getSupportedRates() {
     return m_supportedRates;
 }
 
+// Stores a mode read from the graphics device; one that differs from the cache is unconfirmed.
+static void refreshMode(int* cached, bool* unconfirmed, int found) {
+    if (found != *cached)
+        *unconfirmed = true;
+    *cached = found;
+}
+
 // The getters read the graphics device afresh; a read that fails leaves the cached mode.
 int CAgpConfig::getDataRate() {
     if (m_initError != AGP_OK)
         return 0;
     DWORD command;
     if (readGraphicsCommand(&command))
-        m_rate = (int)(command & AGP_RATE_MASK);
+        refreshMode(&m_rate, &m_rateUnconfirmed, (int)(command & AGP_RATE_MASK));
     return m_rate;
 }
 
@@ -205,7 +217,8 @@ int CAgpConfig::getSideband() {
         return AGP_MODE_UNSUPPORTED;
     DWORD command;
     if (readGraphicsCommand(&command))
-        m_sideband = (command & AGP_SIDEBAND) ? AGP_MODE_ON : AGP_MODE_OFF;
+        refreshMode(&m_sideband, &m_sidebandUnconfirmed,
+                    (command & AGP_SIDEBAND) ? AGP_MODE_ON : AGP_MODE_OFF);
     return m_sideband;
 }
 
@@ -214,6 +227,7 @@ int CAgpConfig::getFastWrite() {
         return AGP_MODE_UNSUPPORTED;
     DWORD command;
     if (readGraphicsCommand(&command))
-        m_fastWrite = (command & AGP_FAST_WRITE) ? AGP_MODE_ON : AGP_MODE_OFF;
+        refreshMode(&m_fastWrite, &m_fastWriteUnconfirmed,
+                    (command & AGP_FAST_WRITE) ? AGP_MODE_ON : AGP_MODE_OFF);
     return m_fastWrite;
 }

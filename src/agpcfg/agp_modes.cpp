@@ -18,13 +18,15 @@ void CAgpConfig::modeCycle(DWORD takeDownMask, DWORD modeMask, DWORD modeBits) {
 }
 
 // Only a single rate goes into the rate field: a combined value such as 3 would leave the link
-// in a state no AGP device defines.
+// in a state no AGP device defines. A setter leaves a mode equal to the cache alone unless a
+// getter found the graphics device in another mode than was set: then the bridge may still hold
+// the mode that did not take, and both ends are programmed again.
 int CAgpConfig::setDataRate(int rate) {
     if (rate != 1 && rate != 2 && rate != 4)
         return 0;
     if ((rate & m_supportedRates) == 0)
         return 0;
-    if (rate == m_rate)
+    if (rate == m_rate && !m_rateUnconfirmed)
         return 1;
     // Sideband addressing is off while the rate changes and comes back on afterwards.
     int restoreSideband = 0;
@@ -32,6 +34,7 @@ int CAgpConfig::setDataRate(int rate) {
         restoreSideband = setSideband(AGP_MODE_OFF);
     modeCycle(~(DWORD)AGP_ENABLE, AGP_RATE_MASK, (DWORD)rate);
     m_rate = rate;
+    m_rateUnconfirmed = false;
     if (restoreSideband)
         setSideband(AGP_MODE_ON);
     return 1;
@@ -41,23 +44,25 @@ int CAgpConfig::setDataRate(int rate) {
 int CAgpConfig::setSideband(int on) {
     if (m_sideband == AGP_MODE_UNSUPPORTED)
         return 0;
-    if (on == m_sideband)
+    if (on == m_sideband && !m_sidebandUnconfirmed)
         return 1;
     if (on != AGP_MODE_OFF && on != AGP_MODE_ON)
         return 0;
     modeCycle(0, AGP_SIDEBAND, on ? (DWORD)AGP_SIDEBAND : 0u);
     m_sideband = on;
+    m_sidebandUnconfirmed = false;
     return 1;
 }
 
 int CAgpConfig::setFastWrite(int on) {
     if (m_fastWrite == AGP_MODE_UNSUPPORTED)
         return 0;
-    if (on == m_fastWrite)
+    if (on == m_fastWrite && !m_fastWriteUnconfirmed)
         return 1;
     if (on != AGP_MODE_OFF && on != AGP_MODE_ON)
         return 0;
     modeCycle(~(DWORD)AGP_ENABLE, AGP_FAST_WRITE, on ? (DWORD)AGP_FAST_WRITE : 0u);
     m_fastWrite = on;
+    m_fastWriteUnconfirmed = false;
     return 1;
 }

@@ -122,4 +122,9 @@ class CAgpConfig {
     int m_initError;
     DWORD m_graphicsStatus;
     DWORD m_bridgeStatus;
+    // Set when a getter found the graphics device in another mode than the cache held: the two
+    // ends may disagree, so setting the mode the getter found still programs both of them.
+    bool m_rateUnconfirmed;
+    bool m_sidebandUnconfirmed;
+    bool m_fastWriteUnconfirmed;
 };

@@ -208,34 +208,96 @@ TEST_F(ModeCaches, RateChangeEndsWithSidebandOnAgain) {
     EXPECT_EQ(1, m_config->getSideband());
 }
 
-// A bit the chip does not take: the setter reports the writes, the getter shows the truth, and
-// setting the old value again (after the getter refreshed the cache) touches nothing.
-TEST_F(ModeCaches, StuckSidebandBitShowsOnReadBack) {
-    PcSpec spec = agpPc(true, kStatus4xSbaFw, 0x102, kStatus4xSbaFw, 0x102);
-    spec.directives.push_back("stuck 01:00.0 0x200");
+// ---------------------------------------------------------------------------------------------
+// A mode the graphics device does not take, read back and set back
+
+struct RevertCase {
+    const char* name;
+    const char* stuckBits; // of the graphics device's command register
+    uint32_t command;      // both ends before the change
+    int (*change)(CAgpConfig&);
+    int (*readBack)(CAgpConfig&);
+    int foundMode;
+    int (*revert)(CAgpConfig&);
+    std::vector<RegisterAccess> revertTraffic;
+    uint32_t commandAfter; // both ends after the revert
+};
+
+void PrintTo(const RevertCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
+class Revert : public ModeTest, public testing::TestWithParam<RevertCase> {};
+
+// The read-back finds the old mode, so setting it again must reprogram the bridge, which did
+// take the new mode; afterwards both ends agree and the same call touches nothing.
+TEST_P(Revert, ProgramsBothEndsBack) {
+    const RevertCase& test = GetParam();
+    PcSpec spec = agpPc(true, kStatus4xSbaFw, test.command, kStatus4xSbaFw, test.command);
+    spec.directives.push_back(std::string("stuck 01:00.0 ") + test.stuckBits);
     ASSERT_NO_FATAL_FAILURE(start(spec));
-    EXPECT_EQ(1, m_config->setSideband(1));
-    EXPECT_EQ(0x302u, bridgeCommandNow());
-    EXPECT_EQ(0x102u, graphicsCommandNow());
-    EXPECT_EQ(0, m_config->getSideband());
+    EXPECT_EQ(1, test.change(*m_config));
+    EXPECT_EQ(test.foundMode, test.readBack(*m_config));
+
     sim::machine().clearTrace();
-    EXPECT_EQ(1, m_config->setSideband(0));
+    EXPECT_EQ(1, test.revert(*m_config));
+    EXPECT_EQ(test.revertTraffic, registerAccesses());
+    EXPECT_EQ(test.commandAfter, bridgeCommandNow())
+        << std::hex << "bridge 0x" << bridgeCommandNow();
+    EXPECT_EQ(test.commandAfter, graphicsCommandNow())
+        << std::hex << "graphics 0x" << graphicsCommandNow();
+
+    sim::machine().clearTrace();
+    EXPECT_EQ(1, test.revert(*m_config));
     EXPECT_TRUE(hardwareRequests().empty()) << sim::machine().traceText();
 }
 
-// A rate that does not take reads back as something else; setting the old rate again programs
-// both ends back.
-TEST_F(ModeCaches, StuckRateBitIsUndoneWithTheOldRate) {
-    PcSpec spec = agpPc(true, kStatus4xSbaFw, 0x102, kStatus4xSbaFw, 0x102);
-    spec.directives.push_back("stuck 01:00.0 0x4");
-    ASSERT_NO_FATAL_FAILURE(start(spec));
-    EXPECT_EQ(1, m_config->setDataRate(4));
-    int readBack = m_config->getDataRate();
-    EXPECT_NE(4, readBack);
-    EXPECT_EQ(1, m_config->setDataRate(2));
+INSTANTIATE_TEST_SUITE_P(
+    StuckBits, Revert,
+    testing::Values(RevertCase{"Rate", "0x6", 0x102, [](CAgpConfig& c) { return c.setDataRate(4); },
+                               [](CAgpConfig& c) { return c.getDataRate(); }, 2,
+                               [](CAgpConfig& c) { return c.setDataRate(2); },
+                               cycle(0x002, 0x004, 0x102, 0x102), 0x102},
+                    RevertCase{"RateWithSidebandOn", "0x6", 0x302,
+                               [](CAgpConfig& c) { return c.setDataRate(4); },
+                               [](CAgpConfig& c) { return c.getDataRate(); }, 2,
+                               [](CAgpConfig& c) { return c.setDataRate(2); },
+                               cycle(0, 0, 0x104, 0x102) + cycle(0x002, 0x004, 0x102, 0x102) +
+                                   cycle(0, 0, 0x302, 0x302),
+                               0x302},
+                    RevertCase{"Sideband", "0x200", 0x102,
+                               [](CAgpConfig& c) { return c.setSideband(1); },
+                               [](CAgpConfig& c) { return c.getSideband(); }, 0,
+                               [](CAgpConfig& c) { return c.setSideband(0); },
+                               cycle(0, 0, 0x102, 0x102), 0x102},
+                    RevertCase{"FastWrites", "0x10", 0x302,
+                               [](CAgpConfig& c) { return c.setFastWrite(1); },
+                               [](CAgpConfig& c) { return c.getFastWrite(); }, 0,
+                               [](CAgpConfig& c) { return c.setFastWrite(0); },
+                               cycle(0x202, 0x212, 0x302, 0x302), 0x302}),
+    [](const testing::TestParamInfo<RevertCase>& info) { return std::string(info.param.name); });
+
+// A getter that finds what the cache holds changes nothing: setting that mode stays free.
+TEST_F(ModeCaches, ReadBackOfTheCachedModesKeepsSettersIdle) {
+    ASSERT_NO_FATAL_FAILURE(start(agpPc(true, kStatus4xSbaFw, 0x312, kStatus4xSbaFw, 0x312)));
     EXPECT_EQ(2, m_config->getDataRate());
-    EXPECT_EQ(0x102u, bridgeCommandNow());
-    EXPECT_EQ(0x102u, graphicsCommandNow());
+    EXPECT_EQ(1, m_config->getSideband());
+    EXPECT_EQ(1, m_config->getFastWrite());
+    sim::machine().clearTrace();
+    EXPECT_EQ(1, m_config->setDataRate(2));
+    EXPECT_EQ(1, m_config->setSideband(1));
+    EXPECT_EQ(1, m_config->setFastWrite(1));
+    EXPECT_TRUE(hardwareRequests().empty()) << sim::machine().traceText();
+}
+
+// A change the card did take reads back as set: nothing is left to confirm.
+TEST_F(ModeCaches, ReadBackOfATakenChangeKeepsSettersIdle) {
+    ASSERT_NO_FATAL_FAILURE(start(agpPc(true, kStatus4xSbaFw, 0x102, kStatus4xSbaFw, 0x102)));
+    ASSERT_EQ(1, m_config->setDataRate(4));
+    EXPECT_EQ(4, m_config->getDataRate());
+    sim::machine().clearTrace();
+    EXPECT_EQ(1, m_config->setDataRate(4));
+    EXPECT_TRUE(hardwareRequests().empty()) << sim::machine().traceText();
 }
 
 } // namespace
