@@ -2,6 +2,8 @@
 // JSON lines it asks for, and stops the run at the first action the dialog cannot take.
 #include "ui_internal.h"
 
+#include <unistd.h>
+
 #include <deque>
 #include <fstream>
 #include <sstream>
@@ -20,7 +22,11 @@ struct ScriptRun {
     size_t answersTaken = 0;
     int lastAnswerLine = 0;
     size_t errorsSeen = 0;
+    bool broughtToFront = false; // another process raised our dialog since the last wait
 };
+
+const int kForegroundWaitMs = 10000;
+const int kForegroundPollMs = 20;
 
 ScriptRun& run() {
     static ScriptRun r;
@@ -67,6 +73,22 @@ UiResult perform(const ScriptAction& a) {
     }
 }
 
+// Blocks until another process brings one of our dialogs to the front (a second instance of the
+// program does), so that a script can keep its dialog open until then.
+bool waitForForeground(const ScriptAction& a) {
+    for (int waited = 0; !run().broughtToFront; waited += kForegroundPollMs) {
+        if (waited >= kForegroundWaitMs) {
+            fail(a.line, a.source + ": no other program brought the dialog to the front");
+            return false;
+        }
+        usleep(kForegroundPollMs * 1000);
+        for (HWND window : shell().takeForegroundRequests())
+            ui().notifyForeground(window);
+    }
+    run().broughtToFront = false;
+    return true;
+}
+
 // Answers, show and paint take no turn of their own; the next action that acts on the dialog
 // does, so that the dialog can react before the script goes on.
 bool idle() {
@@ -88,6 +110,8 @@ bool idle() {
         case ScriptAction::Paint:
             ui().print(paintAsJson(ui().topDialog()));
             continue;
+        case ScriptAction::Wait:
+            return waitForForeground(a);
         default: {
             UiResult result = perform(a);
             if (!result.ok) {
@@ -133,6 +157,7 @@ bool runScriptText(const std::string& name, const std::string& text, std::string
     ui().setIdleHandler(idle);
     ui().setMessageBoxHandler(defaultAnswer);
     ui().setForegroundHandler([](HWND window) {
+        run().broughtToFront = true;
         ui().print(
             "{\"event\":\"foreground\",\"title\":" + jsonString(ui().describe(window).title) + "}");
     });

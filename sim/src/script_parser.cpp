@@ -128,8 +128,14 @@ bool parseLine(const std::string& line, ScriptAction* a, std::string* error) {
                               : (v == "paint" ? ScriptAction::Paint : ScriptAction::Minimize);
         return p.nothingMore();
     }
+    if (v == "wait") {
+        a->kind = ScriptAction::Wait;
+        if (firstWord(p.rest, &p.rest) != "foreground")
+            return p.fail("wait needs what to wait for: wait foreground");
+        return p.nothingMore();
+    }
     return p.fail("unknown action \"" + v +
-                  "\" (select, type, check, click, sys, answer, key, show, minimize, paint)");
+                  "\" (select, type, check, click, sys, answer, key, show, minimize, paint, wait)");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // tavrolin-sim as a person uses it: runs that follow each other on one virtual PC.
 #include <gtest/gtest.h>
 
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -139,6 +140,33 @@ TEST_F(CliTest, LspciPrintsEveryFunctionAsADump) {
     EXPECT_EQ(0u, r.out.find("00:00.0 Host bridge")) << r.out.substr(0, 200);
     EXPECT_NE(std::string::npos, r.out.find("\n01:00.0 VGA compatible controller"));
     EXPECT_NE(std::string::npos, r.out.find("\nf0: "));
+}
+
+TEST_F(CliTest, ASecondInstanceBringsTheFirstToTheFrontAndLeavesNoDriverBehind) {
+    ASSERT_EQ(0, sim("probe").status); // build the PC before two runs share it
+    std::string script = file("wait.txt", "wait foreground\nclick 2\n");
+    std::string firstOut = m_dir + "/first.txt";
+    std::string command = "'" + kSim + "' --state '" + m_state + "' run --script '" + script +
+                          "' </dev/null >'" + firstOut + "' 2>&1";
+    pid_t first = 0;
+    const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+    ASSERT_EQ(0,
+              posix_spawn(&first, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ));
+    // The first instance's dialog is up once its window is registered for other processes.
+    std::string windows = m_state + "/objects/windows";
+    for (int i = 0; i < 500 && (!fs::exists(windows) || fs::is_empty(windows)); ++i)
+        usleep(20000);
+    ASSERT_FALSE(fs::is_empty(windows)) << slurp(firstOut);
+
+    Result second = sim("run");
+    int raw = 0;
+    waitpid(first, &raw, 0);
+    EXPECT_EQ(0, second.status) << second.err;
+    EXPECT_EQ(std::string::npos, second.out.find("\"title\"")) << "no message box expected";
+    EXPECT_EQ(0, WIFEXITED(raw) ? WEXITSTATUS(raw) : -1) << slurp(firstOut);
+    EXPECT_NE(std::string::npos, slurp(firstOut).find("\"event\":\"foreground\""))
+        << slurp(firstOut);
+    EXPECT_EQ(std::string::npos, services().find("TAVROL")) << services();
 }
 
 TEST_F(CliTest, UnknownCommandsAndOptionsAreUsageErrors) {
