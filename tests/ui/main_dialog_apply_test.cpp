@@ -84,6 +84,7 @@ TEST_P(RevertTest, ModeThatDoesNotHoldIsSetBackAndItsBoxToo) {
     int old = c.startsOn ? 1 : 0;
     EXPECT_EQ(boxAfter, old) << "the box was not set back";
     EXPECT_EQ(on(graphicsCommand(), c.bit), old);
+    EXPECT_EQ(on(bridgeCommand(), c.bit), old) << "the bridge kept the mode the card refused";
     EXPECT_EQ(rateOf(graphicsCommand()), 2);
     // The steps after the revert ran: the word holds the mode the card reports.
     int sideband = c.box == IDC_SIDEBAND_CHECK ? old : 0;
