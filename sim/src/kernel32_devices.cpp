@@ -2,6 +2,7 @@
 // the kernel driver ("\\.\Tavrol") and the Windows 9x virtual device driver ("\\.\TAVROL.VXD").
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -171,14 +172,16 @@ DWORD vxdRequest(DWORD code, const void* in, DWORD inSize, void* out, DWORD outS
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
                           LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
                           DWORD flagsAndAttributes, HANDLE templateFile) {
-    (void)desiredAccess;
-    (void)shareMode;
-    (void)securityAttributes;
-    (void)creationDisposition;
-    (void)flagsAndAttributes;
-    (void)templateFile;
     sim::TraceEntry entry;
     entry.kind = sim::TraceKind::DeviceOpen;
+    // How the device was asked for, so that tests can hold the program to the way each driver
+    // must be opened.
+    char how[160];
+    std::snprintf(how, sizeof how,
+                  "access=0x%08X share=0x%X security=%s disposition=%u flags=0x%08X template=%s",
+                  desiredAccess, shareMode, securityAttributes ? "set" : "null",
+                  creationDisposition, flagsAndAttributes, templateFile ? "set" : "null");
+    entry.detail = how;
     entry.name = fileName ? fileName : "";
     if (fileName == nullptr)
         return failOpen(entry, ERROR_PATH_NOT_FOUND);

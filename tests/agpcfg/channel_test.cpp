@@ -284,6 +284,22 @@ TEST_P(PhysicalMemory, ReadTakesTheValueField) {
     EXPECT_EQ(bytesOf({1, kCardRegisters}), head);
 }
 
+// The kernel driver's device is opened for reading and writing, unshared; the virtual device
+// driver with no access and delete-on-close, so that the system unloads it at the close.
+TEST_P(PhysicalMemory, DeviceIsOpenedTheWayItsDriverNeeds) {
+    ASSERT_NO_FATAL_FAILURE(start(physPc()));
+    DWORD value = 0;
+    ASSERT_EQ(0, readPhysDword(1, kCardRegisters, &value));
+    std::vector<sim::TraceEntry> opens = sim::machine().traceOf(sim::TraceKind::DeviceOpen);
+    ASSERT_EQ(1u, opens.size());
+    const char* expected = GetParam().nt
+                               ? "access=0xC0000000 share=0x0 security=null disposition=3 "
+                                 "flags=0x00000080 template=null"
+                               : "access=0x00000000 share=0x0 security=null disposition=3 "
+                                 "flags=0x04000000 template=null";
+    EXPECT_EQ(expected, opens[0].detail);
+}
+
 // The 64-bit address of the kernel driver's record carries 0 in its high half, whatever the low
 // half holds (no sign extension of an address above 2 GiB).
 TEST_P(PhysicalMemory, HighHalfOfTheAddressIsZero) {
