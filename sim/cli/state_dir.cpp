@@ -1,15 +1,12 @@
 // Loading and saving the virtual PC of a state directory.
 #include "state_dir.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "sim/file_lock.h"
 #include "sim/machine.h"
 #include "sim/pe_module.h"
 #include "sim/process.h"
@@ -56,24 +53,11 @@ bool writeFileAtomically(const std::string& path, const std::string& contents) {
     return !failed;
 }
 
-// Holds the state directory's lock while files are read or written: two runs of the program may
-// share one virtual PC (a second instance, a log-on run beside the dialog).
-class StateLock {
-  public:
-    StateLock() : m_fd(open(pathIn(".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
-        if (m_fd >= 0)
-            flock(m_fd, LOCK_EX);
-    }
-    ~StateLock() {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    StateLock(const StateLock&) = delete;
-    StateLock& operator=(const StateLock&) = delete;
-
-  private:
-    int m_fd;
-};
+// The state directory's lock is held while files are read or written: two runs of the program
+// may share one virtual PC (a second instance, a log-on run beside the dialog).
+std::string lockPath() {
+    return pathIn(".lock");
+}
 
 bool loadProfileText(const std::string& path, sim::Profile* profile, std::string* error) {
     return sim::loadProfileFile(path, profile, error);
@@ -163,7 +147,7 @@ bool openState(const StateOptions& options, std::string* error) {
         std::error_code ignored;
         fs::create_directories(stateDir, ignored);
     }
-    StateLock lock;
+    sim::ScopedFileLock lock(lockPath());
     if (!exists) {
         if (!createState(options, error))
             return false;
@@ -186,7 +170,7 @@ bool saveState(std::string* error) {
     std::string services = sim::machine().services().saveText();
     if (hardware == savedHardware && services == savedServices)
         return true;
-    StateLock lock;
+    sim::ScopedFileLock lock(lockPath());
     if ((hardware != savedHardware && !writeFileAtomically(pathIn(kHardwareFile), hardware)) ||
         (services != savedServices && !writeFileAtomically(pathIn(kServicesFile), services))) {
         *error = "cannot write the state of the virtual PC to " + stateDir;

@@ -241,9 +241,8 @@ bool parseGroupIcon(const uint8_t* data, DWORD size, WORD* iconId) {
 
 } // namespace
 
-const uint8_t* resourceData(HMODULE module, LPCSTR type, LPCSTR name, DWORD* size) {
-    if (size)
-        *size = 0;
+// The resource of a loaded module, with the last error of FindResourceA when there is none.
+static const PeResource* lookUpResource(HMODULE module, LPCSTR type, LPCSTR name, Module** owner) {
     if (!isKnownModule(module)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
@@ -259,6 +258,17 @@ const uint8_t* resourceData(HMODULE module, LPCSTR type, LPCSTR name, DWORD* siz
         SetLastError(error);
         return nullptr;
     }
+    *owner = m;
+    return r;
+}
+
+const uint8_t* resourceData(HMODULE module, LPCSTR type, LPCSTR name, DWORD* size) {
+    if (size)
+        *size = 0;
+    Module* m = nullptr;
+    const PeResource* r = lookUpResource(module, type, name, &m);
+    if (r == nullptr)
+        return nullptr;
     if (size)
         *size = r->size;
     return m->file.data() + r->fileOffset;
@@ -446,21 +456,8 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
 }
 
 HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
-    if (!isKnownModule(module)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    Module* m = resourceModule(module);
-    if (m == nullptr) {
-        SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
-        return nullptr;
-    }
-    DWORD error = 0;
-    const PeResource* r = findResource(m->image, type, name, &error);
-    if (r == nullptr) {
-        SetLastError(error);
-        return nullptr;
-    }
+    Module* m = nullptr;
+    const PeResource* r = lookUpResource(module, type, name, &m);
     return reinterpret_cast<HRSRC>(const_cast<PeResource*>(r));
 }
 

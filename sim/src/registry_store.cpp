@@ -11,6 +11,8 @@
 #include <map>
 
 #include "registry_internal.h"
+
+#include "sim/file_lock.h"
 #include "sim/machine.h"
 #include "sim_advapi32.h"
 
@@ -199,16 +201,7 @@ LONG reloadIfChanged() {
 }
 
 int lockDirectory(const std::string& directory, int operation) {
-    int fd = open((directory + "/registry.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return -1;
-    while (flock(fd, operation) != 0) {
-        if (errno != EINTR) {
-            close(fd);
-            return -1;
-        }
-    }
-    return fd;
+    return lockFile(directory + "/registry.lock", operation);
 }
 
 } // namespace

@@ -11,6 +11,8 @@
 #include <memory>
 
 #include "shell_internal.h"
+
+#include "sim/file_lock.h"
 #include "sim/process.h"
 #include "sim_kernel32.h"
 
@@ -38,19 +40,6 @@ std::string fileNameOf(const std::string& key) {
         }
     }
     return out;
-}
-
-int lockFile(const std::string& path, int operation) {
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return -1;
-    while (flock(fd, operation) != 0) {
-        if (errno != EINTR) {
-            close(fd);
-            return -1;
-        }
-    }
-    return fd;
 }
 
 class MutexObject : public KernelObject {
