@@ -98,29 +98,29 @@ static sim::PciFunctionImage agpBridge() {
 
 PcSpec agpPc(bool nt, uint32_t bridgeStatus, uint32_t bridgeCommand, uint32_t graphicsStatus,
              uint32_t graphicsCommand) {
-    PcSpec spec;
-    spec.nt = nt;
-    spec.functions = {hostBridge(bridgeStatus, bridgeCommand), agpBridge(),
-                      atiCard(graphicsStatus, graphicsCommand)};
-    return spec;
+    PcSpec layout;
+    layout.nt = nt;
+    layout.functions = {hostBridge(bridgeStatus, bridgeCommand), agpBridge(),
+                        atiCard(graphicsStatus, graphicsCommand)};
+    return layout;
 }
 
 PcSpec nvidiaPc(bool nt, uint32_t straps) {
-    PcSpec spec;
-    spec.nt = nt;
-    spec.functions = {hostBridge(kStatus4xSbaFw, kCommand2x), agpBridge(),
-                      nvidiaCard(kStatus4xSbaFw, kCommand2x)};
+    PcSpec layout;
+    layout.nt = nt;
+    layout.functions = {hostBridge(kStatus4xSbaFw, kCommand2x), agpBridge(),
+                        nvidiaCard(kStatus4xSbaFw, kCommand2x)};
     std::ostringstream phys;
     phys << "phys 0x" << std::hex << (0xE0000000u + 0x101000u) << " 0x" << straps;
-    spec.directives.push_back(phys.str());
-    return spec;
+    layout.directives.push_back(phys.str());
+    return layout;
 }
 
-std::string profileText(const PcSpec& spec) {
-    std::string text = spec.nt ? "#! windows nt\n" : "#! windows 9x\n";
-    for (const std::string& directive : spec.directives)
+std::string profileText(const PcSpec& layout) {
+    std::string text = layout.nt ? "#! windows nt\n" : "#! windows 9x\n";
+    for (const std::string& directive : layout.directives)
         text += "#! " + directive + "\n";
-    std::vector<sim::PciFunctionImage> functions = spec.functions;
+    std::vector<sim::PciFunctionImage> functions = layout.functions;
     std::stable_sort(functions.begin(), functions.end(),
                      [](const sim::PciFunctionImage& a, const sim::PciFunctionImage& b) {
                          return std::make_tuple(a.bus, a.device, a.function) <
@@ -129,8 +129,8 @@ std::string profileText(const PcSpec& spec) {
     return text + sim::formatLspci(functions);
 }
 
-sim::TestPc boot(const PcSpec& spec) {
-    std::string text = profileText(spec);
+sim::TestPc boot(const PcSpec& layout) {
+    std::string text = profileText(layout);
     sim::TestPc pc = sim::bootForTest(text);
     if (!pc.ok())
         ADD_FAILURE() << "the profile was refused: " << pc.error() << "\n" << text;

@@ -52,11 +52,11 @@ PcSpec agpPc(bool nt, uint32_t bridgeStatus, uint32_t bridgeCommand, uint32_t gr
 // The same PC with an NVIDIA card whose straps word holds `straps`.
 PcSpec nvidiaPc(bool nt, uint32_t straps);
 
-std::string profileText(const PcSpec& spec);
+std::string profileText(const PcSpec& layout);
 
 // Boots the PC (failing the test if the profile is refused) and puts isNt back to its value at
 // process start, as every run of the program begins.
-sim::TestPc boot(const PcSpec& spec);
+sim::TestPc boot(const PcSpec& layout);
 
 // One configuration access the program asked for, from the request's input or the BIOS call.
 struct RegisterAccess {

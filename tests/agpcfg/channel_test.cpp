@@ -49,24 +49,24 @@ constexpr uint32_t kProbeRegister = 0x44;
 constexpr uint32_t kProbeValue = 0xCAFEF00D;
 
 PcSpec channelPc(bool nt) {
-    PcSpec spec = agpPc(nt, kStatus4xSbaFw, kCommand2x, kStatus4xSbaFw, kCommand2x);
+    PcSpec layout = agpPc(nt, kStatus4xSbaFw, kCommand2x, kStatus4xSbaFw, kCommand2x);
     sim::PciFunctionImage audio = pciFunction(1, 5, 0, 0x1102, 0x0002, 0x040100);
     audio.config[0x0E] = 0x80; // multi-function device
     sim::PciFunctionImage joystick = pciFunction(1, 5, 2, 0x1102, 0x7002, 0x098000);
     putDword(&joystick, kProbeRegister, kProbeValue);
-    spec.functions.push_back(audio);
-    spec.functions.push_back(joystick);
-    return spec;
+    layout.functions.push_back(audio);
+    layout.functions.push_back(joystick);
+    return layout;
 }
 
 class ChannelTest : public testing::Test {
   protected:
     // Boots the PC and selects the back end; on NT the driver is installed and started first.
-    void start(const PcSpec& spec) {
-        m_pc = boot(spec);
+    void start(const PcSpec& layout) {
+        m_pc = boot(layout);
         ASSERT_TRUE(m_pc.ok());
-        isNt = spec.nt ? 1 : 0;
-        if (spec.nt) {
+        isNt = layout.nt ? 1 : 0;
+        if (layout.nt) {
             ASSERT_EQ(0, installDriver());
         }
         sim::machine().clearTrace();
@@ -149,10 +149,10 @@ TEST_F(ChannelTest, NtReadConfigSpaceCopiesTheWholeSpace) {
 
 // Reads that fail leave the caller's buffer or value as they were.
 TEST_F(ChannelTest, NtFailedReadsLeaveTheOutputsAlone) {
-    PcSpec spec = channelPc(true);
-    spec.directives.push_back("request-fail 0x80012404");
-    spec.directives.push_back("request-fail 0x80012408");
-    ASSERT_NO_FATAL_FAILURE(start(spec));
+    PcSpec layout = channelPc(true);
+    layout.directives.push_back("request-fail 0x80012404");
+    layout.directives.push_back("request-fail 0x80012408");
+    ASSERT_NO_FATAL_FAILURE(start(layout));
     BYTE buffer[256];
     memset(buffer, 0xbd, sizeof buffer);
     EXPECT_EQ(0, readConfigSpace(kGraphics, buffer));
@@ -176,10 +176,10 @@ TEST_F(ChannelTest, NtReadOfAMissingFunctionFails) {
 // NT: the find-class list and the index into it
 
 PcSpec threeDisplaysPc(bool nt) {
-    PcSpec spec = channelPc(nt);
-    spec.functions.push_back(pciFunction(0, 0x0A, 0, 0x5333, 0x8A22, PCI_CLASS_VGA));
-    spec.functions.push_back(pciFunction(0, 0x0B, 0, 0x102B, 0x0525, PCI_CLASS_VGA));
-    return spec; // VGA functions: 00:0a.0, 00:0b.0, 01:00.0
+    PcSpec layout = channelPc(nt);
+    layout.functions.push_back(pciFunction(0, 0x0A, 0, 0x5333, 0x8A22, PCI_CLASS_VGA));
+    layout.functions.push_back(pciFunction(0, 0x0B, 0, 0x102B, 0x0525, PCI_CLASS_VGA));
+    return layout; // VGA functions: 00:0a.0, 00:0b.0, 01:00.0
 }
 
 struct IndexCase {
@@ -215,13 +215,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The list holds 50 entries: an index past them is refused even if the count says more.
 TEST(FindClassLimit, IndexBeyondTheListIsRefused) {
-    PcSpec spec;
-    spec.nt = true;
+    PcSpec layout;
+    layout.nt = true;
     for (int device = 0; device < 31; ++device) {
-        spec.functions.push_back(pciFunction(2, device, 0, 0x5333, 0x8811, PCI_CLASS_VGA));
-        spec.functions.push_back(pciFunction(3, device, 0, 0x5333, 0x8811, PCI_CLASS_VGA));
+        layout.functions.push_back(pciFunction(2, device, 0, 0x5333, 0x8811, PCI_CLASS_VGA));
+        layout.functions.push_back(pciFunction(3, device, 0, 0x5333, 0x8811, PCI_CLASS_VGA));
     }
-    sim::TestPc pc = boot(spec);
+    sim::TestPc pc = boot(layout);
     ASSERT_TRUE(pc.ok());
     isNt = 1;
     ASSERT_EQ(0, installDriver());
@@ -272,9 +272,9 @@ TEST_P(PhysicalMemory, WriteSendsTheRecordOfThePlatform) {
 }
 
 TEST_P(PhysicalMemory, ReadTakesTheValueField) {
-    PcSpec spec = physPc();
-    spec.directives.push_back("phys 0xD8101000 0x12345E67");
-    ASSERT_NO_FATAL_FAILURE(start(spec));
+    PcSpec layout = physPc();
+    layout.directives.push_back("phys 0xD8101000 0x12345E67");
+    ASSERT_NO_FATAL_FAILURE(start(layout));
     DWORD value = 0xdeadbeef;
     ASSERT_EQ(0, readPhysDword(1, kCardRegisters, &value)) << sim::machine().traceText();
     EXPECT_EQ(0x12345E67u, value) << std::hex << "got 0x" << value;
@@ -326,10 +326,10 @@ TEST_P(PhysicalMemory, HighHalfOfTheAddressIsZero) {
 }
 
 TEST_P(PhysicalMemory, FailedRequestGivesTwoAndLeavesTheValue) {
-    PcSpec spec = physPc();
-    spec.directives.push_back(GetParam().nt ? "request-fail 0x80012410" : "request-fail 1");
-    spec.directives.push_back(GetParam().nt ? "request-fail 0x80012414" : "request-fail 2");
-    ASSERT_NO_FATAL_FAILURE(start(spec));
+    PcSpec layout = physPc();
+    layout.directives.push_back(GetParam().nt ? "request-fail 0x80012410" : "request-fail 1");
+    layout.directives.push_back(GetParam().nt ? "request-fail 0x80012414" : "request-fail 2");
+    ASSERT_NO_FATAL_FAILURE(start(layout));
     DWORD value = 0xdeadbeef;
     EXPECT_EQ(2, readPhysDword(1, kCardRegisters, &value));
     EXPECT_EQ(0xdeadbeefu, value);
@@ -340,10 +340,10 @@ TEST_P(PhysicalMemory, FailedRequestGivesTwoAndLeavesTheValue) {
 // With no device the read reports 1 and leaves the open's error for the caller; the write
 // reports 0. Neither sends a request.
 TEST_P(PhysicalMemory, MissingDeviceKeepsTheOpenError) {
-    PcSpec spec = physPc();
+    PcSpec layout = physPc();
     if (!GetParam().nt)
-        spec.directives.push_back("vxd absent");
-    m_pc = boot(spec);
+        layout.directives.push_back("vxd absent");
+    m_pc = boot(layout);
     ASSERT_TRUE(m_pc.ok());
     isNt = GetParam().nt ? 1 : 0; // on NT the driver is not started, so its device is missing
     DWORD value = 0xdeadbeef;
@@ -357,9 +357,9 @@ TEST_P(PhysicalMemory, MissingDeviceKeepsTheOpenError) {
 
 // Another open error comes through unchanged, so that the caller can tell the two apart.
 TEST_P(PhysicalMemory, OpenErrorOtherThanMissingIsKept) {
-    PcSpec spec = physPc();
-    spec.directives.push_back(std::string("open-fail ") + GetParam().device + " 50");
-    ASSERT_NO_FATAL_FAILURE(start(spec));
+    PcSpec layout = physPc();
+    layout.directives.push_back(std::string("open-fail ") + GetParam().device + " 50");
+    ASSERT_NO_FATAL_FAILURE(start(layout));
     DWORD value = 0xdeadbeef;
     EXPECT_EQ(1, readPhysDword(1, 0x101000, &value));
     EXPECT_EQ((DWORD)ERROR_NOT_SUPPORTED, GetLastError());
@@ -387,9 +387,9 @@ TEST_F(ChannelTest, DetectPciBiosChecksTheSignature) {
 }
 
 TEST(PciBiosAbsent, DetectFails) {
-    PcSpec spec = channelPc(false);
-    spec.directives.push_back("no-pci-bios");
-    sim::TestPc pc = boot(spec);
+    PcSpec layout = channelPc(false);
+    layout.directives.push_back("no-pci-bios");
+    sim::TestPc pc = boot(layout);
     ASSERT_TRUE(pc.ok());
     EXPECT_EQ(0, detectPciBios());
 }
@@ -435,9 +435,9 @@ TEST_F(ChannelTest, BiosReadConfigSpaceReadsEveryByteFromTheTop) {
 // The BIOS fails at register 0x80: the registers above it are stored, the rest of the buffer
 // keeps what it held.
 TEST_F(ChannelTest, BiosReadConfigSpaceStopsAtTheFailingRegister) {
-    PcSpec spec = channelPc(false);
-    spec.directives.push_back("bios-fail B108 0x80");
-    ASSERT_NO_FATAL_FAILURE(start(spec));
+    PcSpec layout = channelPc(false);
+    layout.directives.push_back("bios-fail B108 0x80");
+    ASSERT_NO_FATAL_FAILURE(start(layout));
     BYTE buffer[256];
     memset(buffer, 0xbd, sizeof buffer);
     EXPECT_EQ(0, readConfigSpace(0x012A, buffer));
@@ -463,11 +463,11 @@ TEST_F(ChannelTest, BiosConfigDwordAccess) {
 }
 
 TEST_F(ChannelTest, BiosFailuresLeaveTheValue) {
-    PcSpec spec = channelPc(false);
-    spec.directives.push_back("bios-fail B10A any");
-    spec.directives.push_back("bios-fail B10D any");
-    spec.directives.push_back("bios-fail B103 any");
-    ASSERT_NO_FATAL_FAILURE(start(spec));
+    PcSpec layout = channelPc(false);
+    layout.directives.push_back("bios-fail B10A any");
+    layout.directives.push_back("bios-fail B10D any");
+    layout.directives.push_back("bios-fail B103 any");
+    ASSERT_NO_FATAL_FAILURE(start(layout));
     DWORD value = 0xdeadbeef;
     EXPECT_EQ(0, readConfigDword(kGraphics, 0, &value));
     EXPECT_EQ(0xdeadbeefu, value);

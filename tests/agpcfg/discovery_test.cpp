@@ -21,21 +21,21 @@ PcSpec ninexPc() {
     return agpPc(false, kStatus4xSbaFw, kCommand2x, kStatus4xSbaFw, kCommand2x);
 }
 
-PcSpec with(PcSpec spec, const std::string& directive) {
-    spec.directives.push_back(directive);
-    return spec;
+PcSpec with(PcSpec layout, const std::string& directive) {
+    layout.directives.push_back(directive);
+    return layout;
 }
 
 // Replaces the functions of one class, or drops them with an empty list.
-PcSpec replacing(PcSpec spec, uint32_t classCode,
+PcSpec replacing(PcSpec layout, uint32_t classCode,
                  const std::vector<sim::PciFunctionImage>& functions) {
     std::vector<sim::PciFunctionImage> kept;
-    for (const sim::PciFunctionImage& function : spec.functions)
+    for (const sim::PciFunctionImage& function : layout.functions)
         if ((dwordOf(function, 0x08) >> 8) != classCode)
             kept.push_back(function);
     kept.insert(kept.end(), functions.begin(), functions.end());
-    spec.functions = kept;
-    return spec;
+    layout.functions = kept;
+    return layout;
 }
 
 sim::PciFunctionImage withoutCapabilities(sim::PciFunctionImage image) {
@@ -66,7 +66,7 @@ void expectInertGetters(CAgpConfig& config) {
 
 struct CodeCase {
     const char* name;
-    PcSpec spec;
+    PcSpec layout;
     AgpError expected;
 };
 
@@ -77,7 +77,7 @@ void PrintTo(const CodeCase& value, std::ostream* out) {
 class DiscoveryCodes : public testing::TestWithParam<CodeCase> {};
 
 TEST_P(DiscoveryCodes, EndWithTheCodeOfTheFailingStep) {
-    sim::TestPc pc = boot(GetParam().spec);
+    sim::TestPc pc = boot(GetParam().layout);
     ASSERT_TRUE(pc.ok());
     std::unique_ptr<CAgpConfig> config(new (std::nothrow) CAgpConfig);
     ASSERT_NE(nullptr, config);
@@ -225,9 +225,9 @@ TEST(Discovery, ReleasesTheDirectDrawObject) {
 
 // The graphics device is the first VGA function with AGP, not the first VGA function.
 TEST(Discovery, SkipsAPciDisplayCardBeforeTheAgpCard) {
-    PcSpec spec = ntPc();
-    spec.functions.push_back(pciDisplayCard());
-    sim::TestPc pc = boot(spec);
+    PcSpec layout = ntPc();
+    layout.functions.push_back(pciDisplayCard());
+    sim::TestPc pc = boot(layout);
     ASSERT_TRUE(pc.ok());
     CAgpConfig config;
     ASSERT_EQ(AGP_OK, config.getInitError());
@@ -241,8 +241,8 @@ TEST(Discovery, SkipsAPciDisplayCardBeforeTheAgpCard) {
 // The destructor
 
 TEST(Discovery, DestructorRemovesTheServiceOnNt) {
-    for (PcSpec spec : {ntPc(), replacing(ntPc(), PCI_CLASS_VGA, {})}) {
-        sim::TestPc pc = boot(spec);
+    for (PcSpec layout : {ntPc(), replacing(ntPc(), PCI_CLASS_VGA, {})}) {
+        sim::TestPc pc = boot(layout);
         ASSERT_TRUE(pc.ok());
         {
             CAgpConfig config;

@@ -15,9 +15,9 @@ const std::string kDriverPath = std::string(sim::kProgramDirectory) + "\\TAVROL.
 class DriverService : public testing::Test {
   protected:
     void start(const std::vector<std::string>& directives = {}) {
-        PcSpec spec = agpPc(true, kStatus4xSbaFw, kCommand2x, kStatus4xSbaFw, kCommand2x);
-        spec.directives = directives;
-        m_pc = boot(spec);
+        PcSpec layout = agpPc(true, kStatus4xSbaFw, kCommand2x, kStatus4xSbaFw, kCommand2x);
+        layout.directives = directives;
+        m_pc = boot(layout);
         ASSERT_TRUE(m_pc.ok());
         isNt = 1;
         sim::machine().clearTrace();

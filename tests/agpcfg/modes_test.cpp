@@ -38,8 +38,8 @@ uint32_t graphicsCommandNow() {
 // Boots the PC, runs discovery and clears the trace so that only the setter's traffic remains.
 class ModeTest {
   protected:
-    void start(const PcSpec& spec) {
-        m_pc = boot(spec);
+    void start(const PcSpec& layout) {
+        m_pc = boot(layout);
         ASSERT_TRUE(m_pc.ok());
         m_config.reset(new CAgpConfig);
         ASSERT_EQ(AGP_OK, m_config->getInitError()) << sim::machine().traceText();
@@ -233,9 +233,9 @@ class Revert : public ModeTest, public testing::TestWithParam<RevertCase> {};
 // take the new mode; afterwards both ends agree and the same call touches nothing.
 TEST_P(Revert, ProgramsBothEndsBack) {
     const RevertCase& test = GetParam();
-    PcSpec spec = agpPc(true, kStatus4xSbaFw, test.command, kStatus4xSbaFw, test.command);
-    spec.directives.push_back(std::string("stuck 01:00.0 ") + test.stuckBits);
-    ASSERT_NO_FATAL_FAILURE(start(spec));
+    PcSpec layout = agpPc(true, kStatus4xSbaFw, test.command, kStatus4xSbaFw, test.command);
+    layout.directives.push_back(std::string("stuck 01:00.0 ") + test.stuckBits);
+    ASSERT_NO_FATAL_FAILURE(start(layout));
     EXPECT_EQ(1, test.change(*m_config));
     EXPECT_EQ(test.foundMode, test.readBack(*m_config));
 
