@@ -1,0 +1,96 @@
+// The boot-time apply's answer: 1 only when discovery and the settings were both there, also when
+// nothing was stored or a stored value is refused, 0 on every other path.
+#include "program_fixture.h"
+
+#include <memory>
+
+#include "agpcfg/agpcfg.h"
+
+namespace apptest {
+namespace {
+
+class BootApplyTest : public ProgramTest {
+  protected:
+    // The application object of a "-startup" run, with its controller built as that run does.
+    void startApp(const std::string& machine) {
+        m_app.reset();
+        boot(machine);
+        sim::process().setCurrentDirectory(sim::kProgramDirectory);
+        AfxSetResourceHandle(sim::process().exeModule());
+        m_app.reset(new CTavrolApp());
+        m_app->m_pAgpConfig = new CAgpConfig();
+        sim::machine().clearTrace();
+    }
+    void TearDown() override { m_app.reset(); }
+
+    void expectRate(int rate) {
+        SCOPED_TRACE(testing::Message() << "rate " << rate);
+        EXPECT_EQ(static_cast<uint32_t>(rate), command(kBridge) & AGP_RATE_MASK);
+        EXPECT_EQ(static_cast<uint32_t>(rate), command(kGraphics) & AGP_RATE_MASK);
+    }
+
+    std::unique_ptr<CTavrolApp> m_app;
+};
+
+TEST_F(BootApplyTest, StoredModesAreAppliedAndAnswerOne) {
+    startApp("default");
+    storeSettings(1 * 2 + 1 * 8 + 4 * 32);
+    EXPECT_EQ(1, m_app->applyStoredSettings());
+    expectRate(4);
+    EXPECT_TRUE(command(kGraphics) & AGP_SIDEBAND);
+    EXPECT_TRUE(command(kGraphics) & AGP_FAST_WRITE);
+    EXPECT_TRUE(boxes().empty());
+}
+
+TEST_F(BootApplyTest, NothingStoredRunsNoSetterAndStillAnswersOne) {
+    startApp("default");
+    EXPECT_EQ(1, m_app->applyStoredSettings());
+    EXPECT_EQ(SETTINGS_NONE, m_app->m_savedRate);
+    for (const sim::TraceEntry& entry : trace(sim::TraceKind::ConfigWrite))
+        ADD_FAILURE() << "configuration written: " << entry.toString();
+    EXPECT_TRUE(boxes().empty());
+}
+
+TEST_F(BootApplyTest, StoredRateZeroIsRefusedQuietlyAndAnswersOne) {
+    // Saved while no rate was programmed: the setter refuses 0 and the link keeps its rate.
+    startApp("default");
+    storeSettings(0);
+    EXPECT_EQ(1, m_app->applyStoredSettings());
+    EXPECT_EQ(0, m_app->m_savedRate);
+    expectRate(2);
+    EXPECT_TRUE(command(kGraphics) & AGP_ENABLE);
+    EXPECT_TRUE(boxes().empty());
+}
+
+TEST_F(BootApplyTest, EveryOtherPathAnswersZero) {
+    {
+        SCOPED_TRACE("no controller");
+        startApp("default");
+        delete m_app->m_pAgpConfig;
+        m_app->m_pAgpConfig = nullptr;
+        storeSettings(4 * 32);
+        EXPECT_EQ(0, m_app->applyStoredSettings());
+        EXPECT_TRUE(boxes().empty());
+        EXPECT_TRUE(trace(sim::TraceKind::ConfigWrite).empty());
+    }
+    {
+        SCOPED_TRACE("discovery failed");
+        startApp("no-agp");
+        storeSettings(4 * 32);
+        EXPECT_EQ(0, m_app->applyStoredSettings());
+        ASSERT_EQ(1u, boxes().size());
+        EXPECT_EQ(" (0x1)", boxes()[0].text);
+    }
+    {
+        SCOPED_TRACE("settings key cannot be created");
+        startApp("default");
+        sim::registry().setHklmReadOnly(true);
+        EXPECT_EQ(0, m_app->applyStoredSettings());
+        ASSERT_EQ(1u, boxes().size());
+        EXPECT_EQ("Tavrolin settings cannot be written to registry.", boxes()[0].text);
+        expectRate(2);
+    }
+}
+
+} // namespace
+} // namespace apptest
