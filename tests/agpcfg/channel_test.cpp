@@ -386,12 +386,18 @@ TEST_F(ChannelTest, DetectPciBiosChecksTheSignature) {
     EXPECT_EQ(0u, calls[0].biosIn.edi);
 }
 
+// No BIOS, a present call that returns with the carry set, and a BIOS whose answer is not the
+// "PCI " signature all count as no PCI BIOS.
 TEST(PciBiosAbsent, DetectFails) {
-    PcSpec layout = channelPc(false);
-    layout.directives.push_back("no-pci-bios");
-    sim::TestPc pc = boot(layout);
-    ASSERT_TRUE(pc.ok());
-    EXPECT_EQ(0, detectPciBios());
+    for (const char* directive :
+         {"no-pci-bios", "bios-fail B101 any", "bios-signature 0x20494351"}) {
+        SCOPED_TRACE(directive);
+        PcSpec layout = channelPc(false);
+        layout.directives.push_back(directive);
+        sim::TestPc pc = boot(layout);
+        ASSERT_TRUE(pc.ok());
+        EXPECT_EQ(0, detectPciBios());
+    }
 }
 
 TEST_F(ChannelTest, BiosFindClassTakesTheIndexFromSi) {

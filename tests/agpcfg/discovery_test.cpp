@@ -112,6 +112,8 @@ std::vector<CodeCase> codeCases() {
         {"ConfigSpaceUnreadableOn9x", with(ninexPc(), "bios-fail B108 0x00"), AGP_ERR_NO_AGP},
         {"ConfigSpaceUnreadableOnNt", with(ntPc(), "request-fail 0x80012404"), AGP_ERR_NO_AGP},
         {"NoPciBios", with(ninexPc(), "no-pci-bios"), AGP_ERR_NO_PCI_BIOS},
+        {"PciBiosWithoutSignature", with(ninexPc(), "bios-signature 0x20494351"),
+         AGP_ERR_NO_PCI_BIOS},
         {"RateZero", agpPc(true, kStatus4xSbaFw, 0x100, kStatus4xSbaFw, 0x300), AGP_ERR_RATE_ZERO},
         {"VersionFails", with(ntPc(), "version-fails"), AGP_ERR_VERSION},
         {"DirectDrawOutOfMemory", with(ntPc(), "ddraw 0x8007000E"), AGP_ERR_DDRAW_OUT_OF_MEMORY},
@@ -207,6 +209,24 @@ TEST(Discovery, SetsThePlatformFromTheVersion) {
         EXPECT_EQ(AGP_OK, config.getInitError());
         EXPECT_EQ(nt ? 1 : 0, isNt);
         EXPECT_EQ(nt, sim::machine().services().find("TAVROL") != nullptr);
+    }
+}
+
+// A display driver that DirectDraw refuses ends discovery before the PCI bus is searched; on
+// Windows 9x only the PCI BIOS probe came before it.
+TEST(Discovery, DirectDrawFailureStopsBeforeThePciBus) {
+    for (bool nt : {true, false}) {
+        SCOPED_TRACE(nt ? "NT" : "Windows 9x");
+        sim::TestPc pc = boot(with(nt ? ntPc() : ninexPc(), "ddraw 0x88760233"));
+        ASSERT_TRUE(pc.ok());
+        CAgpConfig config;
+        EXPECT_EQ(AGP_ERR_DDRAW_NO_HARDWARE, config.getInitError());
+        EXPECT_EQ(1u, sim::machine().traceOf(sim::TraceKind::DirectDrawCreate).size());
+        std::vector<sim::TraceEntry> requests = hardwareRequests();
+        ASSERT_EQ(nt ? 0u : 1u, requests.size()) << sim::machine().traceText();
+        if (!nt) {
+            EXPECT_EQ(0xB101u, requests[0].biosIn.eax & 0xFFFF);
+        }
     }
 }
 
