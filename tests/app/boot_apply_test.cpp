@@ -18,6 +18,7 @@ class BootApplyTest : public ProgramTest {
         sim::process().setCurrentDirectory(sim::kProgramDirectory);
         AfxSetResourceHandle(sim::process().exeModule());
         m_app.reset(new CTavrolApp());
+        isNt = 0; // as at the start of every run of the program
         m_app->m_pAgpConfig = new CAgpConfig();
         sim::machine().clearTrace();
     }
