@@ -6,6 +6,7 @@
 #include <new>
 
 #include "agp_pc.h"
+#include "tavrol_ioctl.h"
 
 using namespace agptest;
 
@@ -317,6 +318,16 @@ TEST_P(NvidiaStraps, ClearsTheDisableBitsBeforeTheStatusIsRead) {
         EXPECT_TRUE(writes.empty()) << sim::machine().traceText();
     }
     EXPECT_EQ(test.after, sim::machine().physWord(kStrapsAddress));
+    // The straps word is reached on the graphics device's bus, 1 here.
+    uint32_t readCode = nt ? (uint32_t)IOCTL_PHYS_READ_DWORD : (uint32_t)VXD_PHYS_READ_DWORD;
+    std::vector<sim::TraceEntry> reads;
+    for (const sim::TraceEntry& request : hardwareRequests())
+        if (request.kind == sim::TraceKind::DeviceRequest && request.code == readCode)
+            reads.push_back(request);
+    ASSERT_EQ(1u, reads.size()) << sim::machine().traceText();
+    ASSERT_LE(8u, reads[0].input.size());
+    EXPECT_EQ(bytesOf({1, kStrapsAddress}),
+              std::vector<uint8_t>(reads[0].input.begin(), reads[0].input.begin() + 8));
     EXPECT_EQ(7, config.getSupportedRates());
     EXPECT_NE(AGP_MODE_UNSUPPORTED, config.getSideband());
     EXPECT_NE(AGP_MODE_UNSUPPORTED, config.getFastWrite());

@@ -30,9 +30,22 @@ class DriverService : public testing::Test {
     sim::TestPc m_pc;
 };
 
+// Names of the service manager calls made since the trace was cleared, in order.
+std::vector<std::string> serviceCallNames() {
+    std::vector<std::string> names;
+    for (const sim::TraceEntry& call : serviceCalls())
+        names.push_back(call.name);
+    return names;
+}
+
 TEST_F(DriverService, InstallsAndStartsTheDriverBesideTheProgram) {
     ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_EQ(0, installDriver());
+    // The service is created and its handle closed before it is opened again to be started.
+    EXPECT_EQ((std::vector<std::string>{"OpenSCManagerA", "CreateServiceA", "CloseServiceHandle",
+                                        "OpenServiceA", "StartServiceA", "CloseServiceHandle",
+                                        "CloseServiceHandle"}),
+              serviceCallNames());
     const sim::Service* driver = service();
     ASSERT_NE(nullptr, driver);
     EXPECT_EQ("TAVROL", driver->name);
@@ -157,7 +170,13 @@ INSTANTIATE_TEST_SUITE_P(Lengths, CurrentDirectoryLength,
 TEST_F(DriverService, RemoveStopsAndDeletesTheService) {
     ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_EQ(0, installDriver());
+    sim::machine().clearTrace();
     removeDriver();
+    // The stop is asked for first, each step on its own service handle.
+    EXPECT_EQ((std::vector<std::string>{"OpenSCManagerA", "OpenServiceA", "ControlService",
+                                        "CloseServiceHandle", "OpenServiceA", "DeleteService",
+                                        "CloseServiceHandle", "CloseServiceHandle"}),
+              serviceCallNames());
     EXPECT_EQ(nullptr, service()) << sim::machine().traceText();
     EXPECT_EQ(0, openServiceHandles());
 }
