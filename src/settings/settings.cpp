@@ -31,13 +31,13 @@ bool buildRunCommand(char (&command)[MAX_PATH], const char* exePath) {
 
 } // namespace
 
-DWORD packSettings(int run, int fastWrite, int sideband, int rate) {
+SettingsWord packSettings(int run, int fastWrite, int sideband, int rate) {
     // Each field is kept to its bits, so that nothing spills into its neighbour.
-    return static_cast<DWORD>((run & 1) + (fastWrite & 3) * 2 + (sideband & 3) * 8 +
-                              (rate & 7) * 32);
+    return static_cast<SettingsWord>((run & 1) + (fastWrite & 3) * 2 + (sideband & 3) * 8 +
+                                     (rate & 7) * 32);
 }
 
-void unpackSettings(DWORD word, StoredSettings* settings) {
+void unpackSettings(SettingsWord word, StoredSettings* settings) {
     if (word == SETTINGS_NONE) {
         settings->rate = SETTINGS_NONE;
         settings->sideband = SETTINGS_NONE;
@@ -57,7 +57,7 @@ bool loadSettings(StoredSettings* settings) {
     // cannot be written makes loading fail.
     if (!key.create(SETTINGS_KEY_PATH))
         return false;
-    DWORD word;
+    SettingsWord word;
     key.readDword(SETTINGS_VALUE_NAME, &word, SETTINGS_NONE);
     unpackSettings(word, settings);
     key.close();

@@ -25,9 +25,13 @@ struct StoredSettings {
     int runAtStartup;
 };
 
+// The packed "Settings" value: bit 0 run at log-on, bits 2..1 fast writes, bits 4..3 sideband,
+// bits 7..5 data rate; SETTINGS_NONE when nothing is stored.
+typedef DWORD SettingsWord;
+
 // run + fastWrite * 2 + sideband * 8 + rate * 32.
-DWORD packSettings(int run, int fastWrite, int sideband, int rate);
-void unpackSettings(DWORD word, StoredSettings* settings);
+SettingsWord packSettings(int run, int fastWrite, int sideband, int rate);
+void unpackSettings(SettingsWord word, StoredSettings* settings);
 
 // Reads "Settings", creating the settings key if needed. False, with `settings` untouched, only
 // when the key cannot be created.
