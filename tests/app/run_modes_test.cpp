@@ -3,6 +3,7 @@
 
 #include "agpcfg/agpcfg.h"
 #include "sim/ui.h"
+#include "ui/tavrol_dlg.h"
 
 namespace apptest {
 namespace {
@@ -148,7 +149,7 @@ TEST_F(RunModesTest, SecondInstanceBringsTheFirstToTheFrontAndTouchesNothing) {
 
     run();
 
-    EXPECT_TRUE(shellTraceMentions("SetForegroundWindow"));
+    EXPECT_TRUE(shellTraceMentions("SetForegroundWindow \"Vantorel Tavrolin\" -> own window"));
     EXPECT_TRUE(boxes().empty());
     EXPECT_TRUE(trace(sim::TraceKind::ServiceCall).empty());
     EXPECT_EQ(nullptr, GetModuleHandleA("Tavrol.tvx"));
@@ -167,6 +168,38 @@ TEST_F(RunModesTest, InteractiveRunTearsDownWhatItBuilt) {
     EXPECT_EQ(nullptr, GetModuleHandleA("Tavrol.tvx"));
     EXPECT_EQ(0, sim::process().openHandleCount());
     EXPECT_EQ(nullptr, m_pAgpAfterRun);
+}
+
+TEST_F(RunModesTest, InteractiveRunShowsTheMainDialogAsTheMainWindowWithTheStoredChoice) {
+    boot("default");
+    storeSettings(1 + 2 * 32); // run at log-on, 2X
+    std::string title;
+    bool mainWindowIsTheDialog = false;
+    bool controllerShared = false;
+    int runBox = -1;
+    sim::ui().queueStep([&] {
+        HWND top = sim::ui().topDialog();
+        title = sim::ui().describe(top).title;
+        CTavrolApp* app = theTavrolApp();
+        mainWindowIsTheDialog = app->m_pMainWnd && app->m_pMainWnd->GetSafeHwnd() == top;
+        controllerShared =
+            app->m_pAgpConfig != nullptr &&
+            static_cast<CTavrolDlg*>(app->m_pMainWnd)->m_pAgpConfig == app->m_pAgpConfig;
+        runBox = static_cast<int>(SendDlgItemMessageA(top, 1005, BM_GETCHECK, 0, 0));
+        // OK stores the word; its run bit comes from the box, read through the main window.
+        ASSERT_TRUE(sim::ui().click(IDOK).ok);
+    });
+    run();
+
+    EXPECT_EQ("Vantorel Tavrolin", title);
+    EXPECT_TRUE(mainWindowIsTheDialog);
+    EXPECT_TRUE(controllerShared);
+    EXPECT_EQ(1, runBox) << "the box does not show the stored flag";
+    DWORD word = 0xdeadbeef;
+    ASSERT_TRUE(settingsValue(&word));
+    EXPECT_EQ(static_cast<DWORD>(1 + 2 * 32), word) << std::hex << word;
+    EXPECT_EQ(nullptr, sim::ui().topDialog());
+    EXPECT_EQ(0, sim::process().openHandleCount());
 }
 
 TEST_F(RunModesTest, InteractiveRunEndsSilentlyWhenTheSettingsKeyCannotBeCreated) {
