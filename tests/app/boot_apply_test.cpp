@@ -43,6 +43,32 @@ TEST_F(BootApplyTest, StoredModesAreAppliedAndAnswerOne) {
     EXPECT_TRUE(boxes().empty());
 }
 
+TEST_F(BootApplyTest, RateComesFirstThenSidebandThenFastWrites) {
+    // The link starts at 2X with sideband and fast writes off, so each bit first appears in the
+    // graphics device's command register when its own setter runs.
+    startApp("default");
+    storeSettings(1 * 2 + 1 * 8 + 4 * 32);
+    ASSERT_EQ(1, m_app->applyStoredSettings());
+    int cap = sim::machine().agpCapability(kGraphics.bus, kGraphics.device, kGraphics.function);
+    int firstRate4 = -1, firstSideband = -1, firstFastWrite = -1;
+    int index = 0;
+    for (const sim::TraceEntry& entry : trace(sim::TraceKind::ConfigWrite)) {
+        if (entry.bus != kGraphics.bus || entry.device != kGraphics.device ||
+            entry.offset != static_cast<uint32_t>(cap + 8) || entry.length != 4)
+            continue;
+        if (firstRate4 < 0 && (entry.value & AGP_RATE_MASK) == 4)
+            firstRate4 = index;
+        if (firstSideband < 0 && (entry.value & AGP_SIDEBAND))
+            firstSideband = index;
+        if (firstFastWrite < 0 && (entry.value & AGP_FAST_WRITE))
+            firstFastWrite = index;
+        ++index;
+    }
+    ASSERT_GE(firstRate4, 0) << "4X never written";
+    EXPECT_GT(firstSideband, firstRate4) << "sideband switched on before the rate changed";
+    EXPECT_GT(firstFastWrite, firstSideband) << "fast writes switched on before sideband";
+}
+
 TEST_F(BootApplyTest, NothingStoredRunsNoSetterAndStillAnswersOne) {
     startApp("default");
     EXPECT_EQ(1, m_app->applyStoredSettings());
