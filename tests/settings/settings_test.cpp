@@ -87,6 +87,20 @@ TEST_F(LoadSettings, ReadsTheStoredWord) {
     EXPECT_EQ(1, s.runAtStartup);
 }
 
+// Four bytes are read as the word whatever type the value was stored with.
+TEST_F(LoadSettings, TheValueTypeIsNotLookedAt) {
+    ASSERT_TRUE(sim::registry().createKey(HKEY_LOCAL_MACHINE, SETTINGS_KEY_PATH));
+    ASSERT_TRUE(
+        sim::registry().setValue(HKEY_LOCAL_MACHINE, SETTINGS_KEY_PATH,
+                                 sim::RegValue{SETTINGS_VALUE_NAME, REG_BINARY, {0x89, 0, 0, 0}}));
+    StoredSettings s{kUntouched, kUntouched, kUntouched, kUntouched};
+    ASSERT_TRUE(loadSettings(&s));
+    EXPECT_EQ(4, s.rate);
+    EXPECT_EQ(1, s.sideband);
+    EXPECT_EQ(0, s.fastWrite);
+    EXPECT_EQ(1, s.runAtStartup);
+}
+
 TEST_F(LoadSettings, AValueTooBigForADwordCountsAsNothingStored) {
     ASSERT_TRUE(sim::registry().createKey(HKEY_LOCAL_MACHINE, SETTINGS_KEY_PATH));
     ASSERT_TRUE(sim::registry().setValue(
