@@ -119,6 +119,30 @@ TEST_F(CompanionTest, RefusedRestartStillDeletesAndCloses) {
     EXPECT_TRUE(sim::shell().messageBoxes().empty()) << "a failure was shown";
 }
 
+TEST_F(CompanionTest, MissingTemplatesOpenNothingAndChangeNothing) {
+    startWithStoredSettings();
+    HWND main = nullptr;
+    std::vector<HWND> topAfter;
+    INT_PTR result = runMain({[&] {
+                                  main = sim::ui().topDialog();
+                                  // Templates 100 and 134 are looked up in the executable,
+                                  // which has none: both modal runs fail at once.
+                                  AfxSetResourceHandle(GetModuleHandleA(nullptr));
+                                  SendMessageA(main, WM_SYSCOMMAND, 0x0010, 0);
+                                  topAfter.push_back(sim::ui().topDialog());
+                                  click(IDC_RESTORE_DEFAULTS);
+                                  topAfter.push_back(sim::ui().topDialog());
+                                  AfxSetResourceHandle(m_resources);
+                              },
+                              [&] { click(IDCANCEL); }});
+    EXPECT_EQ(result, IDCANCEL) << "the main dialog was ended";
+    EXPECT_EQ(topAfter, (std::vector<HWND>{main, main}));
+    EXPECT_EQ(storedSettings(), 0x49);
+    EXPECT_TRUE(runValueExists());
+    EXPECT_FALSE(sim::shell().restartRequested());
+    EXPECT_TRUE(sim::shell().messageBoxes().empty());
+}
+
 TEST_F(CompanionTest, CancelledRestoreChangesNothingAndTheDialogStaysOpen) {
     for (bool byEsc : {true, false}) {
         SCOPED_TRACE(byEsc ? "Esc" : "Cancel button");
