@@ -37,7 +37,12 @@ bool executableDirectory(HINSTANCE instance, char* directory) {
     size_t cut = baseNameLength(path) + 5;
     if (cut >= length)
         return false;
-    memcpy(directory, path, length - cut);
+    size_t directoryLength = length - cut;
+    memcpy(directory, path, directoryLength);
+    // An executable in a drive's root leaves "C:", which Windows reads as the current folder of
+    // drive C (system32 when the Run key starts us), not its root: put the backslash back.
+    if (directoryLength == 2 && directory[1] == ':')
+        directory[2] = '\\';
     return true;
 }
 

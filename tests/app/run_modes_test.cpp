@@ -222,6 +222,15 @@ TEST_F(RunModesTest, RunsInTheExecutablesDirectoryWhereverItWasStarted) {
     EXPECT_EQ(4u, command(kGraphics) & AGP_RATE_MASK);
 }
 
+TEST_F(RunModesTest, AnExecutableInTheDriveRootRunsInTheRootNotInTheCurrentFolder) {
+    boot("default");
+    ASSERT_TRUE(sim::drive().createDirectories("C:\\Windows\\System32"));
+    sim::process().setCurrentDirectory("C:\\Windows\\System32");
+    sim::process().setModulePath("C:\\Tavrol.exe");
+    run("-startup");
+    EXPECT_EQ("C:\\", sim::process().currentDirectory());
+}
+
 TEST_F(RunModesTest, AModulePathTooShortForItsNameEndsTheRunSilently) {
     boot("default");
     sim::process().setModulePath("Tavrol.exe");
