@@ -58,6 +58,12 @@ size_t formatCodeSuffix(char* out, int code) {
 void formatAgpMessage(char* out, size_t size, const char* text, int code) {
     char suffix[16];
     size_t suffixLength = formatCodeSuffix(suffix, code);
+    if (size <= suffixLength) {
+        // Not even the code fits: an empty message rather than a cut code.
+        if (size > 0)
+            out[0] = '\0';
+        return;
+    }
     size_t room = size - 1 - suffixLength;
     size_t textLength = strlen(text);
     if (textLength > room)

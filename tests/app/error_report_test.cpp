@@ -139,6 +139,16 @@ TEST(FormatAgpMessage, TheWidestCodeStillFitsAndPrintsUnsigned) {
     EXPECT_EQ(" (0xffffffff)", message.substr(message.size() - 13));
 }
 
+TEST(FormatAgpMessage, ABufferTooSmallForTheCodeStaysEmpty) {
+    char buffer[8];
+    memset(buffer, 0xbd, sizeof buffer);
+    formatAgpMessage(buffer, 7, "text", 27); // " (0x1b)" needs 8 bytes with its terminator
+    EXPECT_EQ('\0', buffer[0]);
+    EXPECT_EQ(0xbd, static_cast<unsigned char>(buffer[7])) << "written past the buffer";
+    formatAgpMessage(buffer, 8, "text", 27);
+    EXPECT_STREQ(" (0x1b)", buffer);
+}
+
 TEST(FormatAgpMessage, AShortTextIsKeptWhole) {
     char buffer[300];
     formatAgpMessage(buffer, sizeof buffer, "No AGP here.", 1);
