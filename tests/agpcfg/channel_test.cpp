@@ -20,6 +20,11 @@ struct AddressForm {
     PciAddress address;
 };
 
+void PrintTo(const AddressForm& value, std::ostream* out) {
+    *out << std::hex << "bus 0x" << value.bus << " slot 0x" << value.slotWord << " address 0x"
+         << value.address;
+}
+
 class AddressForms : public testing::TestWithParam<AddressForm> {};
 
 TEST_P(AddressForms, ConvertBothWays) {
@@ -189,6 +194,10 @@ struct IndexCase {
     PciAddress address; // when found
 };
 
+void PrintTo(const IndexCase& value, std::ostream* out) {
+    *out << std::hex << "class 0x" << value.classCode << " index 0x" << value.index;
+}
+
 class FindClassIndex : public ChannelTest, public testing::WithParamInterface<IndexCase> {};
 
 TEST_P(FindClassIndex, TakesTheIndexedMatchOrLeavesTheOutput) {
@@ -213,7 +222,8 @@ INSTANTIATE_TEST_SUITE_P(
                     IndexCase{PCI_CLASS_HOST_BRIDGE, 0, 1, 0x0000}, // the host bridge
                     IndexCase{0x0C0300, 0, 0, 0}));                 // count 0: no USB here
 
-// The list holds 50 entries: an index past them is refused even if the count says more.
+// The list holds 50 entries: the 50th match is the last one that can be asked for. (The driver
+// lists no more than 50, so its count never exceeds the list here.)
 TEST(FindClassLimit, IndexBeyondTheListIsRefused) {
     PcSpec layout;
     layout.nt = true;

@@ -131,6 +131,10 @@ struct DirectoryCase {
     bool fits;
 };
 
+void PrintTo(const DirectoryCase& value, std::ostream* out) {
+    *out << value.length << " characters" << (value.fits ? "" : ", refused");
+}
+
 class CurrentDirectoryLength : public DriverService,
                                public testing::WithParamInterface<DirectoryCase> {};
 

@@ -175,6 +175,10 @@ struct CheckCase {
     DWORD runBit;
 };
 
+void PrintTo(const CheckCase& value, std::ostream* out) {
+    *out << "check state " << value.check;
+}
+
 class SaveWithMainWindow : public SettingsPc, public ::testing::WithParamInterface<CheckCase> {};
 
 TEST_P(SaveWithMainWindow, StoresTheRunBitOnlyForACheckedBox) {
