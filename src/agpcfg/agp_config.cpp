@@ -7,6 +7,7 @@ enum : DWORD {
     PCI_ID_OFFSET = 0x00,
     PCI_BAR0_OFFSET = 0x10,
     PCI_BAR1_OFFSET = 0x14,
+    PCI_BAR_MEMORY_MASK = 0xFFFFFFF0,
     VENDOR_NVIDIA = 0x10DE,
     // The straps word of NVIDIA chips, behind BAR 0. Bits 11..9 hold back 4X, sideband and fast
     // writes; bit 31 makes the value written take over from the pins.
@@ -163,7 +164,9 @@ void CAgpConfig::discover() {
 // Clears the straps that hold back 4X, sideband and fast writes on NVIDIA chips.
 AgpError CAgpConfig::applyNvidiaFixup() {
     DWORD bus = pciBusOf(m_graphicsAddress);
-    DWORD address = m_graphicsBar0 + NVIDIA_STRAPS_OFFSET;
+    // The BAR's low bits are flags (prefetchable, 64-bit), not address: a prefetchable BAR taken
+    // as it is would put the override into another register of the chip.
+    DWORD address = (m_graphicsBar0 & PCI_BAR_MEMORY_MASK) + NVIDIA_STRAPS_OFFSET;
     DWORD straps = 0;
     int result = readPhysDword(bus, address, &straps);
     if (result == 0) {

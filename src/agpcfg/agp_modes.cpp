@@ -4,17 +4,21 @@
 // Both command registers are read, the link is taken down on the graphics device (the master)
 // and then on the bridge (the target), and the new mode goes into the bridge first and the
 // graphics device last. Every bit outside `modeMask` is written back as read, AGP enable too.
-void CAgpConfig::modeCycle(DWORD takeDownMask, DWORD modeMask, DWORD modeBits) {
+// When either command register cannot be read nothing is written: values made up for it would
+// switch the link off (enable bit and rate 0) with no one knowing.
+bool CAgpConfig::modeCycle(DWORD takeDownMask, DWORD modeMask, DWORD modeBits) {
     WORD bridgeCommand = (WORD)(m_bridgeCap + AGP_COMMAND_OFFSET);
     WORD graphicsCommand = (WORD)(m_graphicsCap + AGP_COMMAND_OFFSET);
     DWORD bridge = 0;
     DWORD graphics = 0;
-    readConfigDword(m_bridgeAddress, bridgeCommand, &bridge);
-    readConfigDword(m_graphicsAddress, graphicsCommand, &graphics);
+    if (!readConfigDword(m_bridgeAddress, bridgeCommand, &bridge) ||
+        !readConfigDword(m_graphicsAddress, graphicsCommand, &graphics))
+        return false;
     writeConfigDword(m_graphicsAddress, graphicsCommand, graphics & takeDownMask);
     writeConfigDword(m_bridgeAddress, bridgeCommand, bridge & takeDownMask);
     writeConfigDword(m_bridgeAddress, bridgeCommand, (bridge & ~modeMask) | modeBits);
     writeConfigDword(m_graphicsAddress, graphicsCommand, (graphics & ~modeMask) | modeBits);
+    return true;
 }
 
 // Only a single rate goes into the rate field: a combined value such as 3 would leave the link
@@ -32,7 +36,11 @@ int CAgpConfig::setDataRate(int rate) {
     int restoreSideband = 0;
     if (m_sideband == AGP_MODE_ON)
         restoreSideband = setSideband(AGP_MODE_OFF);
-    modeCycle(~(DWORD)AGP_ENABLE, AGP_RATE_MASK, (DWORD)rate);
+    if (!modeCycle(~(DWORD)AGP_ENABLE, AGP_RATE_MASK, (DWORD)rate)) {
+        if (restoreSideband)
+            setSideband(AGP_MODE_ON);
+        return 0;
+    }
     m_rate = rate;
     m_rateUnconfirmed = false;
     if (restoreSideband)
@@ -48,7 +56,8 @@ int CAgpConfig::setSideband(int on) {
         return 1;
     if (on != AGP_MODE_OFF && on != AGP_MODE_ON)
         return 0;
-    modeCycle(0, AGP_SIDEBAND, on ? (DWORD)AGP_SIDEBAND : 0u);
+    if (!modeCycle(0, AGP_SIDEBAND, on ? (DWORD)AGP_SIDEBAND : 0u))
+        return 0;
     m_sideband = on;
     m_sidebandUnconfirmed = false;
     return 1;
@@ -61,7 +70,8 @@ int CAgpConfig::setFastWrite(int on) {
         return 1;
     if (on != AGP_MODE_OFF && on != AGP_MODE_ON)
         return 0;
-    modeCycle(~(DWORD)AGP_ENABLE, AGP_FAST_WRITE, on ? (DWORD)AGP_FAST_WRITE : 0u);
+    if (!modeCycle(~(DWORD)AGP_ENABLE, AGP_FAST_WRITE, on ? (DWORD)AGP_FAST_WRITE : 0u))
+        return 0;
     m_fastWrite = on;
     m_fastWriteUnconfirmed = false;
     return 1;

@@ -105,7 +105,7 @@ class CAgpConfig {
     int readGraphicsCommand(DWORD* command);
     // Writes the take-down value (the read value AND takeDownMask) and then the mode (modeMask
     // replaced by modeBits) to both ends of the link.
-    void modeCycle(DWORD takeDownMask, DWORD modeMask, DWORD modeBits);
+    bool modeCycle(DWORD takeDownMask, DWORD modeMask, DWORD modeBits);
 
     DWORD m_bridgeId;
     DWORD m_graphicsId;

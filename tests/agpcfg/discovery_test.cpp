@@ -333,6 +333,22 @@ TEST_P(NvidiaStraps, ClearsTheDisableBitsBeforeTheStatusIsRead) {
     EXPECT_NE(AGP_MODE_UNSUPPORTED, config.getFastWrite());
 }
 
+// A prefetchable BAR 0 carries flag bits in its low nibble: the straps word is still found at
+// the memory base plus its offset, not at an address shifted by the flags.
+TEST(NvidiaStrapsBehindFlaggedBar, AreReachedAtTheMemoryBase) {
+    PcSpec layout = nvidiaPc(true, 0xE00);
+    for (sim::PciFunctionImage& function : layout.functions)
+        if (function.bus == 1)
+            putDword(&function, 0x10, 0xE0000008); // memory, 32-bit, prefetchable
+    sim::TestPc pc = boot(layout);
+    ASSERT_TRUE(pc.ok());
+    CAgpConfig config;
+    ASSERT_EQ(AGP_OK, config.getInitError()) << sim::machine().traceText();
+    EXPECT_EQ(0x80000000u, sim::machine().physWord(kStrapsAddress)) << sim::machine().traceText();
+    EXPECT_EQ(0u, sim::machine().physWord(kStrapsAddress + 8)) << "wrote into another register";
+    EXPECT_EQ(7, config.getSupportedRates());
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Words, NvidiaStraps,
     testing::Combine(testing::Bool(),

@@ -2,6 +2,8 @@
 // nothing, and modes that do not take.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "agp_pc.h"
 
 using namespace agptest;
@@ -298,6 +300,31 @@ TEST_F(ModeCaches, ReadBackOfATakenChangeKeepsSettersIdle) {
     sim::machine().clearTrace();
     EXPECT_EQ(1, m_config->setDataRate(4));
     EXPECT_TRUE(hardwareRequests().empty()) << sim::machine().traceText();
+}
+
+// ---------------------------------------------------------------------------------------------
+// A command register that cannot be read
+
+// On Windows 9x the PCI BIOS read of the bridge's command register fails (discovery reads only
+// its status register): a setter must not write values it never read, which would switch the
+// link off, and reports the change as not made.
+class UnreadableBridgeCommand : public ModeTest, public testing::Test {};
+
+TEST_F(UnreadableBridgeCommand, LeavesBothEndsAsTheyAre) {
+    PcSpec layout = agpPc(false, kStatus4xSbaFw, kCommand2x, kStatus4xSbaFw, kCommand2x);
+    std::ostringstream fault;
+    fault << "bios-fail B10A 0x" << std::hex << kBridgeCommand;
+    layout.directives.push_back(fault.str());
+    ASSERT_NO_FATAL_FAILURE(start(layout));
+
+    EXPECT_EQ(0, m_config->setDataRate(4));
+    EXPECT_EQ(0, m_config->setSideband(AGP_MODE_ON));
+    EXPECT_EQ(0, m_config->setFastWrite(AGP_MODE_ON));
+    for (const RegisterAccess& access : registerAccesses())
+        EXPECT_EQ('R', access.op) << access;
+    EXPECT_EQ(kCommand2x, bridgeCommandNow());
+    EXPECT_EQ(kCommand2x, graphicsCommandNow());
+    EXPECT_EQ(2, m_config->getDataRate());
 }
 
 } // namespace
