@@ -56,7 +56,8 @@ std::string makePrefix() {
         return "cannot select the null graphics driver";
     run("wineserver -k");
     run("timeout 60 wineserver -w");
-    if (!run("wineserver -p"))
+    // Kept between the helper's runs, but gone 30 s after the last one even if the suite dies.
+    if (!run("wineserver -p30"))
         return "cannot start a persistent wineserver";
     return "";
 }
