@@ -67,7 +67,9 @@ shoot() {
     # Black screen around the virtual desktop, one colour of desktop around the program's windows:
     # two trims leave the windows.
     import -display "$display" -window root "$work/$name.png"
-    /usr/bin/convert "$work/$name.png" -trim +repage -trim +repage "docs/screenshot-$name.png"
+    # No time stamps in the file: an unchanged dialog gives an unchanged PNG.
+    /usr/bin/convert "$work/$name.png" -trim +repage -trim +repage -strip \
+        -define png:exclude-chunks=date,time "docs/screenshot-$name.png"
     rm -f "$marker"
     echo "docs/screenshot-$name.png"
 }
