@@ -1,21 +1,44 @@
-# Turns a machine profile (lspci -xxx rows plus "#! phys ADDRESS VALUE" lines) into the C++ table
-# of the virtual PC compiled into the driver built for the Wine suite.
+# Turns a machine profile (lspci -xxx rows plus "#! phys ADDRESS VALUE" and "#! stuck BB:DD.F MASK"
+# lines) into the C++ table of the virtual PC compiled into the driver built for the Wine suite.
 #   cmake -DPROFILE=machines/default.lspci -DOUTPUT=vm_profile.cpp -P profile_to_c.cmake
+# EXTRA may carry directive lines (a CMake list) that are read after the profile's own.
 if(NOT PROFILE OR NOT OUTPUT)
     message(FATAL_ERROR "usage: cmake -DPROFILE=file -DOUTPUT=file -P profile_to_c.cmake")
 endif()
 file(STRINGS "${PROFILE}" lines)
+list(APPEND lines ${EXTRA})
 
 set(functions "")
 set(phys "")
 set(count 0)
 set(physCount 0)
 set(current "")
+set(currentAddress "")
 set(lineNumber 0)
+
+# Stuck masks are looked up when a function is written out: the directive may come first.
+set(stuckMasks "")
+set(stuckLine 0)
+foreach(line IN LISTS lines)
+    math(EXPR stuckLine "${stuckLine} + 1")
+    if(line MATCHES "^#![ \t]*stuck[ \t]+([0-9a-fA-F][0-9a-fA-F]:[0-9a-fA-F][0-9a-fA-F]\\.[0-7])[ \t]+(0[xX][0-9A-Fa-f]+|[0-9]+)[ \t]*$")
+        string(TOLOWER "${CMAKE_MATCH_1}" stuckAddress)
+        list(APPEND stuckMasks "${stuckAddress}=${CMAKE_MATCH_2}")
+    elseif(line MATCHES "^#![ \t]*stuck([ \t]|$)")
+        message(FATAL_ERROR "${PROFILE}:${stuckLine}: stuck needs BB:DD.F and a mask")
+    endif()
+endforeach()
 
 macro(finish_function)
     if(current)
-        string(APPEND functions "    {${current}, {")
+        set(stuck 0)
+        foreach(entry IN LISTS stuckMasks)
+            # Several directives for one function add up, as on the simulated PC.
+            if(entry MATCHES "^${currentAddress}=(.*)$")
+                math(EXPR stuck "${stuck} | ${CMAKE_MATCH_1}")
+            endif()
+        endforeach()
+        string(APPEND functions "    {${current}, ${stuck}u, {")
         foreach(i RANGE 255)
             string(APPEND functions "0x${byte_${i}},")
         endforeach()
@@ -38,10 +61,15 @@ foreach(line IN LISTS lines)
     elseif(line MATCHES "^#" OR line STREQUAL "")
         # Comments and the directives the virtual PC has no use for.
     elseif(line MATCHES "^([0-9a-fA-F]+:)?([0-9a-fA-F][0-9a-fA-F]):([0-9a-fA-F][0-9a-fA-F])\\.([0-7])( |$)")
+        # Taken before finish_function, whose own matching replaces CMAKE_MATCH_n.
+        set(busText "${CMAKE_MATCH_2}")
+        set(deviceText "${CMAKE_MATCH_3}")
+        set(functionText "${CMAKE_MATCH_4}")
         finish_function()
-        math(EXPR bus "0x${CMAKE_MATCH_2}")
-        math(EXPR device "0x${CMAKE_MATCH_3}")
-        set(current "${bus}, ${device}, ${CMAKE_MATCH_4}, 0")
+        math(EXPR bus "0x${busText}")
+        math(EXPR device "0x${deviceText}")
+        set(current "${bus}, ${device}, ${functionText}, 0")
+        string(TOLOWER "${busText}:${deviceText}.${functionText}" currentAddress)
         if(device GREATER 31)
             message(FATAL_ERROR "${PROFILE}:${lineNumber}: device number out of range")
         endif()

@@ -112,9 +112,9 @@ int writeConfig(void* context, uint32_t bus, uint32_t slot, uint32_t offset, uin
     // Every other register of these chips is read-only as far as this machine goes.
     const uint32_t agp = agpCapability(*f);
     if (agp != 0 && offset == agp + 8) {
+        const uint32_t writable = VM_AGP_COMMAND_WRITABLE & ~f->stuck;
         const uint32_t old = dwordAt(f->config, offset);
-        putDword(f->config, offset,
-                 (old & ~VM_AGP_COMMAND_WRITABLE) | (value & VM_AGP_COMMAND_WRITABLE));
+        putDword(f->config, offset, (old & ~writable) | (value & writable));
     }
     return 1;
 }

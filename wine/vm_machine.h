@@ -11,6 +11,7 @@ struct VmFunction {
     uint8_t device;
     uint8_t function;
     uint8_t reserved;
+    uint32_t stuck; // bits of the AGP command register that keep their value on a write
     uint8_t config[256];
 };
 
@@ -54,7 +55,7 @@ int vmInit(VmMachine* machine, VmFunction* functions, uint32_t functionCount,
            const VmPhysWord* phys, uint32_t physCount);
 
 // The request core's bus over the machine. Configuration reads see NVIDIA's straps; writes reach
-// only the writable bits of AGP command registers; physical words never written read 0; the
+// only the writable bits of AGP command registers, minus the function's stuck bits; physical words never written read 0; the
 // straps register takes only writes with the override bit.
 TavrolBus vmBus(VmMachine* machine);
 

@@ -305,4 +305,29 @@ TEST_F(ProgramUnderWine, ApplyProgramsSidebandAndFastWritesAndCancelKeepsThem) {
     expectNoServiceLeft();
 }
 
+// The card's sideband bit takes no writes in this machine: the change does not hold, so the
+// program must put both ends back and untick the box, and store what is really in force.
+TEST_F(ProgramUnderWine, SidebandThatDoesNotHoldIsUndoneOnBothEndsAndUnticked) {
+    const std::string stuckDriver = wine::winFile("wine/TAVROL-vm-stuck.sys");
+    ASSERT_FALSE(stuckDriver.empty()) << "TAVROL-vm-stuck.sys is not built";
+    folder = wine::makeProgramFolder(
+        kFolder, {{exe, "Tavrol.exe"}, {tvx, "Tavrol.tvx"}, {stuckDriver, "TAVROL.sys"}});
+    const wine::Output out =
+        run("", {"dialog", "click:1003", "click:1007", "sleep:500", "dump", "click:2", "exit"});
+    ASSERT_EQ("found", out["dialog"]) << out.text;
+    bool unticked = false;
+    for (const std::string& control : out.all("control"))
+        unticked |= control.rfind("id=1003 class=Button enabled=1 checked=0 ", 0) == 0;
+    EXPECT_TRUE(unticked) << "the sideband box still claims a mode the card refused\n" << out.text;
+    EXPECT_EQ("0", out["exit"]);
+
+    const std::string state = machineState();
+    EXPECT_EQ(0u, agpCommand(state, 0x03) & (1u << 9)) << "graphics card";
+    EXPECT_EQ(0u, agpCommand(state, 0x06) & (1u << 9)) << "the bridge was left with sideband on";
+    EXPECT_EQ(0x102u, agpCommand(state, 0x06) & 0x107u) << "the bridge lost its rate or enable";
+    EXPECT_EQ(std::to_string(2 * 32), wine::helper({"reg-get", kSettingsKey, "Settings"})["dword"])
+        << "the stored settings claim sideband";
+    expectNoServiceLeft();
+}
+
 } // namespace

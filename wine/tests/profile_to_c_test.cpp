@@ -23,12 +23,12 @@ std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-Conversion convert(const std::string& profilePath) {
+Conversion convert(const std::string& profilePath, const std::string& extra = "") {
     const std::string output = "/tmp/tavrol-vm-profile-" + std::to_string(getpid()) + ".cpp";
     std::remove(output.c_str());
     const std::string command = std::string("'") + TAVROL_CMAKE + "' -DPROFILE='" + profilePath +
-                                "' -DOUTPUT='" + output + "' -P '" + TAVROL_WINE_DIR +
-                                "/profile_to_c.cmake' 2>&1";
+                                "' -DOUTPUT='" + output + "' -DEXTRA='" + extra + "' -P '" +
+                                TAVROL_WINE_DIR + "/profile_to_c.cmake' 2>&1";
     Conversion result;
     FILE* pipe = popen(command.c_str(), "r");
     char buffer[512];
@@ -89,18 +89,40 @@ TEST(ProfileToC, EveryShippedProfileConvertsWithAllItsFunctions) {
     EXPECT_GE(profiles, 1);
 }
 
-TEST(ProfileToC, DefaultProfileCarriesTheNvidiaStrapsWord) {
+TEST(ProfileToC, DefaultProfileKeepsEachFunctionsAddressAndTheNvidiaStrapsWord) {
     const Conversion c = convert(TAVROL_SOURCE_DIR "/machines/default.lspci");
     ASSERT_EQ(0, c.status) << c.messages;
     EXPECT_NE(std::string::npos, c.table.find("{0xE0101000u, 0x00000EA3u},"));
     EXPECT_NE(std::string::npos, c.table.find("vmProfilePhysCount = 1;"));
+    // Bus, device, function, stuck mask, then the space: the host bridge, the card, the last.
+    EXPECT_NE(std::string::npos, c.table.find("{0, 0, 0, 0, 0u, {0x86,0x80,0x30,0x1a,"));
+    EXPECT_NE(std::string::npos, c.table.find("{1, 0, 0, 0, 0u, {0xde,0x10,0x10,0x01,"));
+    EXPECT_NE(std::string::npos, c.table.find("{0, 31, 3, 0, 0u, {"));
+}
+
+TEST(ProfileToC, StuckDirectivesAddUpPerFunctionAndMayComeFromOutside) {
+    const std::string profile = "#! stuck 01:00.0 0x200\n"
+                                "00:00.0 Host bridge\n00: 86 80\n"
+                                "01:00.0 VGA compatible controller\n" +
+                                kRow0;
+    const Conversion c = convertText(profile + "#! stuck 01:00.0 0x10\n");
+    ASSERT_EQ(0, c.status) << c.messages;
+    EXPECT_NE(std::string::npos, c.table.find("{0, 0, 0, 0, 0u, {0x86,")) << c.table;
+    EXPECT_NE(std::string::npos, c.table.find("{1, 0, 0, 0, 528u, {0xde,")) << c.table;
+
+    const std::string path = "/tmp/tavrol-profile-extra-" + std::to_string(getpid()) + ".lspci";
+    std::ofstream(path) << profile;
+    const Conversion extra = convert(path, "#! stuck 00:00.0 0x1");
+    std::remove(path.c_str());
+    ASSERT_EQ(0, extra.status) << extra.messages;
+    EXPECT_NE(std::string::npos, extra.table.find("{0, 0, 0, 0, 1u, {0x86,")) << extra.table;
 }
 
 TEST(ProfileToC, ShortDumpsReadZeroAndExtendedRowsAreIgnored) {
     const Conversion c = convertText("01:00.0 VGA compatible controller: NVIDIA\n" + kRow0 +
                                      "100: ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff\n");
     ASSERT_EQ(0, c.status) << c.messages;
-    EXPECT_NE(std::string::npos, c.table.find("{1, 0, 0, 0, {0xde,0x10,0x10,0x01,0x07,"));
+    EXPECT_NE(std::string::npos, c.table.find("{1, 0, 0, 0, 0u, {0xde,0x10,0x10,0x01,0x07,"));
     EXPECT_EQ(0u, count(c.table, "0xff")) << "an extended row reached the 256-byte space";
     // Fifteen rows of zeros, and the six zero bytes of row 0.
     EXPECT_EQ(15u * 16 + 6, count(c.table, "0x00,")) << c.table;
@@ -119,6 +141,8 @@ TEST(ProfileToC, MalformedProfilesAreRefusedWithTheirLine) {
          ":1: phys needs an address and a value"},
         {"#! phys 0xE0101000 0xZZ\n00:00.0 Host bridge\n00: 00 00\n",
          ":1: phys needs an address and a value"},
+        {"00:00.0 Host bridge\n00: 00 00\n#! stuck 00:00 0x200\n",
+         ":3: stuck needs BB:DD.F and a mask"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

@@ -116,6 +116,16 @@ TEST(VmConfigSpace, CommandRegisterTakesOnlyItsWritableBits) {
     EXPECT_EQ(0x00000104u, pc.config(1, kGraphicsSlot, 0x4c));
 }
 
+TEST(VmConfigSpace, StuckBitsKeepTheirValueOnWrites) {
+    Pc pc(0);
+    pc.functions[1].stuck = 1u << 9; // sideband
+    ASSERT_EQ(1, pc.bus.writeConfig(pc.bus.context, 1, kGraphicsSlot, 0x4c, 0x1F000114u));
+    EXPECT_EQ(0x1F000314u, pc.config(1, kGraphicsSlot, 0x4c)) << "sideband was 1 and stays";
+    // The bridge has no stuck bits.
+    ASSERT_EQ(1, pc.bus.writeConfig(pc.bus.context, 0, 0, 0xa8, 0x00000104u));
+    EXPECT_EQ(0x00000104u, pc.config(0, 0, 0xa8));
+}
+
 TEST(VmConfigSpace, OtherRegistersIgnoreWrites) {
     Pc pc(0);
     const uint32_t offsets[] = {0x00, 0x10, 0x48, 0xa4};
