@@ -117,16 +117,16 @@ int serviceQuery() {
 // One request per argument: "code,inputLength,outputLength[,inputHex]". Input bytes beyond the
 // hex are zero. The output buffer carries a 0xbd fill four bytes past its end and the byte count
 // starts as 0xdeadbeef, so the suite sees exactly what the driver wrote.
-int sendRequests(int count, char** specs) {
+int sendRequests(int count, char** lines) {
     for (int i = 0; i < count; ++i) {
         unsigned long code = 0, inLength = 0, outLength = 0;
         char inputHex[2048] = "";
         const int fields =
-            sscanf(specs[i], "%lx,%lu,%lu,%2047s", &code, &inLength, &outLength, inputHex);
+            sscanf(lines[i], "%lx,%lu,%lu,%2047s", &code, &inLength, &outLength, inputHex);
         std::vector<unsigned char> input;
         if (fields < 3 || inLength > 4096 || outLength > 4096 || !parseHex(inputHex, &input) ||
             input.size() > inLength)
-            return fail(std::string("bad request spec: ") + specs[i]);
+            return fail(std::string("bad request line: ") + lines[i]);
         input.resize(inLength, 0);
         std::vector<unsigned char> output(outLength + 4, 0xbd);
 

@@ -20,8 +20,8 @@ const unsigned kErrorGenFailure = 31;
 const unsigned kErrorInvalidParameter = 87;
 const unsigned kErrorInsufficientBuffer = 122;
 
-std::string spec(unsigned code, unsigned inLength, unsigned outLength,
-                 const std::string& hex = "") {
+std::string requestLine(unsigned code, unsigned inLength, unsigned outLength,
+                        const std::string& hex = "") {
     char text[64];
     snprintf(text, sizeof text, "%x,%u,%u", code, inLength, outLength);
     return hex.empty() ? text : std::string(text) + "," + hex;
@@ -89,13 +89,13 @@ class VirtualPcDriver : public testing::Test {
 
     void findDisplay() {
         const auto found =
-            wine::requests({spec(IOCTL_PCI_FIND_CLASS, 408, 408, hexDwords({0x030000}))});
+            wine::requests({requestLine(IOCTL_PCI_FIND_CLASS, 408, 408, hexDwords({0x030000}))});
         expectServed(found[0], 408);
         ASSERT_GE(dwordAt(found[0].out, 4), 1u) << "the profile has no display function";
         display.bus = dwordAt(found[0].out, 8);
         display.slot = dwordAt(found[0].out, 12);
-        const auto space = wine::requests(
-            {spec(IOCTL_PCI_READ_CONFIG_SPACE, 264, 264, hexDwords({display.bus, display.slot}))});
+        const auto space = wine::requests({requestLine(IOCTL_PCI_READ_CONFIG_SPACE, 264, 264,
+                                                       hexDwords({display.bus, display.slot}))});
         expectServed(space[0], 264);
         display.bar0 = dwordAt(space[0].out, 8 + 0x10) & ~0xFu;
         for (unsigned p = dwordAt(space[0].out, 8 + 0x34) & 0xFF; p >= 0x40 && p < 0x100;) {
@@ -111,11 +111,11 @@ class VirtualPcDriver : public testing::Test {
     }
 
     std::string configRequest(unsigned code, unsigned offset, unsigned value = 0) {
-        return spec(code, 16, 16, hexDwords({display.bus, display.slot, offset, value}));
+        return requestLine(code, 16, 16, hexDwords({display.bus, display.slot, offset, value}));
     }
     std::string physRequest(unsigned code, unsigned bus, unsigned low, unsigned high = 0,
                             unsigned value = 0) {
-        return spec(code, 16, 16, hexDwords({bus, low, high, value}));
+        return requestLine(code, 16, 16, hexDwords({bus, low, high, value}));
     }
 
     static bool started;
@@ -126,8 +126,8 @@ bool VirtualPcDriver::started = false;
 
 TEST_F(VirtualPcDriver, ListsTheProfilesFunctionsByClass) {
     const auto results =
-        wine::requests({spec(IOCTL_PCI_FIND_CLASS, 408, 408, hexDwords({0x060000})),
-                        spec(IOCTL_PCI_FIND_CLASS, 408, 408, hexDwords({0xFF0000}))});
+        wine::requests({requestLine(IOCTL_PCI_FIND_CLASS, 408, 408, hexDwords({0x060000})),
+                        requestLine(IOCTL_PCI_FIND_CLASS, 408, 408, hexDwords({0xFF0000}))});
     expectServed(results[0], 408);
     EXPECT_EQ(0x060000u, dwordAt(results[0].out, 0)) << "the class code is echoed";
     EXPECT_GE(dwordAt(results[0].out, 4), 1u) << "no host bridge";
@@ -138,8 +138,8 @@ TEST_F(VirtualPcDriver, ListsTheProfilesFunctionsByClass) {
 TEST_F(VirtualPcDriver, ReadsConfigurationOfExistingFunctionsOnly) {
     const auto results = wine::requests(
         {configRequest(IOCTL_PCI_READ_CONFIG_DWORD, 0),
-         spec(IOCTL_PCI_READ_CONFIG_DWORD, 16, 16, hexDwords({display.bus, 31, 0, 0})),
-         spec(IOCTL_PCI_READ_CONFIG_SPACE, 264, 264, hexDwords({200, 0}))});
+         requestLine(IOCTL_PCI_READ_CONFIG_DWORD, 16, 16, hexDwords({display.bus, 31, 0, 0})),
+         requestLine(IOCTL_PCI_READ_CONFIG_SPACE, 264, 264, hexDwords({200, 0}))});
     expectServed(results[0], 16);
     EXPECT_NE(0xFFFFu, dwordAt(results[0].out, 12) & 0xFFFF) << "vendor ID";
     expectRefused(results[1], kErrorGenFailure, 16);
@@ -149,12 +149,12 @@ TEST_F(VirtualPcDriver, ReadsConfigurationOfExistingFunctionsOnly) {
 TEST_F(VirtualPcDriver, RefusesWrongRecordSizesBeforeTouchingTheBuffer) {
     const unsigned code = IOCTL_PCI_READ_CONFIG_DWORD;
     const auto results = wine::requests({
-        spec(code, 16, 12, hexDwords({display.bus, display.slot, 0, 0})),
-        spec(code, 12, 16, hexDwords({display.bus, display.slot, 0})),
-        spec(code, 20, 20, hexDwords({display.bus, display.slot, 0, 0, 0})),
-        spec(code, 0, 0),
-        spec(IOCTL_PCI_FIND_CLASS, 407, 408, hexDwords({0x030000})),
-        spec(IOCTL_PHYS_READ_DWORD, 12, 12, hexDwords({display.bus, display.bar0, 0})),
+        requestLine(code, 16, 12, hexDwords({display.bus, display.slot, 0, 0})),
+        requestLine(code, 12, 16, hexDwords({display.bus, display.slot, 0})),
+        requestLine(code, 20, 20, hexDwords({display.bus, display.slot, 0, 0, 0})),
+        requestLine(code, 0, 0),
+        requestLine(IOCTL_PCI_FIND_CLASS, 407, 408, hexDwords({0x030000})),
+        requestLine(IOCTL_PHYS_READ_DWORD, 12, 12, hexDwords({display.bus, display.bar0, 0})),
     });
     expectRefused(results[0], kErrorInsufficientBuffer, 12);
     expectRefused(results[1], kErrorInvalidParameter, 16);
@@ -165,8 +165,9 @@ TEST_F(VirtualPcDriver, RefusesWrongRecordSizesBeforeTouchingTheBuffer) {
 }
 
 TEST_F(VirtualPcDriver, RefusesUnknownRequestCodes) {
-    const auto results = wine::requests(
-        {spec(0x80012418, 16, 16), spec(0x80012401, 408, 408), spec(0x00012400, 408, 408)});
+    const auto results =
+        wine::requests({requestLine(0x80012418, 16, 16), requestLine(0x80012401, 408, 408),
+                        requestLine(0x00012400, 408, 408)});
     expectRefused(results[0], kErrorInvalidFunction, 16);
     expectRefused(results[1], kErrorInvalidFunction, 408);
     expectRefused(results[2], kErrorInvalidFunction, 408);
@@ -229,11 +230,11 @@ TEST(ReleaseDriver, LoadsServesFindsNoPciFunctionAndIsRemoved) {
     ASSERT_TRUE(startDriver("releasedriver", driver));
 
     const auto results = wine::requests({
-        spec(IOCTL_PCI_FIND_CLASS, 408, 408, hexDwords({0x030000})),
-        spec(IOCTL_PCI_FIND_CLASS, 408, 408, hexDwords({0x060000})),
-        spec(IOCTL_PCI_READ_CONFIG_DWORD, 16, 16, hexDwords({0, 0, 0})),
-        spec(IOCTL_PHYS_READ_DWORD, 16, 16, hexDwords({1, 0xE4101000})),
-        spec(IOCTL_PCI_READ_CONFIG_DWORD, 16, 8),
+        requestLine(IOCTL_PCI_FIND_CLASS, 408, 408, hexDwords({0x030000})),
+        requestLine(IOCTL_PCI_FIND_CLASS, 408, 408, hexDwords({0x060000})),
+        requestLine(IOCTL_PCI_READ_CONFIG_DWORD, 16, 16, hexDwords({0, 0, 0})),
+        requestLine(IOCTL_PHYS_READ_DWORD, 16, 16, hexDwords({1, 0xE4101000})),
+        requestLine(IOCTL_PCI_READ_CONFIG_DWORD, 16, 8),
     });
     expectServed(results[0], 408);
     EXPECT_EQ(0u, dwordAt(results[0].out, 4)) << "display functions listed";
@@ -245,7 +246,7 @@ TEST(ReleaseDriver, LoadsServesFindsNoPciFunctionAndIsRemoved) {
 
     wine::removeService();
     EXPECT_EQ("absent", wine::serviceState());
-    const auto gone = wine::requests({spec(IOCTL_PCI_FIND_CLASS, 408, 408)});
+    const auto gone = wine::requests({requestLine(IOCTL_PCI_FIND_CLASS, 408, 408)});
     EXPECT_FALSE(gone[0].opened) << "the device outlived its service";
     EXPECT_EQ(2u, gone[0].openError) << "ERROR_FILE_NOT_FOUND";
 }
