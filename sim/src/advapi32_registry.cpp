@@ -8,6 +8,28 @@ using namespace sim::regdb;
 
 namespace {
 
+// Resolves a handle for a change: the faults of HKEY_LOCAL_MACHINE apply.
+Key* keyForChange(HKEY key, OpenKey* where, LONG* error) {
+    Key* found = keyOf(key, where, error);
+    if (found && where->root == HKEY_LOCAL_MACHINE && hklmReadOnly()) {
+        *error = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
+    return found;
+}
+
+// The key a handle names for this call, once the state file has been taken: null with *error
+// set otherwise, a bad handle (or, for a change, a read-only HKEY_LOCAL_MACHINE) reported before
+// a state file that could not be read.
+Key* keyFor(HKEY key, const Access& access, bool forChange, OpenKey* where, LONG* error) {
+    Key* found = forChange ? keyForChange(key, where, error) : keyOf(key, where, error);
+    if (found && access.status() != ERROR_SUCCESS) {
+        *error = access.status();
+        return nullptr;
+    }
+    return found;
+}
+
 // Creates or opens `subKey` below `key` into a new handle.
 LONG openBelow(HKEY key, LPCSTR subKey, PHKEY result, bool create) {
     if (!result)
@@ -15,11 +37,9 @@ LONG openBelow(HKEY key, LPCSTR subKey, PHKEY result, bool create) {
     Access access(create);
     OpenKey where;
     LONG error;
-    Key* base = keyOf(key, &where, &error);
+    Key* base = keyFor(key, access, false, &where, &error);
     if (!base)
         return error;
-    if (access.status() != ERROR_SUCCESS)
-        return access.status();
     std::vector<std::string> names;
     if ((error = splitPath(subKey, &names)) != ERROR_SUCCESS)
         return error;
@@ -54,16 +74,6 @@ LONG openBelow(HKEY key, LPCSTR subKey, PHKEY result, bool create) {
     return ERROR_SUCCESS;
 }
 
-// Resolves a handle for a change: the faults of HKEY_LOCAL_MACHINE apply.
-Key* keyForChange(HKEY key, OpenKey* where, LONG* error) {
-    Key* found = keyOf(key, where, error);
-    if (found && where->root == HKEY_LOCAL_MACHINE && hklmReadOnly()) {
-        *error = ERROR_ACCESS_DENIED;
-        return nullptr;
-    }
-    return found;
-}
-
 } // namespace
 
 LONG WINAPI RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
@@ -87,11 +97,9 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWO
     Access access(false);
     OpenKey where;
     LONG error;
-    Key* found = keyOf(key, &where, &error);
+    Key* found = keyFor(key, access, false, &where, &error);
     if (!found)
         return error;
-    if (access.status() != ERROR_SUCCESS)
-        return access.status();
     const sim::RegValue* value = found->value(valueName ? valueName : "");
     if (!value)
         return ERROR_FILE_NOT_FOUND;
@@ -121,11 +129,9 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD typ
     Access access(true);
     OpenKey where;
     LONG error;
-    Key* found = keyForChange(key, &where, &error);
+    Key* found = keyFor(key, access, true, &where, &error);
     if (!found)
         return error;
-    if (access.status() != ERROR_SUCCESS)
-        return access.status();
     if (writesFail())
         return ERROR_CANTWRITE;
     sim::RegValue value{valueName ? valueName : "", type, {}};
@@ -144,11 +150,9 @@ LONG WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName) {
     Access access(true);
     OpenKey where;
     LONG error;
-    Key* found = keyForChange(key, &where, &error);
+    Key* found = keyFor(key, access, true, &where, &error);
     if (!found)
         return error;
-    if (access.status() != ERROR_SUCCESS)
-        return access.status();
     std::string name = valueName ? valueName : "";
     for (size_t i = 0; i < found->values.size(); ++i) {
         if (strcasecmp(found->values[i].name.c_str(), name.c_str()) == 0) {
@@ -163,11 +167,9 @@ LONG WINAPI RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize) {
     Access access(false);
     OpenKey where;
     LONG error;
-    Key* found = keyOf(key, &where, &error);
+    Key* found = keyFor(key, access, false, &where, &error);
     if (!found)
         return error;
-    if (access.status() != ERROR_SUCCESS)
-        return access.status();
     if (index >= found->children.size())
         return ERROR_NO_MORE_ITEMS;
     if (!name)
@@ -185,11 +187,9 @@ LONG WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     Access access(true);
     OpenKey where;
     LONG error;
-    Key* base = keyOf(key, &where, &error);
+    Key* base = keyFor(key, access, false, &where, &error);
     if (!base)
         return error;
-    if (access.status() != ERROR_SUCCESS)
-        return access.status();
     std::vector<std::string> names;
     if ((error = splitPath(subKey, &names)) != ERROR_SUCCESS)
         return error;
