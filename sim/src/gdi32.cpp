@@ -254,17 +254,26 @@ HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object) {
     return previous;
 }
 
-COLORREF WINAPI SetTextColor(HDC dc, COLORREF colour) {
+namespace {
+
+// Sets one of the DC's colours, records the change and gives the previous colour back.
+COLORREF setColour(HDC dc, COLORREF DcState::*field, PaintOp::Kind kind, COLORREF colour) {
     DcState* state = dcOf(dc);
     if (!state)
         return CLR_INVALID;
-    COLORREF previous = state->textColor;
-    state->textColor = colour;
+    COLORREF previous = state->*field;
+    state->*field = colour;
     PaintOp op;
-    op.kind = PaintOp::SetTextColor;
+    op.kind = kind;
     op.colour = colour;
     recordOp(dc, op);
     return previous;
+}
+
+} // namespace
+
+COLORREF WINAPI SetTextColor(HDC dc, COLORREF colour) {
+    return setColour(dc, &DcState::textColor, PaintOp::SetTextColor, colour);
 }
 
 COLORREF WINAPI GetTextColor(HDC dc) {
@@ -273,16 +282,7 @@ COLORREF WINAPI GetTextColor(HDC dc) {
 }
 
 COLORREF WINAPI SetBkColor(HDC dc, COLORREF colour) {
-    DcState* state = dcOf(dc);
-    if (!state)
-        return CLR_INVALID;
-    COLORREF previous = state->bkColor;
-    state->bkColor = colour;
-    PaintOp op;
-    op.kind = PaintOp::SetBkColor;
-    op.colour = colour;
-    recordOp(dc, op);
-    return previous;
+    return setColour(dc, &DcState::bkColor, PaintOp::SetBkColor, colour);
 }
 
 COLORREF WINAPI GetBkColor(HDC dc) {
