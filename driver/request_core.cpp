@@ -2,16 +2,13 @@
 // Runs inside the kernel on Windows, so it uses no runtime, no allocation and no libc.
 #include "request_core.h"
 
+#include "pci_capability.h"
+
 namespace {
 
 const uint32_t kConfigSize = 256;
-const uint32_t kCapabilityPointer = 0x34;
-const uint32_t kAgpCapabilityId = 2;
 const uint32_t kAgpCommandOffset = 8;
 const uint32_t kDisplayBaseClass = 0x03;
-// A capability list of 256 bytes holds at most 48 entries of 4 bytes above the header; a longer
-// walk is looping.
-const int kMaxCapabilities = 48;
 
 void copyBytes(void* to, const void* from, uint32_t length) {
     unsigned char* d = static_cast<unsigned char*>(to);
@@ -72,21 +69,22 @@ int functionExists(const TavrolBus* bus, uint32_t busNumber, uint32_t slot) {
     return (id & 0xFFFF) != 0xFFFF;
 }
 
-// Offset of the AGP capability, 0 when the function has none. Bounded against looping chains.
+// One function's configuration space as the capability walk reads it.
+struct FunctionBytes {
+    const TavrolBus* bus;
+    uint32_t busNumber;
+    uint32_t slot;
+};
+
+int readFunctionByte(void* context, uint32_t offset, uint8_t* value) {
+    const FunctionBytes* at = static_cast<const FunctionBytes*>(context);
+    return at->bus->readConfig(at->bus->context, at->busNumber, at->slot, offset, value, 1);
+}
+
+// Offset of the AGP capability, 0 when the function has none.
 uint32_t findAgpCapability(const TavrolBus* bus, uint32_t busNumber, uint32_t slot) {
-    uint32_t pointer;
-    if (!readByte(bus, busNumber, slot, kCapabilityPointer, &pointer))
-        return 0;
-    for (int step = 0; step < kMaxCapabilities && pointer >= 0x40; ++step) {
-        pointer &= 0xFC;
-        uint32_t header;
-        if (!readDword(bus, busNumber, slot, pointer, &header))
-            return 0;
-        if ((header & 0xFF) == kAgpCapabilityId)
-            return pointer;
-        pointer = (header >> 8) & 0xFF;
-    }
-    return 0;
+    FunctionBytes at = {bus, busNumber, slot};
+    return pciFindCapability(readFunctionByte, &at, PCI_CAPABILITY_AGP, PCI_AGP_CAPABILITY_LENGTH);
 }
 
 // Position of a walk over the functions of one bus.

@@ -2,10 +2,11 @@
 // allocation, no libc.
 #include "vm_machine.h"
 
+#include "pci_capability.h"
+
 namespace {
 
 const uint32_t kStateMagic = 0x314D5654; // "TVM1"
-const uint32_t kAgpCapabilityId = 2;
 
 void copyBytes(void* to, const void* from, uint32_t length) {
     unsigned char* d = static_cast<unsigned char*>(to);
@@ -37,16 +38,9 @@ VmFunction* findFunction(VmMachine* machine, uint32_t bus, uint32_t slot) {
     return nullptr;
 }
 
-// Offset of the AGP capability, 0 when there is none; a looping chain ends after 48 steps.
+// Offset of the AGP capability, 0 when there is none, by the rule the driver's core follows.
 uint32_t agpCapability(const VmFunction& f) {
-    uint32_t pointer = f.config[0x34];
-    for (int step = 0; step < 48 && pointer >= 0x40; ++step) {
-        pointer &= 0xFC;
-        if (f.config[pointer] == kAgpCapabilityId)
-            return pointer;
-        pointer = f.config[pointer + 1];
-    }
-    return 0;
+    return pciFindCapabilityInImage(f.config, PCI_CAPABILITY_AGP, PCI_AGP_CAPABILITY_LENGTH);
 }
 
 VmPhysWord* findPhys(VmMachine* machine, uint64_t address) {

@@ -2,14 +2,13 @@
 // hardware: AGP command write masks, stuck bits, and NVIDIA's straps register.
 #include "sim/machine.h"
 
+#include "pci_capability.h"
+
 #include <cstdio>
 #include <cstring>
 
 namespace sim {
 namespace {
-
-const uint32_t kCapabilityPointer = 0x34;
-const int kMaxCapabilities = 48;
 
 uint32_t dwordAt(const uint8_t* config, uint32_t offset) {
     return config[offset] | (config[offset + 1] << 8) | (config[offset + 2] << 16) |
@@ -21,17 +20,12 @@ void storeDword(uint8_t* config, uint32_t offset, uint32_t value) {
         config[offset + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-// Offset of the AGP capability (ID 2), 0 without one. A list has room for at most 48 entries
-// above the header, and pointers into the header end it, so a looping chain ends too.
+// Offset of the AGP capability, 0 without one: the hardware's registers are where the program
+// and the driver find them, and a capability whose registers would lie past the configuration
+// space is none.
 int capabilityOf(const uint8_t* config) {
-    uint32_t pointer = config[kCapabilityPointer];
-    for (int step = 0; step < kMaxCapabilities && pointer >= 0x40; ++step) {
-        pointer &= 0xFC;
-        if (config[pointer] == 2)
-            return static_cast<int>(pointer);
-        pointer = config[pointer + 1];
-    }
-    return 0;
+    return static_cast<int>(
+        pciFindCapabilityInImage(config, PCI_CAPABILITY_AGP, PCI_AGP_CAPABILITY_LENGTH));
 }
 
 Machine* asMachine(void* context) {

@@ -46,6 +46,7 @@ class FakeBus {
 
     // Puts an AGP capability at `offset`, linked from the capabilities pointer.
     static void addAgp(Function& f, uint8_t offset, uint32_t command = 0x102) {
+        f.config[0x06] |= 0x10; // the status register announces a capability list
         f.config[0x34] = offset;
         f.config[offset] = 2;
         f.config[offset + 1] = 0;

@@ -293,9 +293,39 @@ TEST(AccessRules, ConfigWritesReachOnlyTheAgpCommandRegister) {
     EXPECT_EQ(2u, pc.fake.configWrites.size()) << "a refused write reached the bus";
 }
 
+// The write rule finds the AGP command register by the PCI rule: a chain is followed only when
+// the status register announces one and the header is of type 0 or 1. A CardBus bridge's I/O
+// base registers can look like a chain that names 0x4C.
+TEST(AccessRules, OnlyAnAnnouncedCapabilityListNamesTheCommandRegister) {
+    struct Case {
+        const char* name;
+        uint8_t status;
+        uint8_t headerType;
+        bool accepted;
+    } cases[] = {
+        {"announced, type 0", 0x10, 0x00, true},
+        {"announced, PCI-to-PCI bridge", 0x10, 0x01, true},
+        {"no capability list", 0x00, 0x00, false},
+        {"CardBus bridge", 0x10, 0x02, false},
+        {"multi-function CardBus bridge", 0x10, 0x82, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeBus fake;
+        FakeBus::Function& f = fake.add(0, 0, 0, 0x060700, c.headerType);
+        FakeBus::addAgp(f, 0x44);
+        f.config[0x06] = c.status;
+        PciConfigDwordRequest request = {0, 0, 0x4C, 0x102};
+        Call call = serve(fake, IOCTL_PCI_WRITE_CONFIG_DWORD, request);
+        EXPECT_EQ(c.accepted ? TAVROL_STATUS_OK : TAVROL_STATUS_ACCESS_DENIED, call.status);
+        EXPECT_EQ(c.accepted ? 1u : 0u, fake.configWrites.size());
+    }
+}
+
 TEST(AccessRules, ALoopingCapabilityChainEndsWithoutAgp) {
     FakeBus fake;
     FakeBus::Function& f = fake.add(0, 0, 0, 0x060000);
+    f.config[0x06] = 0x10;
     f.config[0x34] = 0x40;
     f.config[0x40] = 1;
     f.config[0x41] = 0x50;

@@ -35,6 +35,7 @@ struct Pc {
         VmFunction& bridge = functions[0];
         putDword(bridge.config, 0, 0x71908086);
         putDword(bridge.config, 8, 0x06000003);
+        bridge.config[0x06] = 0x10; // capability list
         bridge.config[0x34] = 0xa0;
         putDword(bridge.config, 0xa0, 0x00100002);
         putDword(bridge.config, 0xa4, kAgpStatus);
@@ -45,6 +46,7 @@ struct Pc {
         putDword(card.config, 0, 0x011010DE);
         putDword(card.config, 8, 0x030000B2);
         putDword(card.config, 0x10, kBar0);
+        card.config[0x06] = 0x10;
         card.config[0x34] = 0x60;
         putDword(card.config, 0x60, 0x00024401);
         putDword(card.config, 0x44, 0x00200002);
