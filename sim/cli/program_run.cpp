@@ -11,6 +11,7 @@
 #include "sim/process.h"
 #include "sim/registry.h"
 #include "sim/shell.h"
+#include "sim/tasks.h"
 #include "sim/ui.h"
 #include "state_dir.h"
 
@@ -74,7 +75,34 @@ int finishRun() {
     return 0;
 }
 
-// Starts every command line of the Run keys, as Windows does at log-on.
+// Runs one log-on command line when it starts our program; prints what happened to it.
+int startAtLogOn(const std::string& line, const std::string& source, bool elevated) {
+    std::string executable, arguments;
+    if (!splitCommandLine(line, &executable, &arguments) ||
+        strcasecmp(executable.c_str(), sim::kProgramPath) != 0) {
+        printf("{\"event\":\"logon-skip\",%s,\"command\":%s,\"started\":%s}\n", source.c_str(),
+               sim::jsonString(line).c_str(), sim::jsonString(executable).c_str());
+        return 0;
+    }
+    // User Account Control: the program's manifest asks for administrator rights, and Windows
+    // does not raise a prompt at log-on; only a task with the highest privileges gets them.
+    if (sim::machine().uacOn() && !elevated) {
+        printf("{\"event\":\"logon-blocked\",%s,\"command\":%s,\"reason\":%s}\n", source.c_str(),
+               sim::jsonString(line).c_str(),
+               sim::jsonString("the program asks for administrator rights").c_str());
+        return 0;
+    }
+    printf("{\"event\":\"logon-run\",%s,\"command\":%s}\n", source.c_str(),
+           sim::jsonString(line).c_str());
+    fflush(stdout);
+    sim::process().reset();
+    sim::shell().setPrintBoxes(true);
+    startProgram(arguments);
+    return finishRun();
+}
+
+// Starts every command line of the Run keys and, from Vista on, every log-on task, as Windows
+// does at log-on.
 int logOn() {
     printf("{\"event\":\"logon\"}\n");
     std::vector<std::string> lines;
@@ -88,20 +116,16 @@ int logOn() {
         }
     }
     int status = 0;
-    for (const std::string& line : lines) {
-        std::string executable, arguments;
-        if (!splitCommandLine(line, &executable, &arguments) ||
-            strcasecmp(executable.c_str(), sim::kProgramPath) != 0) {
-            printf("{\"event\":\"logon-skip\",\"command\":%s,\"started\":%s}\n",
-                   sim::jsonString(line).c_str(), sim::jsonString(executable).c_str());
+    for (const std::string& line : lines)
+        status |= startAtLogOn(line, "\"from\":\"run-key\"", false);
+    if (!sim::machine().isVistaOrLater())
+        return status;
+    for (const sim::ScheduledTask& task : sim::scheduledTasks()) {
+        if (!task.logonTrigger || !task.enabled)
             continue;
-        }
-        printf("{\"event\":\"logon-run\",\"command\":%s}\n", sim::jsonString(line).c_str());
-        fflush(stdout);
-        sim::process().reset();
-        sim::shell().setPrintBoxes(true);
-        startProgram(arguments);
-        status |= finishRun();
+        std::string line = task.command + (task.arguments.empty() ? "" : " " + task.arguments);
+        std::string source = "\"from\":\"task\",\"task\":" + sim::jsonString(task.name);
+        status |= startAtLogOn(line, source, task.highestRunLevel);
     }
     return status;
 }

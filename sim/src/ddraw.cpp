@@ -7,6 +7,13 @@ namespace {
 
 class DirectDrawObject : public IDirectDraw {
   public:
+    // The probe needs no other interface of the object.
+    HRESULT QueryInterface(REFIID, void** object) override {
+        if (object)
+            *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++m_references; }
     ULONG Release() override {
         sim::machine().noteDirectDrawRelease();
         if (m_references > 0)

@@ -71,7 +71,12 @@ Machine::~Machine() = default;
 void Machine::load(const Profile& profile) {
     m_profile = profile;
     const Directive* windows = profile.find("windows");
-    m_family = windows && windows->args[0] == "9x" ? WindowsFamily::Win9x : WindowsFamily::Nt;
+    std::string version = windows ? windows->args[0] : "xp";
+    m_version = version == "9x"      ? WindowsVersion::Win98Se
+                : version == "vista" ? WindowsVersion::Vista
+                : version == "7"     ? WindowsVersion::Seven
+                                     : WindowsVersion::Xp;
+    m_family = m_version == WindowsVersion::Win98Se ? WindowsFamily::Win9x : WindowsFamily::Nt;
     m_functions = profile.functions;
     m_phys.clear();
     for (const Directive* phys : profile.findAll("phys")) {

@@ -65,8 +65,25 @@ std::string checkNumber(const std::string& arg, const char* what) {
 }
 
 std::string checkWindows(const std::vector<std::string>& args) {
-    return args[0] == "nt" || args[0] == "9x" ? ""
-                                              : "windows takes 'nt' or '9x', not '" + args[0] + "'";
+    static const char* const versions[] = {"nt", "xp", "vista", "7", "9x"};
+    if (std::find(std::begin(versions), std::end(versions), args[0]) == std::end(versions))
+        return "windows takes 'nt', 'xp', 'vista', '7' or '9x', not '" + args[0] + "'";
+    return "";
+}
+
+std::string checkUac(const std::vector<std::string>& args) {
+    return args[0] == "on" || args[0] == "off" ? ""
+                                               : "uac takes 'on' or 'off', not '" + args[0] + "'";
+}
+
+std::string checkTaskFail(const std::vector<std::string>& args) {
+    static const char* const steps[] = {"LoadLibrary",   "CoInitializeEx", "CoCreateInstance",
+                                        "Connect",       "GetFolder",      "NewTask",
+                                        "TriggerCreate", "ActionCreate",   "RegisterTaskDefinition",
+                                        "DeleteTask"};
+    if (std::find(std::begin(steps), std::end(steps), args[0]) == std::end(steps))
+        return "unknown Task Scheduler step '" + args[0] + "'";
+    return checkNumber(args[1], "HRESULT");
 }
 
 std::string checkDdraw(const std::vector<std::string>& args) {
@@ -144,6 +161,9 @@ std::string checkStuck(const std::vector<std::string>& args) {
 std::map<std::string, DirectiveRule>& directiveRules() {
     static std::map<std::string, DirectiveRule> rules = {
         {"windows", {1, 1, checkWindows}},
+        {"64-bit", {0, 0, nullptr}},
+        {"uac", {1, 1, checkUac}},
+        {"task-fail", {2, 2, checkTaskFail}},
         {"version-fails", {0, 0, nullptr}},
         {"safe-mode", {0, 0, nullptr}},
         {"ddraw", {1, 2, checkDdraw}},

@@ -10,6 +10,7 @@
 
 #include "sim/machine.h"
 #include "sim/process.h"
+#include "system_dlls.h"
 
 #ifndef TAVROL_TVX_PATH
 #define TAVROL_TVX_PATH ""
@@ -382,6 +383,10 @@ HMODULE WINAPI LoadLibraryA(LPCSTR libFileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
+    bool isSystem = false;
+    HMODULE system = loadSystemDll(libFileName, &isSystem);
+    if (isSystem)
+        return system;
     std::string name = withDefaultExtension(libFileName);
     ModuleTable& t = table();
     // A bare name that matches a loaded module is that module, wherever it was loaded from.
@@ -421,6 +426,8 @@ BOOL WINAPI FreeLibrary(HMODULE libModule) {
     ModuleTable& t = table();
     if (libModule != nullptr && libModule == process().exeModule())
         return TRUE; // the executable stays mapped until the process ends
+    if (freeSystemDll(libModule))
+        return TRUE;
     for (size_t i = 0; i < t.libraries.size(); ++i) {
         Module& m = *t.libraries[i];
         if (m.handle != libModule)
@@ -439,6 +446,8 @@ BOOL WINAPI FreeLibrary(HMODULE libModule) {
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
     if (moduleName == nullptr)
         return process().exeModule();
+    if (HMODULE system = systemDllHandle(moduleName))
+        return system;
     std::string name = withDefaultExtension(moduleName);
     const std::string* exePath = process().modulePathOf(nullptr);
     bool byPath = hasPathPart(name);

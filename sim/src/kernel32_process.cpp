@@ -10,6 +10,30 @@ namespace {
 const DWORD kVersionInfoSize = 148;
 const DWORD kVersionInfoExSize = 156;
 
+struct WindowsRelease {
+    DWORD major, minor, build;
+    const char* servicePack;
+    BYTE servicePackMajor;
+};
+
+const WindowsRelease& releaseOf(sim::WindowsVersion version) {
+    // Windows 98 SE's build word carries the version in its high half.
+    static const WindowsRelease win98se = {4, 10, 0x040A08AE, " A", 0};
+    static const WindowsRelease xp = {5, 1, 2600, "Service Pack 3", 3};
+    static const WindowsRelease vista = {6, 0, 6002, "Service Pack 2", 2};
+    static const WindowsRelease seven = {6, 1, 7601, "Service Pack 1", 1};
+    switch (version) {
+    case sim::WindowsVersion::Win98Se:
+        return win98se;
+    case sim::WindowsVersion::Vista:
+        return vista;
+    case sim::WindowsVersion::Seven:
+        return seven;
+    default:
+        return xp;
+    }
+}
+
 BOOL failWith(DWORD error) {
     sim::process().setLastError(error);
     return FALSE;
@@ -35,28 +59,18 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
     if (sim::machine().profile().has("version-fails"))
         return failWith(ERROR_INVALID_PARAMETER);
     std::memset(reinterpret_cast<BYTE*>(info) + sizeof(DWORD), 0, kVersionInfoSize - sizeof(DWORD));
-    if (sim::machine().isNt()) {
-        info->dwMajorVersion = 5;
-        info->dwMinorVersion = 1;
-        info->dwBuildNumber = 2600;
-        info->dwPlatformId = VER_PLATFORM_WIN32_NT;
-        std::strcpy(info->szCSDVersion, "Service Pack 3");
-    } else {
-        // Windows 98 SE: the build word carries the version in its high half.
-        info->dwMajorVersion = 4;
-        info->dwMinorVersion = 10;
-        info->dwBuildNumber = 0x040A08AE; // 4.10.2222
-        info->dwPlatformId = VER_PLATFORM_WIN32_WINDOWS;
-        std::strcpy(info->szCSDVersion, " A");
-    }
+    const WindowsRelease& release = releaseOf(sim::machine().version());
+    info->dwMajorVersion = release.major;
+    info->dwMinorVersion = release.minor;
+    info->dwBuildNumber = release.build;
+    info->dwPlatformId = sim::machine().isNt() ? VER_PLATFORM_WIN32_NT : VER_PLATFORM_WIN32_WINDOWS;
+    std::strcpy(info->szCSDVersion, release.servicePack);
     if (size == kVersionInfoExSize) {
         // wServicePackMajor, wServicePackMinor, wSuiteMask, wProductType, wReserved
         BYTE* ex = reinterpret_cast<BYTE*>(info) + kVersionInfoSize;
         std::memset(ex, 0, kVersionInfoExSize - kVersionInfoSize);
-        if (sim::machine().isNt()) {
-            ex[0] = 3;
-            ex[6] = 1; // VER_NT_WORKSTATION
-        }
+        ex[0] = release.servicePackMajor;
+        ex[6] = 1; // VER_NT_WORKSTATION
     }
     return TRUE;
 }
@@ -67,6 +81,32 @@ LPSTR WINAPI GetCommandLineA(void) {
 
 HANDLE WINAPI GetCurrentProcess(void) {
     return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
+}
+
+// Exported from XP SP2 on (the simulated XP has SP3); GetProcAddress finds it on NT only.
+BOOL WINAPI IsWow64Process(HANDLE process, BOOL* wow64Process) {
+    if (process != GetCurrentProcess() || wow64Process == nullptr)
+        return failWith(ERROR_INVALID_PARAMETER);
+    *wow64Process = sim::machine().is64Bit() ? TRUE : FALSE;
+    return TRUE;
+}
+
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteLength,
+                               WCHAR* wide, int wideLength) {
+    if (codePage != CP_ACP || flags != 0 || multiByte == nullptr || wideLength < 0) {
+        failWith(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    size_t length = multiByteLength < 0 ? std::strlen(multiByte) + 1 : size_t(multiByteLength);
+    if (wideLength == 0)
+        return int(length);
+    if (size_t(wideLength) < length) {
+        failWith(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    for (size_t i = 0; i < length; ++i)
+        wide[i] = static_cast<unsigned char>(multiByte[i]);
+    return int(length);
 }
 
 // Windows XP semantics: a name that does not fit is cut to `size` characters without a

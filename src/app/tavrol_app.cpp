@@ -63,6 +63,8 @@ CTavrolApp* theTavrolApp() {
 BOOL CTavrolApp::InitInstance() {
     AfxEnableControlContainer();
     Enable3dControls();
+    // Loads the common controls the manifest asks for before any dialog is made.
+    InitCommonControls();
     m_pMainWnd = nullptr;
     m_pAgpConfig = nullptr;
 
@@ -73,9 +75,17 @@ BOOL CTavrolApp::InitInstance() {
 
     // The boot-time switch is tested first, so log-on applies the modes even in safe mode.
     if (commandLine && strstr(commandLine, TAVROL_STARTUP_SWITCH)) {
+        if (runsUnderWow64()) {
+            refuseOn64BitWindows(true);
+            return FALSE;
+        }
         createController();
         applyStoredSettings();
         tearDown();
+        return FALSE;
+    }
+    if (runsUnderWow64()) {
+        refuseOn64BitWindows(false);
         return FALSE;
     }
     if (GetSystemMetrics(SM_CLEANBOOT) != 0) {

@@ -40,11 +40,17 @@ class CTavrolApp : public CWinApp {
     int m_runAtStartup;
 
   private:
+    // On 64-bit Windows: the message that the win64 release is needed, or for a log-on run the
+    // end of the log-on entry that started it.
+    void refuseOn64BitWindows(bool logOnRun);
     void createController();
     void tearDown();
     void runSafeMode();
     void runInteractive();
 };
+
+// True when this 32-bit process runs on 64-bit Windows (WOW64).
+bool runsUnderWow64();
 
 // The one application object of the process.
 CTavrolApp* theTavrolApp();

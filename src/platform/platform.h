@@ -9,9 +9,19 @@
 #endif
 #include <windows.h>
 #include <ddraw.h>
+#include <commctrl.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <taskschd.h>
 #else
 #include "sim_win32.h"
 #endif
+
+// A function a DLL exports, looked up at run time and typed as `Function`; null when the DLL
+// lacks it. The cast through void (*)() is the one GCC accepts between unrelated function types.
+template <typename Function> Function lookUpProc(HMODULE module, LPCSTR name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
 
 // Registers of a PCI BIOS call (software interrupt 1Ah, AH = B1h).
 struct PciBiosRegs {

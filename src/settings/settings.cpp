@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "agpcfg/agpcfg.h"
+#include "settings/logon_task.h"
 #include "settings/reg_key.h"
 
 namespace {
@@ -11,6 +12,9 @@ namespace {
 const char kTitle[] = "Vantorel Tavrolin";
 const char kRunEntryNotWritten[] =
     "Registry cannot be written to.\nTavrolin will not be able to run on bootup.";
+const char kLogonTaskNotRegistered[] =
+    "The Task Scheduler did not accept the log-on task.\nTavrolin will not be able to run at "
+    "log-on.";
 const char kStartupSwitch[] = " -startup";
 
 // The Run value: the executable's path in quotes, so that Windows does not split a path with
@@ -27,6 +31,18 @@ bool buildRunCommand(char (&command)[MAX_PATH], const char* exePath) {
     command[1 + pathLength] = '"';
     memcpy(command + 2 + pathLength, kStartupSwitch, switchLength);
     return true;
+}
+
+// Vista and later: the task, with the quoted path as its program and the switch as arguments. A
+// Run value of an older version goes, since Windows would only block it at every log-on.
+void registerStartupTask(const char* command) {
+    removeStaleRunValue();
+    size_t pathLength = strlen(command) - (sizeof kStartupSwitch - 1);
+    char path[MAX_PATH];
+    memcpy(path, command, pathLength);
+    path[pathLength] = '\0';
+    if (!registerLogonTask(path, kStartupSwitch + 1))
+        MessageBoxA(nullptr, kLogonTaskNotRegistered, kTitle, MB_ICONWARNING);
 }
 
 } // namespace
@@ -98,6 +114,10 @@ void addStartupEntry() {
         MessageBoxA(nullptr, kRunEntryNotWritten, kTitle, MB_ICONWARNING);
         return;
     }
+    if (usesLogonTask()) {
+        registerStartupTask(command);
+        return;
+    }
     CRegKey key(HKEY_LOCAL_MACHINE);
     key.create(RUN_KEY_PATH);
     if (!key.writeString(RUN_VALUE_NAME, command, sizeof command))
@@ -106,14 +126,25 @@ void addStartupEntry() {
 }
 
 void removeStartupEntry() {
+    if (usesLogonTask())
+        deleteLogonTask();
+    removeStaleRunValue();
+}
+
+bool removeStaleRunValue() {
     CRegKey key(HKEY_LOCAL_MACHINE);
     if (!key.open(RUN_KEY_PATH))
-        return;
-    key.deleteValue(RUN_VALUE_NAME);
+        return false;
+    bool removed = key.deleteValue(RUN_VALUE_NAME);
     key.close();
+    return removed;
 }
 
 bool deleteSettings() {
+    // From Vista on, restoring the defaults also ends the log-on run: the task and any Run value
+    // an older version left. Older Windows keep their Run value, which then finds nothing stored.
+    if (usesLogonTask())
+        removeStartupEntry();
     CRegKey key(HKEY_LOCAL_MACHINE);
     if (!key.open(SETTINGS_KEY_PATH))
         return true; // nothing stored, nothing to delete

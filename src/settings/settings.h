@@ -39,9 +39,13 @@ bool loadSettings(StoredSettings* settings);
 // Stores the modes in force on `agp` and the run-at-log-on box of `mainWindow` (run 0 when there
 // is no main window). False without a controller or when the registry cannot be written.
 bool saveSettings(CAgpConfig* agp, HWND mainWindow);
-// Writes the Run entry that starts this executable with "-startup" at log-on; warns when it
-// cannot.
+// Makes Windows start this executable with "-startup" at every log-on, and warns when it cannot:
+// the Run value, or from Vista on the log-on task (logon_task.h).
 void addStartupEntry();
+// Removes the Run value and, from Vista on, the log-on task. Silent.
 void removeStartupEntry();
-// Deletes the settings key and everything below it; true when nothing of it is left.
+// Removes the Run value alone; true when there was one and it is gone.
+bool removeStaleRunValue();
+// Deletes the settings key and everything below it; true when nothing of it is left. From Vista
+// on it removes the start-up entry too (its result does not count).
 bool deleteSettings();

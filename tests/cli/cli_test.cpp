@@ -91,6 +91,40 @@ TEST_F(CliTest, ChoosingFourXWithRunAtLogOnIsReappliedAfterAReboot) {
     EXPECT_EQ(std::string::npos, services().find("TAVROL")) << "no driver service left";
 }
 
+// Windows 7 with User Account Control: the Run value of an older version is blocked at log-on,
+// the task that the box now makes runs, and unticking the box ends it.
+TEST_F(CliTest, OnWindows7TheLogOnTaskReappliesAndARunValueIsBlocked) {
+    std::string machine = std::string(TAVROL_SOURCE_DIR) + "/machines/win7.lspci";
+    std::string apply = file("apply.txt", "check 1005 1\nselect 1002 4X (1064Mb/s)\nclick 1\n");
+    ASSERT_EQ(0, sim("--machine '" + machine + "' run --script '" + apply + "'").status);
+    std::ifstream task(m_state + "/drive_c/Windows/System32/Tasks/Vantorel Tavrolin");
+    EXPECT_TRUE(task.good()) << "no task file";
+    EXPECT_EQ(std::string::npos, sim("regedit").out.find("-startup")) << "a Run value was made";
+
+    Result reboot = sim("reboot");
+    ASSERT_EQ(0, reboot.status) << reboot.err;
+    EXPECT_NE(std::string::npos,
+              reboot.out.find("{\"event\":\"logon-run\",\"from\":\"task\",\"task\":"
+                              "\"Vantorel Tavrolin\""))
+        << reboot.out;
+    EXPECT_NE(std::string::npos, sim("probe").out.find("data rate: 4X"));
+
+    std::string untick = file("untick.txt", "check 1005 0\nclick 1\n");
+    ASSERT_EQ(0, sim("run --script '" + untick + "'").status);
+    std::string regedit = file("old.reg", "REGEDIT4\n\n"
+                                          "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\"
+                                          "CurrentVersion\\Run]\n\"Vantorel Tavrolin\"=\"\\\"C:\\"
+                                          "\\Program Files\\\\Vantorel Tech\\\\Tavrolin\\\\"
+                                          "Tavrol.exe\\\" -startup\"\n");
+    fs::copy_file(regedit, m_state + "/registry.reg", fs::copy_options::overwrite_existing);
+    reboot = sim("reboot");
+    EXPECT_NE(std::string::npos,
+              reboot.out.find("\"event\":\"logon-blocked\",\"from\":\"run-key\""))
+        << reboot.out;
+    EXPECT_EQ(std::string::npos, reboot.out.find("logon-run")) << reboot.out;
+    EXPECT_NE(std::string::npos, sim("probe").out.find("data rate: 2X"));
+}
+
 TEST_F(CliTest, ARebootWithoutRunValueKeepsTheProfilesRate) {
     std::string script = file("apply.txt", "select 1002 4X (1064Mb/s)\nclick 1\n");
     ASSERT_EQ(0, sim("run --script '" + script + "'").status);

@@ -81,8 +81,12 @@ std::string readFile(const std::string& path) {
 } // namespace
 
 void SettingsPc::boot(const std::string& directives) {
-    std::string profile = readFile(sim::machinesDir() + "/default.lspci");
-    ASSERT_FALSE(profile.empty()) << "machines/default.lspci is missing";
+    bootMachine("default", directives);
+}
+
+void SettingsPc::bootMachine(const std::string& machine, const std::string& directives) {
+    std::string profile = readFile(sim::machinesDir() + "/" + machine + ".lspci");
+    ASSERT_FALSE(profile.empty()) << "machines/" << machine << ".lspci is missing";
     pc = sim::bootForTest(directives + profile);
     ASSERT_TRUE(pc.ok()) << pc.error();
     sim::shell().setAskOnTerminal(false);

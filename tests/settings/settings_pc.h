@@ -26,6 +26,8 @@ class SettingsPc : public ::testing::Test {
 
     // Boots the default machine with extra directives in front of its profile.
     void boot(const std::string& directives);
+    // Boots machines/<machine>.lspci with extra directives in front of it.
+    void bootMachine(const std::string& machine, const std::string& directives);
 
     void storeWord(DWORD word);
     // False when there is no "Settings" value; *word is then left alone.

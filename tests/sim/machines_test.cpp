@@ -26,6 +26,7 @@ const Expected kMachines[] = {
     {"ati", true, {"00:00.0@80", "01:00.0@58"}},
     {"pci-display", true, {"00:00.0@a0", "01:00.0@f0"}},
     {"no-agp", true, {}},
+    {"win7", true, {"00:00.0@a0", "01:00.0@44"}},
 };
 
 std::vector<std::string> agpFunctions() {
@@ -86,7 +87,7 @@ TEST(Machines, EachProfileBootsWithItsAgpCapabilities) {
 }
 
 TEST(Machines, NvidiaProfilesStartWithTheirModesStrappedOff) {
-    for (const char* name : {"default", "ninex"}) {
+    for (const char* name : {"default", "ninex", "win7"}) {
         SCOPED_TRACE(name);
         sim::TestPc pc = sim::bootMachineForTest(name);
         ASSERT_TRUE(pc.ok()) << pc.error();

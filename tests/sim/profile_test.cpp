@@ -167,7 +167,10 @@ TEST(ProfileDirectives, BadArgumentsAreRefused) {
         const char* expected;
     };
     const Case cases[] = {
-        {"#! windows 95", "machines/x.lspci:1: windows takes 'nt' or '9x', not '95'"},
+        {"#! windows 95",
+         "machines/x.lspci:1: windows takes 'nt', 'xp', 'vista', '7' or '9x', not '95'"},
+        {"#! uac maybe", "machines/x.lspci:1: uac takes 'on' or 'off', not 'maybe'"},
+        {"#! task-fail Run 0x80004005", "machines/x.lspci:1: unknown Task Scheduler step 'Run'"},
         {"#! windows", "machines/x.lspci:1: windows takes 1 argument(s), got 0"},
         {"#! safe-mode now", "machines/x.lspci:1: safe-mode takes 0 argument(s), got 1"},
         {"#! phys 0xE0101002 0",

@@ -177,6 +177,9 @@ class ServiceManager {
 // The machine
 
 enum class WindowsFamily { Nt, Win9x };
+// `#! windows 9x|xp|vista|7` (`nt` is XP): Windows 98 SE 4.10.2222, XP SP3 5.1.2600, Vista SP2
+// 6.0.6002, 7 SP1 6.1.7601.
+enum class WindowsVersion { Win98Se, Xp, Vista, Seven };
 
 // Bits of an AGP command register that a write can change.
 constexpr uint32_t kAgpCommandWritable = 0xFF000000u | (1u << 9) | (1u << 8) | (1u << 4) | 0x7u;
@@ -202,6 +205,17 @@ class Machine {
 
     WindowsFamily family() const { return m_family; }
     bool isNt() const { return m_family == WindowsFamily::Nt; }
+    WindowsVersion version() const { return m_version; }
+    // Vista and later: the Task Scheduler 2.0 and User Account Control.
+    bool isVistaOrLater() const { return m_version >= WindowsVersion::Vista; }
+    // `#! 64-bit`: an x64 edition of an NT Windows, where the program runs under WOW64.
+    bool is64Bit() const { return isNt() && m_profile.has("64-bit"); }
+    // User Account Control, on by default from Vista on (`#! uac off` turns it off): a program
+    // whose manifest asks for administrator rights does not start from a Run key at log-on.
+    bool uacOn() const {
+        const Directive* uac = m_profile.find("uac");
+        return isVistaOrLater() && !(uac && uac->args[0] == "off");
+    }
     bool safeMode() const { return m_profile.has("safe-mode"); }
 
     // PCI functions at the hardware level. Reads and writes are traced; reads of a function that
@@ -264,6 +278,7 @@ class Machine {
 
     Profile m_profile;
     WindowsFamily m_family = WindowsFamily::Nt;
+    WindowsVersion m_version = WindowsVersion::Xp;
     std::vector<PciFunctionImage> m_functions;
     std::map<uint64_t, uint32_t> m_phys;
     std::map<std::string, int> m_openDevices;

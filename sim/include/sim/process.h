@@ -57,11 +57,16 @@ class Process {
     std::unique_ptr<KernelObject> takeHandle(HANDLE handle);
     int openHandleCount() const { return static_cast<int>(m_handles.size()); }
 
+    // InitCommonControls calls of this process.
+    int commonControlsInitialized() const { return m_commonControlsInitialized; }
+    void noteCommonControlsInitialized() { ++m_commonControlsInitialized; }
+
   private:
     std::string m_commandLine;
     std::string m_modulePath;
     std::string m_currentDirectory;
     DWORD m_lastError = 0;
+    int m_commonControlsInitialized = 0;
     std::map<uintptr_t, std::unique_ptr<KernelObject>> m_handles;
     uintptr_t m_nextHandle = 0x40;
     std::map<uintptr_t, std::string> m_modules;

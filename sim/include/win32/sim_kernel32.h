@@ -47,6 +47,17 @@ BOOL WINAPI ReleaseMutex(HANDLE mutex);
 HMODULE WINAPI LoadLibraryA(LPCSTR libFileName);
 BOOL WINAPI FreeLibrary(HMODULE libModule);
 
+// Functions a module exports, for the ones the program looks up at run time: kernel32's
+// IsWow64Process (XP SP2 and later), ole32's and oleaut32's COM functions.
+typedef INT_PTR(WINAPI* FARPROC)(void);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
+BOOL WINAPI IsWow64Process(HANDLE process, BOOL* wow64Process);
+
+// The simulated PC's ANSI code page is Latin-1: each byte becomes the character of its value.
+#define CP_ACP 0
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteLength,
+                               WCHAR* wide, int wideLength);
+
 // Further error codes of files, devices and the current directory.
 #ifndef ERROR_NOACCESS
 #define ERROR_NOACCESS 998L

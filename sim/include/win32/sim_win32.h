@@ -9,3 +9,6 @@
 #include "sim_user32_dialogs.h"
 #include "sim_gdi32.h"
 #include "sim_ddraw.h"
+#include "sim_ole.h"
+#include "sim_taskschd.h"
+#include "sim_comctl32.h"

@@ -1,0 +1,6 @@
+// comctl32 of the simulated PC.
+#include "sim/process.h"
+
+void WINAPI InitCommonControls(void) {
+    sim::process().noteCommonControlsInitialized();
+}
