@@ -25,5 +25,9 @@ int registryGet(const char* path, const char* name);
 int registrySet(const char* path, const char* name, const char* type, const char* value);
 int registryDelete(const char* path, const char* name);
 
+// Tasks of the Task Scheduler's root folder: task=present with xml=..., or task=absent.
+int taskGet(const char* name);
+int taskRegister(const char* name, const char* xml);
+
 // Runs the program and works through the steps in order.
 int session(const std::string& exe, const std::string& arguments, int count, char** steps);

@@ -14,6 +14,7 @@ int usage() {
           "  requests CODE,INLEN,OUTLEN[,HEX] ...\n"
           "  reg-get KEY VALUE | reg-set KEY VALUE dword|binary|string DATA\n"
           "  reg-delete KEY [VALUE]\n"
+          "  task-get NAME | task-register NAME XML\n"
           "  session EXE ARGS STEP ...\n"
           "  steps: dialog dump select:ID:TEXT click:ID command:ID box answer:ID no-box\n"
           "         sleep:MS decoy foreground launch:ARGS service exit syscommand:ID other:ID\n"
@@ -42,6 +43,10 @@ int main(int argc, char** argv) {
         return registrySet(argv[2], argv[3], argv[4], argv[5]);
     if (command == "reg-delete" && (argc == 3 || argc == 4))
         return registryDelete(argv[2], argc == 4 ? argv[3] : nullptr);
+    if (command == "task-get" && argc == 3)
+        return taskGet(argv[2]);
+    if (command == "task-register" && argc == 4)
+        return taskRegister(argv[2], argv[3]);
     if (command == "session" && argc >= 4)
         return session(argv[2], argv[3], argc - 4, argv + 4);
     return usage();

@@ -17,6 +17,17 @@ const char kSettingsKey[] = "Software\\Vantorel Tech\\Tavrolin";
 const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kRunValue[] = "Vantorel Tavrolin";
 const char kMachineKey[] = "Software\\Tavrolin Test Machine";
+const char kTaskName[] = "Vantorel Tavrolin";
+const char kOldRunCommand[] = "\"C:\\tavrolin\\Tavrol.exe\" -startup";
+// The task as the program registers it on Windows 7, for the cases that remove it.
+const char kTaskXml[] =
+    "<?xml version='1.0'?><Task version='1.2' "
+    "xmlns='http://schemas.microsoft.com/windows/2004/02/mit/task'><Triggers><LogonTrigger>"
+    "<Enabled>true</Enabled></LogonTrigger></Triggers><Principals><Principal id='Author'>"
+    "<GroupId>S-1-5-32-544</GroupId><RunLevel>HighestAvailable</RunLevel></Principal>"
+    "</Principals><Settings><Enabled>true</Enabled></Settings><Actions Context='Author'><Exec>"
+    "<Command>C:\\tavrolin\\Tavrol.exe</Command><Arguments>-startup</Arguments></Exec>"
+    "</Actions></Task>";
 const char kFolder[] = "tavrolin";
 const char kRateCombo[] = "1002";
 const std::string kRates = "1X (266Mb/s)|2X (532Mb/s)|4X (1064Mb/s)";
@@ -92,6 +103,7 @@ class ProgramUnderWine : public testing::Test {
         wine::deleteKey(kSettingsKey);
         wine::helper({"reg-delete", kRunKey, kRunValue});
         wine::deleteKey(kMachineKey);
+        std::remove(taskFile().c_str());
         folder = wine::makeProgramFolder(
             kFolder, {{exe, "Tavrol.exe"}, {tvx, "Tavrol.tvx"}, {vmDriver, "TAVROL.sys"}});
     }
@@ -101,6 +113,32 @@ class ProgramUnderWine : public testing::Test {
             wine::removeService();
             wine::deleteKey(kMachineKey);
         }
+        if (windowsXp)
+            wine::host("wine reg delete 'HKCU\\Software\\Wine\\AppDefaults\\Tavrol.exe' /f "
+                       ">/dev/null 2>&1");
+    }
+
+    // Wine reports Windows 7, where the program registers a log-on task; as Windows XP it
+    // writes the Run value.
+    void runAsWindowsXp() {
+        int status = -1;
+        wine::host("wine reg add 'HKCU\\Software\\Wine\\AppDefaults\\Tavrol.exe' /v Version "
+                   "/d winxp /f >/dev/null 2>&1",
+                   &status);
+        ASSERT_EQ(0, status) << "the Windows version of Tavrol.exe could not be set";
+        windowsXp = true;
+    }
+
+    // Where Wine's Task Scheduler keeps the task.
+    std::string taskFile() const {
+        return wine::env().prefix + "/drive_c/windows/system32/tasks/" + kTaskName;
+    }
+
+    void leaveTaskAndRunValueOfAnEarlierRun() {
+        ASSERT_EQ(kTaskName, wine::helper({"task-register", kTaskName, kTaskXml})["registered"]);
+        ASSERT_EQ("present", wine::helper({"task-get", kTaskName})["task"]);
+        ASSERT_EQ(kRunValue,
+                  wine::helper({"reg-set", kRunKey, kRunValue, "string", kOldRunCommand})["set"]);
     }
 
     wine::Output run(const std::string& arguments, const std::vector<std::string>& steps) {
@@ -118,6 +156,7 @@ class ProgramUnderWine : public testing::Test {
     void expectNoServiceLeft() { EXPECT_EQ("absent", wine::serviceState()); }
 
     std::string exe, tvx, vmDriver, folder;
+    bool windowsXp = false;
 };
 
 TEST_F(ProgramUnderWine, InteractiveRunShowsTheModesBothEndsSupport) {
@@ -151,7 +190,8 @@ TEST_F(ProgramUnderWine, InteractiveRunShowsTheModesBothEndsSupport) {
     EXPECT_EQ("absent", settings["value"]) << "Cancel stored settings";
 }
 
-TEST_F(ProgramUnderWine, FourXWithOkProgramsBothEndsAndStoresSettingsAndRunValue) {
+TEST_F(ProgramUnderWine, FourXWithOkProgramsBothEndsAndStoresSettingsAndRunValueOnXp) {
+    runAsWindowsXp();
     const wine::Output out =
         run("", {"dialog", "select:1002:4X (1064Mb/s)", "click:1005", "click:1", "exit"});
     ASSERT_EQ("found", out["dialog"]) << out.text;
@@ -238,22 +278,59 @@ TEST_F(ProgramUnderWine, ReleaseDriverFindsNoAgpAndTheProgramSaysSo) {
     expectNoServiceLeft();
 }
 
-TEST_F(ProgramUnderWine, RestoreOnlyDeletesTheSettingsAndKeepsTheRunValueAndTheModes) {
+// On Windows 7 restoring the defaults ends the log-on run too: the task and an older version's
+// Run value go with the settings; the modes in force stay.
+TEST_F(ProgramUnderWine, RestoreOnlyDeletesSettingsTaskAndRunValueAndKeepsTheModes) {
     ASSERT_EQ("Settings", wine::helper({"reg-set", kSettingsKey, "Settings", "dword",
                                         std::to_string(4 * 32 + 1)})["set"]);
-    ASSERT_EQ(kRunValue, wine::helper({"reg-set", kRunKey, kRunValue, "string",
-                                       "\"C:\\tavrolin\\Tavrol.exe\" -startup"})["set"]);
+    leaveTaskAndRunValueOfAnEarlierRun();
     const wine::Output out = run("", {"dialog", "click:1006", "other:7", "exit"});
     ASSERT_EQ("found", out["dialog"]) << out.text;
     EXPECT_EQ("Restore defaults", out["other"]) << "no restore-defaults dialog";
     EXPECT_EQ("0", out["exit"]) << "the main dialog did not close after Restore only";
 
     EXPECT_EQ("absent", wine::helper({"reg-get", kSettingsKey, "Settings"})["key"]);
-    EXPECT_EQ("1", wine::helper({"reg-get", kRunKey, kRunValue})["type"])
-        << "restoring the defaults removed the Run value";
+    EXPECT_EQ("absent", wine::helper({"reg-get", kRunKey, kRunValue})["value"]);
+    EXPECT_EQ("absent", wine::helper({"task-get", kTaskName})["task"]);
     const std::string state = machineState();
     EXPECT_EQ(0x102u, agpCommand(state, 0x03) & 0x307u) << "the modes in force were changed";
     EXPECT_EQ(0x102u, agpCommand(state, 0x06) & 0x307u);
+    expectNoServiceLeft();
+}
+
+// The program reaches Wine's Task Scheduler through ole32 and oleaut32 loaded at run time. Wine
+// has no log-on triggers (ITriggerCollection::Create answers E_NOTIMPL), so ticking the box must
+// end in the warning, with no task half made and the older Run value gone all the same.
+TEST_F(ProgramUnderWine, TickedBoxOnWindows7ReportsATaskSchedulerWithoutLogOnTriggers) {
+    ASSERT_EQ(kRunValue,
+              wine::helper({"reg-set", kRunKey, kRunValue, "string", kOldRunCommand})["set"]);
+    const wine::Output out =
+        run("", {"dialog", "click:1005", "click:1", "box", "answer:1", "exit"});
+    ASSERT_EQ("found", out["dialog"]) << out.text;
+    EXPECT_EQ("Vantorel Tavrolin", out["box.title"]);
+    EXPECT_EQ("The Task Scheduler did not accept the log-on task.\\nTavrolin will not be able to "
+              "run at log-on.",
+              out["box.text"]);
+    EXPECT_EQ("0", out["exit"]) << out.text;
+    EXPECT_EQ("absent", wine::helper({"task-get", kTaskName})["task"]);
+    EXPECT_EQ("absent", wine::helper({"reg-get", kRunKey, kRunValue})["value"]);
+    EXPECT_EQ(std::to_string(2 * 32 + 1),
+              wine::helper({"reg-get", kSettingsKey, "Settings"})["dword"])
+        << "the choice is kept, so that OK tries again";
+    expectNoServiceLeft();
+}
+
+// Unticking the box on Windows 7 deletes the task through Wine's Task Scheduler.
+TEST_F(ProgramUnderWine, UntickedBoxOnWindows7DeletesTheTaskAndAnOlderRunValue) {
+    ASSERT_EQ("Settings", wine::helper({"reg-set", kSettingsKey, "Settings", "dword",
+                                        std::to_string(2 * 32 + 1)})["set"]);
+    leaveTaskAndRunValueOfAnEarlierRun();
+    const wine::Output out = run("", {"dialog", "click:1005", "click:1", "exit"});
+    ASSERT_EQ("found", out["dialog"]) << out.text;
+    EXPECT_EQ("0", out["exit"]) << out.text;
+    EXPECT_EQ("absent", wine::helper({"task-get", kTaskName})["task"]);
+    EXPECT_EQ("absent", wine::helper({"reg-get", kRunKey, kRunValue})["value"]);
+    EXPECT_EQ(std::to_string(2 * 32), wine::helper({"reg-get", kSettingsKey, "Settings"})["dword"]);
     expectNoServiceLeft();
 }
 
