@@ -40,12 +40,12 @@ template <typename Interface> class ComRef {
 // One conversation with the Task Scheduler: the COM DLLs, the COM library of this thread, the
 // connected service and its root folder. Everything is given back in the destructor, in the
 // reverse order.
-class TaskScheduler {
+class SchedulerSession {
   public:
-    TaskScheduler();
-    ~TaskScheduler();
-    TaskScheduler(const TaskScheduler&) = delete;
-    TaskScheduler& operator=(const TaskScheduler&) = delete;
+    SchedulerSession();
+    ~SchedulerSession();
+    SchedulerSession(const SchedulerSession&) = delete;
+    SchedulerSession& operator=(const SchedulerSession&) = delete;
 
     // Loads, initialises and connects; false when any step fails.
     bool open();
@@ -70,7 +70,7 @@ class TaskScheduler {
 // A BSTR freed when it goes out of scope.
 class ScopedString {
   public:
-    ScopedString(const TaskScheduler& scheduler, const char* text)
+    ScopedString(const SchedulerSession& scheduler, const char* text)
         : m_scheduler(scheduler), m_text(scheduler.string(text)) {}
     ~ScopedString() { m_scheduler.freeString(m_text); }
     ScopedString(const ScopedString&) = delete;
@@ -79,7 +79,7 @@ class ScopedString {
     BSTR get() const { return m_text; }
 
   private:
-    const TaskScheduler& m_scheduler;
+    const SchedulerSession& m_scheduler;
     BSTR m_text;
 };
 
@@ -90,11 +90,11 @@ VARIANT emptyVariant() {
     return v;
 }
 
-TaskScheduler::TaskScheduler()
+SchedulerSession::SchedulerSession()
     : m_ole32(nullptr), m_oleaut32(nullptr), m_coUninitialize(nullptr), m_sysAllocString(nullptr),
       m_sysFreeString(nullptr), m_initialized(false) {}
 
-TaskScheduler::~TaskScheduler() {
+SchedulerSession::~SchedulerSession() {
     // The interfaces go before the COM library that made them, and the library before its DLL.
     m_root.reset();
     m_service.reset();
@@ -106,7 +106,7 @@ TaskScheduler::~TaskScheduler() {
         FreeLibrary(m_ole32);
 }
 
-bool TaskScheduler::open() {
+bool SchedulerSession::open() {
     m_ole32 = LoadLibraryA("ole32.dll");
     m_oleaut32 = LoadLibraryA("oleaut32.dll");
     if (!m_ole32 || !m_oleaut32)
@@ -137,20 +137,20 @@ bool TaskScheduler::open() {
     return root.get() && SUCCEEDED(m_service->GetFolder(root.get(), m_root.out()));
 }
 
-BSTR TaskScheduler::string(const char* text) const {
+BSTR SchedulerSession::string(const char* text) const {
     OLECHAR wide[MAX_PATH];
     if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide, MAX_PATH) == 0)
         return nullptr;
     return m_sysAllocString(wide);
 }
 
-void TaskScheduler::freeString(BSTR text) const {
+void SchedulerSession::freeString(BSTR text) const {
     if (text)
         m_sysFreeString(text);
 }
 
 // The task's one action: start the program with the log-on switch.
-bool addProgramAction(const TaskScheduler& scheduler, ITaskDefinition* definition,
+bool addProgramAction(const SchedulerSession& scheduler, ITaskDefinition* definition,
                       const char* command, const char* arguments) {
     ComRef<IActionCollection> actions;
     ComRef<IAction> action;
@@ -174,7 +174,7 @@ bool addLogonTrigger(ITaskDefinition* definition) {
 
 // Members of Administrators get their full token, without a prompt: the program installs a
 // driver. A group principal runs in the session of whoever logs on, so a message reaches them.
-bool runAsAdministrators(const TaskScheduler& scheduler, ITaskDefinition* definition) {
+bool runAsAdministrators(const SchedulerSession& scheduler, ITaskDefinition* definition) {
     ComRef<IPrincipal> principal;
     ScopedString group(scheduler, kAdministrators);
     return group.get() && SUCCEEDED(definition->get_Principal(principal.out())) &&
@@ -203,7 +203,7 @@ bool usesLogonTask() {
 }
 
 bool registerLogonTask(const char* command, const char* arguments) {
-    TaskScheduler scheduler;
+    SchedulerSession scheduler;
     if (!scheduler.open())
         return false;
     ComRef<ITaskDefinition> definition;
@@ -226,7 +226,7 @@ bool registerLogonTask(const char* command, const char* arguments) {
 }
 
 bool deleteLogonTask() {
-    TaskScheduler scheduler;
+    SchedulerSession scheduler;
     if (!scheduler.open())
         return false;
     ScopedString name(scheduler, LOGON_TASK_NAME);
