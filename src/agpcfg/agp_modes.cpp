@@ -23,8 +23,8 @@ bool CAgpConfig::writeLink(DWORD bridgeDown, DWORD graphicsDown, DWORD bridgeUp,
                   {m_bridgeAddress, bridgeCommand, bridgeUp},
                   {m_graphicsAddress, graphicsCommand, graphicsUp}};
     bool allDone = true;
-    for (const auto& write : writes) {
-        if (writeConfigDword(write.address, write.offset, write.value))
+    for (const auto& step : writes) {
+        if (writeConfigDword(step.address, step.offset, step.value))
             continue;
         allDone = false;
         if (stopOnFailure)
