@@ -14,7 +14,7 @@ TavrolBus bus;
 // The state record is small (a few configuration spaces); one static buffer serves load and
 // save, so the driver needs no pool allocation.
 ULONG stateBuffer[(sizeof(KEY_VALUE_PARTIAL_INFORMATION) + 16 * 256 + 12 +
-                   VM_MAX_PHYS_WORDS * sizeof(VmPhysWord)) /
+                   VM_MAX_PHYS_WORDS * sizeof(VmPhysWord) + 4) /
                       sizeof(ULONG) +
                   1];
 

@@ -6,7 +6,7 @@
 
 namespace {
 
-const uint32_t kStateMagic = 0x314D5654; // "TVM1"
+const uint32_t kStateMagic = 0x324D5654; // "TVM2"
 
 void copyBytes(void* to, const void* from, uint32_t length) {
     unsigned char* d = static_cast<unsigned char*>(to);
@@ -84,6 +84,14 @@ uint32_t effectiveStatus(VmMachine* machine, const VmFunction& f, uint32_t statu
     return status;
 }
 
+// A command value an AGP 3.0 device must not be given; AGP 2.0 devices take every value.
+bool isReservedAgp3Command(uint32_t status, uint32_t command) {
+    if (!(status & VM_AGP_STATUS_AGP3))
+        return false;
+    const uint32_t rate = command & 0x7u;
+    return (rate != 0 && rate != 1 && rate != 2) || !(command & (1u << 9));
+}
+
 int readConfig(void* context, uint32_t bus, uint32_t slot, uint32_t offset, void* buffer,
                uint32_t length) {
     VmMachine* machine = static_cast<VmMachine*>(context);
@@ -106,6 +114,8 @@ int writeConfig(void* context, uint32_t bus, uint32_t slot, uint32_t offset, uin
     // Every other register of these chips is read-only as far as this machine goes.
     const uint32_t agp = agpCapability(*f);
     if (agp != 0 && offset == agp + 8) {
+        if (isReservedAgp3Command(dwordAt(f->config, agp + 4), value))
+            ++machine->reservedAgpWrites;
         const uint32_t writable = VM_AGP_COMMAND_WRITABLE & ~f->stuck;
         const uint32_t old = dwordAt(f->config, offset);
         putDword(f->config, offset, (old & ~writable) | (value & writable));
@@ -144,6 +154,7 @@ int vmInit(VmMachine* machine, VmFunction* functions, uint32_t functionCount,
     machine->functionCount = functionCount;
     copyBytes(machine->phys, phys, physCount * sizeof(VmPhysWord));
     machine->physCount = physCount;
+    machine->reservedAgpWrites = 0;
     return 1;
 }
 
@@ -151,9 +162,10 @@ TavrolBus vmBus(VmMachine* machine) {
     return TavrolBus{machine, readConfig, writeConfig, readPhys, writePhys};
 }
 
-// Layout: magic, function count, word count, the configuration spaces, then the word slots.
+// Layout: magic, function count, word count, the configuration spaces, the word slots, then the
+// count of writes AGP 3.0 does not allow.
 uint32_t vmStateSize(const VmMachine* machine) {
-    return 3 * 4 + machine->functionCount * 256 + VM_MAX_PHYS_WORDS * sizeof(VmPhysWord);
+    return 3 * 4 + machine->functionCount * 256 + VM_MAX_PHYS_WORDS * sizeof(VmPhysWord) + 4;
 }
 
 void vmSaveState(const VmMachine* machine, void* buffer) {
@@ -169,6 +181,7 @@ void vmSaveState(const VmMachine* machine, void* buffer) {
         putDword(out, 0, used ? machine->phys[i].address : 0);
         putDword(out, 4, used ? machine->phys[i].value : 0);
     }
+    putDword(out, 0, machine->reservedAgpWrites);
 }
 
 int vmLoadState(VmMachine* machine, const void* buffer, uint32_t length) {
@@ -184,5 +197,6 @@ int vmLoadState(VmMachine* machine, const void* buffer, uint32_t length) {
         machine->phys[i].address = dwordAt(in, 0);
         machine->phys[i].value = dwordAt(in, 4);
     }
+    machine->reservedAgpWrites = dwordAt(in, 0);
     return 1;
 }

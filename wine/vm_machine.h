@@ -28,6 +28,9 @@ struct VmMachine {
     uint32_t functionCount;
     VmPhysWord phys[VM_MAX_PHYS_WORDS];
     uint32_t physCount;
+    // Writes to the command register of a device in AGP 3.0 mode that AGP 3.0 does not allow
+    // (a rate field other than 000, 001 or 010, or the sideband bit cleared), kept as written.
+    uint32_t reservedAgpWrites;
 };
 
 // The machine profile compiled in (generated from machines/*.lspci at build time).
@@ -47,6 +50,8 @@ extern const uint32_t vmProfilePhysCount;
 // Bits of an AGP command register that a write can change: request depth, sideband, enable,
 // fast writes and the data rate.
 #define VM_AGP_COMMAND_WRITABLE (0xFF000000u | (1u << 9) | (1u << 8) | (1u << 4) | 0x7u)
+// AGP status bit 3: the device runs in AGP 3.0 mode.
+#define VM_AGP_STATUS_AGP3 (1u << 3)
 
 // Starts the machine in its power-on state: `functions` is used in place (it becomes the live
 // configuration space), the physical words are copied. Returns 0 when there are more words than
@@ -55,8 +60,9 @@ int vmInit(VmMachine* machine, VmFunction* functions, uint32_t functionCount,
            const VmPhysWord* phys, uint32_t physCount);
 
 // The request core's bus over the machine. Configuration reads see NVIDIA's straps; writes reach
-// only the writable bits of AGP command registers, minus the function's stuck bits; physical words never written read 0; the
-// straps register takes only writes with the override bit.
+// only the writable bits of AGP command registers, minus the function's stuck bits, and those
+// AGP 3.0 does not allow are counted; physical words never written read 0; the straps register
+// takes only writes with the override bit.
 TavrolBus vmBus(VmMachine* machine);
 
 // The machine's state as a flat record, so that it can outlive one load of the driver.

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "agpcfg/agpcfg.h"
+#include "probe.h"
 #include "program_run.h"
 #include "sim/machine.h"
 #include "sim/registry.h"
@@ -23,7 +23,8 @@ const char kUsage[] =
     "                                 (Vista, 7) every log-on task starts, as UAC allows\n"
     "  regedit                        print the registry as a REGEDIT4 file\n"
     "  lspci                          print the configuration spaces (lspci -xxx format)\n"
-    "  probe                          run the AGP discovery and print what it finds\n"
+    "  probe [--json]                 run the AGP discovery and print what it finds (--json: one\n"
+    "                                 JSON object, with the rate texts the dialog lists)\n"
     "\n"
     "options:\n"
     "  --state DIR     the virtual PC's state directory (default ~/.tavrolin-sim)\n"
@@ -34,32 +35,6 @@ const char kUsage[] =
 int usageError(const char* what) {
     fprintf(stderr, "tavrolin-sim: %s\n\n%s", what, kUsage);
     return 2;
-}
-
-const char* modeText(int state) {
-    switch (state) {
-    case AGP_MODE_OFF:
-        return "off";
-    case AGP_MODE_ON:
-        return "on";
-    default:
-        return "not supported";
-    }
-}
-
-int probe() {
-    CAgpConfig agp;
-    int error = agp.getInitError();
-    printf("AGP discovery: %d%s\n", error, error == 0 ? " (usable)" : "");
-    if (error == 0) {
-        int mask = agp.getSupportedRates();
-        printf("supported rates:%s%s%s\n", mask & 1 ? " 1X" : "", mask & 2 ? " 2X" : "",
-               mask & 4 ? " 4X" : "");
-        printf("data rate: %dX\n", agp.getDataRate());
-        printf("sideband addressing: %s\n", modeText(agp.getSideband()));
-        printf("fast writes: %s\n", modeText(agp.getFastWrite()));
-    }
-    return 0;
 }
 
 } // namespace
@@ -106,7 +81,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "probe") {
-        int status = probe();
+        bool json = i < argc && strcmp(argv[i], "--json") == 0;
+        int extra = i + (json ? 1 : 0);
+        if (extra < argc)
+            return usageError(("probe takes only --json, not " + std::string(argv[extra])).c_str());
+        int status = cli::probe(json);
         return cli::saveState(&error) ? status : 1;
     }
     if (command == "reboot")

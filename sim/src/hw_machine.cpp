@@ -28,6 +28,15 @@ int capabilityOf(const uint8_t* config) {
         pciFindCapabilityInImage(config, PCI_CAPABILITY_AGP, PCI_AGP_CAPABILITY_LENGTH));
 }
 
+// A command value an AGP 3.0 device must not be given: a rate field other than 4X (001), 8X (010)
+// or none yet (000), or the sideband bit cleared. AGP 2.0 devices take every value.
+bool isReservedAgp3Command(uint32_t status, uint32_t command) {
+    if (!(status & kAgpStatusAgp3))
+        return false;
+    uint32_t rate = command & 0x7u;
+    return (rate != 0 && rate != 1 && rate != 2) || !(command & (1u << 9));
+}
+
 Machine* asMachine(void* context) {
     return static_cast<Machine*>(context);
 }
@@ -87,6 +96,8 @@ void Machine::load(const Profile& profile) {
     }
     m_openDevices.clear();
     m_deviceOpenTotals.clear();
+    m_directiveMatches.clear();
+    m_reservedAgpWrites.clear();
     m_ddrawObjects.clear();
     m_ddrawCreated = 0;
     m_ddrawReleased = 0;
@@ -205,6 +216,8 @@ bool Machine::writeConfigDword(int bus, int device, int function, uint32_t offse
     int cap = capabilityOf(image->config);
     if (!cap || offset != static_cast<uint32_t>(cap) + 8)
         return true;
+    if (isReservedAgp3Command(dwordAt(image->config, cap + 4), value))
+        m_reservedAgpWrites.push_back(entry);
     uint32_t writable = kAgpCommandWritable & ~stuckBits(*image);
     uint32_t old = dwordAt(image->config, offset);
     storeDword(image->config, offset, (old & ~writable) | (value & writable));
@@ -269,6 +282,15 @@ int Machine::openDeviceCount(const std::string& device) const {
 int Machine::deviceOpenTotal(const std::string& device) const {
     auto count = m_deviceOpenTotals.find(device);
     return count == m_deviceOpenTotals.end() ? 0 : count->second;
+}
+
+uint32_t Machine::directiveMatches(const Directive* directive) const {
+    auto count = m_directiveMatches.find(directive);
+    return count == m_directiveMatches.end() ? 0 : count->second;
+}
+
+void Machine::noteDirectiveMatch(const Directive* directive) {
+    ++m_directiveMatches[directive];
 }
 
 void Machine::noteDeviceOpen(const std::string& device, int delta) {

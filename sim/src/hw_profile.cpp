@@ -130,6 +130,8 @@ std::string checkOpenFail(const std::vector<std::string>& args) {
     std::string why = checkNumber(args[1], "error code");
     if (why.empty() && args.size() > 2)
         why = checkNumber(args[2], "count of opens");
+    if (why.empty() && args.size() > 3)
+        why = checkNumber(args[3], "count of failures");
     return why;
 }
 
@@ -138,8 +140,12 @@ std::string checkRequestFail(const std::vector<std::string>& args) {
     if (why.empty() && args.size() > 1)
         why = checkNumber(args[1], "error code");
     int b, d, f;
-    if (why.empty() && args.size() > 2)
+    if (why.empty() && args.size() > 2 && args[2] != "any")
         why = parseFunctionAddress(args[2], &b, &d, &f);
+    if (why.empty() && args.size() > 3)
+        why = checkNumber(args[3], "count of requests served first");
+    if (why.empty() && args.size() > 4)
+        why = checkNumber(args[4], "count of failures");
     return why;
 }
 
@@ -173,8 +179,8 @@ std::map<std::string, DirectiveRule>& directiveRules() {
         {"bios-fail", {1, 2, checkBiosFail}},
         {"no-pci-bios", {0, 0, nullptr}},
         {"bios-signature", {1, 1, checkSignature}},
-        {"open-fail", {2, 3, checkOpenFail}},
-        {"request-fail", {1, 3, checkRequestFail}},
+        {"open-fail", {2, 4, checkOpenFail}},
+        {"request-fail", {1, 5, checkRequestFail}},
         {"scm-fail", {2, 2, checkScmFail}},
         {"stuck", {2, 2, checkStuck}},
         {"hklm-readonly", {0, 0, nullptr}},

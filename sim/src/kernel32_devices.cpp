@@ -65,17 +65,27 @@ bool vxdFileFound() {
            sim::drive().fileExists(program + "\\TAVROL.VXD");
 }
 
-// `#! open-fail DEVICE ERROR [OPENS]`: opening that device fails with that error, after the
-// given number of opens that succeed (none by default).
+// An optional count argument; `fallback` when the directive has none.
+uint32_t countArgument(const sim::Directive& d, size_t index, uint32_t fallback) {
+    uint32_t value = fallback;
+    if (d.args.size() > index)
+        sim::parseDirectiveNumber(d.args[index], &value);
+    return value;
+}
+
+// `#! open-fail DEVICE ERROR [OPENS [FAILURES]]`: opening that device fails with that error,
+// after the given number of opens that succeed (none by default), that many times (always by
+// default).
 bool openFailure(const std::string& name, const std::string& device, DWORD* error) {
     for (const sim::Directive* d : sim::machine().profile().findAll("open-fail")) {
-        uint32_t value, opens = 0;
+        uint32_t value;
         if (!sameText(d->args[0], name) || !sim::parseDirectiveNumber(d->args[1], &value))
             continue;
-        if (d->args.size() > 2)
-            sim::parseDirectiveNumber(d->args[2], &opens);
-        if (sim::machine().deviceOpenTotal(device) < static_cast<int>(opens))
+        if (sim::machine().deviceOpenTotal(device) < static_cast<int>(countArgument(*d, 2, 0)))
             continue;
+        if (sim::machine().directiveMatches(d) >= countArgument(*d, 3, UINT32_MAX))
+            continue;
+        sim::machine().noteDirectiveMatch(d);
         *error = value;
         return true;
     }
@@ -96,8 +106,10 @@ bool namesFunction(DWORD code, const void* in, DWORD inSize, const std::string& 
            (phys || words[1] == static_cast<uint32_t>(device | (fn << 5)));
 }
 
-// `#! request-fail CODE [ERROR [BB:DD.F]]`: requests with that code fail (ERROR_GEN_FAILURE
-// unless another error is given), only those naming that function when one is given.
+// `#! request-fail CODE [ERROR [BB:DD.F|any [SERVED [FAILURES]]]]`: requests with that code
+// fail (ERROR_GEN_FAILURE unless another error is given), only those naming that function when
+// one is given; with SERVED, the first that many of them are served and the failures (all by
+// default) follow.
 bool requestFailure(DWORD code, const void* in, DWORD inSize, DWORD* error) {
     for (const sim::Directive* d : sim::machine().profile().findAll("request-fail")) {
         uint32_t failing, value = ERROR_GEN_FAILURE;
@@ -105,7 +117,13 @@ bool requestFailure(DWORD code, const void* in, DWORD inSize, DWORD* error) {
             continue;
         if (d->args.size() > 1)
             sim::parseDirectiveNumber(d->args[1], &value);
-        if (d->args.size() > 2 && !namesFunction(code, in, inSize, d->args[2]))
+        if (d->args.size() > 2 && d->args[2] != "any" &&
+            !namesFunction(code, in, inSize, d->args[2]))
+            continue;
+        uint32_t index = sim::machine().directiveMatches(d);
+        sim::machine().noteDirectiveMatch(d);
+        uint32_t served = countArgument(*d, 3, 0);
+        if (index < served || index - served >= countArgument(*d, 4, UINT32_MAX))
             continue;
         *error = value;
         return true;

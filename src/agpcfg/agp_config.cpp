@@ -144,17 +144,22 @@ void CAgpConfig::discover() {
 
     m_initError = AGP_OK;
     DWORD common = m_bridgeStatus & m_graphicsStatus;
-    m_supportedRates = (WORD)(common & AGP_RATE_MASK);
-    m_sideband = (common & AGP_SIDEBAND) ? AGP_MODE_ON : AGP_MODE_UNSUPPORTED;
+    // In AGP 3.0 mode rate bit 2 is reserved, and sideband addressing is part of the mode.
+    bool agp3 = isAgp3() != 0;
+    m_supportedRates = (WORD)(common & (agp3 ? AGP3_RATE_MASK : AGP_RATE_MASK));
+    m_sideband = (agp3 || (common & AGP_SIDEBAND)) ? AGP_MODE_ON : AGP_MODE_UNSUPPORTED;
     m_fastWrite = (common & AGP_FAST_WRITE) ? AGP_MODE_ON : AGP_MODE_UNSUPPORTED;
 
+    // Nothing is known of the modes in force until the getters have read them: a read that
+    // fails leaves the rate at 0 and a mode as one the program leaves alone, never as on.
+    markModesUnconfirmed();
     m_rate = getDataRate();
     if (m_rate == 0) {
         m_initError = AGP_ERR_RATE_ZERO;
-    } else {
-        m_sideband = getSideband();
-        m_fastWrite = getFastWrite();
+        return;
     }
+    m_sideband = getSideband();
+    m_fastWrite = getFastWrite();
     // The modes found here are where both ends start, not a change seen behind our back.
     m_rateUnconfirmed = false;
     m_sidebandUnconfirmed = false;
@@ -198,6 +203,34 @@ int CAgpConfig::getSupportedRates() {
     return m_supportedRates;
 }
 
+int CAgpConfig::isAgp3() {
+    return m_initError == AGP_OK && (m_bridgeStatus & m_graphicsStatus & AGP_STATUS_AGP3) ? 1 : 0;
+}
+
+int CAgpConfig::getBridge(PciAddress* address, DWORD* id, WORD* cap) {
+    if (m_bridgeCap == 0)
+        return 0;
+    *address = m_bridgeAddress;
+    *id = m_bridgeId;
+    *cap = m_bridgeCap;
+    return 1;
+}
+
+int CAgpConfig::getGraphics(PciAddress* address, DWORD* id, WORD* cap) {
+    if (m_graphicsCap == 0)
+        return 0;
+    *address = m_graphicsAddress;
+    *id = m_graphicsId;
+    *cap = m_graphicsCap;
+    return 1;
+}
+
+void CAgpConfig::markModesUnconfirmed() {
+    m_rateUnconfirmed = true;
+    m_sidebandUnconfirmed = true;
+    m_fastWriteUnconfirmed = true;
+}
+
 // Stores a mode read from the graphics device; one that differs from the cache is unconfirmed.
 static void refreshMode(int* cached, bool* unconfirmed, int found) {
     if (found != *cached)
@@ -205,23 +238,35 @@ static void refreshMode(int* cached, bool* unconfirmed, int found) {
     *cached = found;
 }
 
-// The getters read the graphics device afresh; a read that fails leaves the cached mode.
+// The getters read the graphics device afresh. When the read fails they answer with the cached
+// mode only while both ends are known to hold it (it was read, or written and read back, and
+// nothing has cast doubt on it since); otherwise with what makes callers leave the mode alone:
+// rate 0, or "not supported".
+static int unreadMode(int cached, bool unconfirmed, int unknown) {
+    return unconfirmed ? unknown : cached;
+}
+
 int CAgpConfig::getDataRate() {
     if (m_initError != AGP_OK)
         return 0;
     DWORD command;
-    if (readGraphicsCommand(&command))
-        refreshMode(&m_rate, &m_rateUnconfirmed, (int)(command & AGP_RATE_MASK));
+    if (!readGraphicsCommand(&command))
+        return unreadMode(m_rate, m_rateUnconfirmed, 0);
+    refreshMode(&m_rate, &m_rateUnconfirmed, (int)(command & AGP_RATE_MASK));
     return m_rate;
 }
 
+// An AGP 3.0 link always uses sideband addressing, whatever its enable bit says.
 int CAgpConfig::getSideband() {
     if (m_initError != AGP_OK || m_sideband == AGP_MODE_UNSUPPORTED)
         return AGP_MODE_UNSUPPORTED;
+    if (isAgp3())
+        return AGP_MODE_ON;
     DWORD command;
-    if (readGraphicsCommand(&command))
-        refreshMode(&m_sideband, &m_sidebandUnconfirmed,
-                    (command & AGP_SIDEBAND) ? AGP_MODE_ON : AGP_MODE_OFF);
+    if (!readGraphicsCommand(&command))
+        return unreadMode(m_sideband, m_sidebandUnconfirmed, AGP_MODE_UNSUPPORTED);
+    refreshMode(&m_sideband, &m_sidebandUnconfirmed,
+                (command & AGP_SIDEBAND) ? AGP_MODE_ON : AGP_MODE_OFF);
     return m_sideband;
 }
 
@@ -229,8 +274,9 @@ int CAgpConfig::getFastWrite() {
     if (m_initError != AGP_OK || m_fastWrite == AGP_MODE_UNSUPPORTED)
         return AGP_MODE_UNSUPPORTED;
     DWORD command;
-    if (readGraphicsCommand(&command))
-        refreshMode(&m_fastWrite, &m_fastWriteUnconfirmed,
-                    (command & AGP_FAST_WRITE) ? AGP_MODE_ON : AGP_MODE_OFF);
+    if (!readGraphicsCommand(&command))
+        return unreadMode(m_fastWrite, m_fastWriteUnconfirmed, AGP_MODE_UNSUPPORTED);
+    refreshMode(&m_fastWrite, &m_fastWriteUnconfirmed,
+                (command & AGP_FAST_WRITE) ? AGP_MODE_ON : AGP_MODE_OFF);
     return m_fastWrite;
 }

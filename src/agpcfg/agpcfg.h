@@ -38,12 +38,16 @@ void removeDriver();
 // Offset of the AGP capability in a 256-byte configuration image, 0 when there is none.
 int findAgpCapability(const BYTE* image);
 
-// AGP register layout (AGP Interface Specification 2.0).
+// AGP register layout (AGP Interface Specification 2.0, and 3.0 where it differs).
 enum : DWORD {
     AGP_CAPABILITY_ID = 2,
     AGP_STATUS_OFFSET = 4,
     AGP_COMMAND_OFFSET = 8,
     AGP_RATE_MASK = 0x7,
+    // Status only: the device runs in AGP 3.0 mode. When both ends do, rate bit 0 means 4X,
+    // bit 1 means 8X and bit 2 is reserved, and sideband addressing is always in use.
+    AGP_STATUS_AGP3 = 1u << 3,
+    AGP3_RATE_MASK = 0x3,
     AGP_FAST_WRITE = 1u << 4,
     AGP_ENABLE = 1u << 8,
     AGP_SIDEBAND = 1u << 9,
@@ -93,6 +97,12 @@ class CAgpConfig {
     int getSupportedRates();
     int getSideband();
     int getFastWrite();
+    // 1 when discovery succeeded and both ends report AGP 3.0 mode: the rate values 1 and 2 are
+    // then 4X and 8X, and sideband addressing is on and cannot be switched off.
+    int isAgp3();
+    // The host bridge and the graphics device found by discovery: 0 when it got no further.
+    int getBridge(PciAddress* address, DWORD* id, WORD* cap);
+    int getGraphics(PciAddress* address, DWORD* id, WORD* cap);
 
     int setDataRate(int rate);
     int setSideband(int on);
@@ -103,9 +113,19 @@ class CAgpConfig {
     AgpError applyNvidiaFixup();
     // 1/0; the command is written only on success.
     int readGraphicsCommand(DWORD* command);
+    int readBothCommands(DWORD* bridge, DWORD* graphics);
+    // The four writes of a cycle in their order: take-down on the graphics device and then the
+    // bridge, the new values on the bridge and then the graphics device. With stopOnFailure the
+    // writes end at the first that fails; false when any failed.
+    bool writeLink(DWORD bridgeDown, DWORD graphicsDown, DWORD bridgeUp, DWORD graphicsUp,
+                   bool stopOnFailure);
+    // Whether both command registers read back holding the modes of the given values.
+    bool linkHolds(DWORD bridge, DWORD graphics);
     // Writes the take-down value (the read value AND takeDownMask) and then the mode (modeMask
-    // replaced by modeBits) to both ends of the link.
+    // replaced by modeBits) to both ends of the link, and reads both back. True when both ends
+    // hold the new mode; otherwise both get back the values read at the start.
     bool modeCycle(DWORD takeDownMask, DWORD modeMask, DWORD modeBits);
+    void markModesUnconfirmed();
 
     DWORD m_bridgeId;
     DWORD m_graphicsId;
@@ -122,8 +142,10 @@ class CAgpConfig {
     int m_initError;
     DWORD m_graphicsStatus;
     DWORD m_bridgeStatus;
-    // Set when a getter found the graphics device in another mode than the cache held: the two
-    // ends may disagree, so setting the mode the getter found still programs both of them.
+    // Set when the two ends may not both hold the cached mode: a getter found the graphics device
+    // in another mode than the cache held, or a cycle could not put both ends back. Setting the
+    // cached mode then still programs both ends, and a getter whose read fails cannot answer
+    // with the cache.
     bool m_rateUnconfirmed;
     bool m_sidebandUnconfirmed;
     bool m_fastWriteUnconfirmed;

@@ -3,6 +3,7 @@
 #include "ui/about_dlg.h"
 #include "app/tavrol_app.h"
 #include "agpcfg/agpcfg.h"
+#include "ui/rate_texts.h"
 #include "../../res/resource.h"
 
 // Command ID of the About entry that initialisation appends to the system menu.
@@ -119,47 +120,36 @@ void CTavrolDlg::initRateCombo() {
     if (!usable)
         return;
 
-    int mask = m_pAgpConfig->getSupportedRates();
-    static const int rates[] = {1, 2, 4};
-    for (int candidate : rates) {
-        if (mask & candidate)
-            m_rateCombo.AddString(rateText(candidate));
-    }
+    int agp3 = m_pAgpConfig->isAgp3();
+    LPCSTR items[MAX_RATE_ITEMS];
+    int count = rateItems(m_pAgpConfig->getSupportedRates(), agp3, items);
+    for (int i = 0; i < count; ++i)
+        m_rateCombo.AddString(items[i]);
     // The search wraps through the whole list; a rate whose text was not added finds nothing
     // and leaves the combo box without a selection.
-    LPCSTR current = rateText(rate);
+    LPCSTR current = rateText(rate, agp3);
     if (current)
         m_rateCombo.SelectString(0, current);
 }
 
+// An AGP 3.0 link always uses sideband addressing: the box shows it and cannot change it.
 void CTavrolDlg::initSidebandCheck() {
     if (!m_pAgpConfig)
         return;
-    initModeCheck(m_sidebandCheck, IDC_SIDEBAND_NOTE, m_pAgpConfig->getSideband());
+    initModeCheck(m_sidebandCheck, IDC_SIDEBAND_NOTE, m_pAgpConfig->getSideband(),
+                  m_pAgpConfig->isAgp3() != 0);
 }
 
 void CTavrolDlg::initFastWriteCheck() {
     if (!m_pAgpConfig)
         return;
-    initModeCheck(m_fastWriteCheck, IDC_FASTWRITE_NOTE, m_pAgpConfig->getFastWrite());
+    initModeCheck(m_fastWriteCheck, IDC_FASTWRITE_NOTE, m_pAgpConfig->getFastWrite(), false);
 }
 
-void CTavrolDlg::initModeCheck(CButton& box, int companionId, int state) {
+void CTavrolDlg::initModeCheck(CButton& box, int companionId, int state, bool fixed) {
     BOOL supported = state != AGP_MODE_UNSUPPORTED;
-    box.EnableWindow(supported);
-    enableControl(companionId, supported);
+    box.EnableWindow(supported && !fixed);
+    enableControl(companionId, supported && !fixed);
     if (supported)
         box.SetCheck(state == AGP_MODE_ON ? BST_CHECKED : BST_UNCHECKED);
-}
-
-LPCSTR rateText(int rate) {
-    switch (rate) {
-    case 1:
-        return "1X (266Mb/s)";
-    case 2:
-        return "2X (532Mb/s)";
-    case 4:
-        return "4X (1064Mb/s)";
-    }
-    return nullptr;
 }

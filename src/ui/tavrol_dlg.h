@@ -40,13 +40,10 @@ class CTavrolDlg : public CDialog {
     void initRateCombo();
     void initSidebandCheck();
     void initFastWriteCheck();
-    void initModeCheck(CButton& box, int companionId, int state);
+    // A box for a mode in `state`; `fixed` shows it as it is, ticked or not, and disabled.
+    void initModeCheck(CButton& box, int companionId, int state, bool fixed);
     // Sideband or fast writes from a check box; FALSE when the box is in a third state, which
     // stops the apply.
     BOOL applyModeCheck(CButton& box, int (CAgpConfig::*getter)(), int (CAgpConfig::*setter)(int));
     void enableControl(int id, BOOL enable);
 };
-
-// The texts of the data rates in the combo box, and back. -1: not a rate text.
-LPCSTR rateText(int rate);
-int rateFromText(LPCSTR text);

@@ -3,20 +3,7 @@
 #include "ui/tavrol_dlg.h"
 #include "app/tavrol_app.h"
 #include "agpcfg/agpcfg.h"
-
-#include <string.h>
-
-int rateFromText(LPCSTR text) {
-    // "0X" is never offered, but a combo box that takes typing can hold it.
-    if (strcmp(text, "0X") == 0)
-        return 0;
-    static const int rates[] = {1, 2, 4};
-    for (int rate : rates) {
-        if (strcmp(text, rateText(rate)) == 0)
-            return rate;
-    }
-    return -1;
-}
+#include "ui/rate_texts.h"
 
 BOOL CTavrolDlg::applyModeCheck(CButton& box, int (CAgpConfig::*getter)(),
                                 int (CAgpConfig::*setter)(int)) {
@@ -41,7 +28,8 @@ void CTavrolDlg::OnApply() {
         // Longer than any rate text, so a truncated text never looks like one.
         char text[64] = "";
         m_rateCombo.GetWindowText(text, sizeof text);
-        int wanted = rateFromText(text);
+        // The texts mean other rate values on an AGP 3.0 link: "4X" is 1 there.
+        int wanted = rateFromText(text, m_pAgpConfig ? m_pAgpConfig->isAgp3() : 0);
         if (wanted < 0)
             return;
         if (m_pAgpConfig) {

@@ -19,6 +19,8 @@ namespace agptest {
 constexpr uint32_t kStatus4xSbaFw = 0x1F000217; // rates 1/2/4, sideband, fast writes
 constexpr uint32_t kStatus2xSba = 0x1F000203;   // rates 1/2, sideband
 constexpr uint32_t kCommand2x = 0x00000102;     // 2X, AGP enabled
+// AGP 3.0 mode: rates 4X and 8X (values 1 and 2), sideband, fast writes.
+constexpr uint32_t kStatusAgp3 = 0x1F00021B;
 
 // Where the standard PC's functions live.
 constexpr PciAddress kBridge = 0x0000;   // 00:00.0

@@ -403,6 +403,7 @@ struct ModesCase {
     int rate;
     int sideband;
     int fastWrite;
+    int agp3;
 };
 
 void PrintTo(const ModesCase& value, std::ostream* out) {
@@ -422,39 +423,93 @@ TEST_P(DerivedModes, FollowBothEndsAndTheCommandRegister) {
     EXPECT_EQ(test.rate, config.getDataRate());
     EXPECT_EQ(test.sideband, config.getSideband());
     EXPECT_EQ(test.fastWrite, config.getFastWrite());
+    EXPECT_EQ(test.agp3, config.isAgp3());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Registers, DerivedModes,
     testing::Values(
         // Graphics 1X/2X with sideband, bridge everything: fast writes are not common.
-        ModesCase{"SidebandOnFastWritesNotCommon", 0x1F000217, 0x1F000203, 0x302, 3, 2, 1, 2},
-        ModesCase{"SidebandOff", 0x1F000217, 0x1F000203, 0x102, 3, 2, 0, 2},
-        ModesCase{"EverythingOn", 0x1F000217, 0x1F000217, 0x314, 7, 4, 1, 1},
-        ModesCase{"FastWritesOff", 0x1F000217, 0x1F000217, 0x301, 7, 1, 1, 0},
+        ModesCase{"SidebandOnFastWritesNotCommon", 0x1F000217, 0x1F000203, 0x302, 3, 2, 1, 2, 0},
+        ModesCase{"SidebandOff", 0x1F000217, 0x1F000203, 0x102, 3, 2, 0, 2, 0},
+        ModesCase{"EverythingOn", 0x1F000217, 0x1F000217, 0x314, 7, 4, 1, 1, 0},
+        ModesCase{"FastWritesOff", 0x1F000217, 0x1F000217, 0x301, 7, 1, 1, 0, 0},
         // Enable bits of modes one end lacks do not count.
-        ModesCase{"BridgeLacksSidebandAndFastWrites", 0x1F000007, 0x1F000217, 0x314, 7, 4, 2, 2},
-        ModesCase{"NothingInCommon", 0x1F000201, 0x1F000016, 0x112, 0, 2, 2, 2}),
+        ModesCase{"BridgeLacksSidebandAndFastWrites", 0x1F000007, 0x1F000217, 0x314, 7, 4, 2, 2, 0},
+        ModesCase{"NothingInCommon", 0x1F000201, 0x1F000016, 0x112, 0, 2, 2, 2, 0},
+        // Both ends in AGP 3.0 mode: rate value 2 is 8X, bit 2 of the mask is reserved, and
+        // sideband addressing is in use whatever the enable bit says.
+        ModesCase{"Agp3", 0x1F00421B, 0x1F000E1B, 0x1F004312, 3, 2, 1, 1, 1},
+        ModesCase{"Agp3ReservedRateBitIgnored", 0x1F00021F, 0x1F00021F, 0x311, 3, 1, 1, 1, 1},
+        ModesCase{"Agp3SidebandBitClear", 0x1F00021B, 0x1F00001B, 0x112, 3, 2, 1, 1, 1},
+        // Only one end in AGP 3.0 mode: the rate field keeps its AGP 2.0 meaning.
+        ModesCase{"Agp3BridgeWithAgp2Card", 0x1F00021B, 0x1F000217, 0x302, 3, 2, 1, 0, 0}),
     [](const testing::TestParamInfo<ModesCase>& info) { return std::string(info.param.name); });
 
-// The getters read the graphics device afresh, and a read that fails leaves the cached mode.
-TEST(Getters, ReadTheGraphicsDeviceOrKeepTheCache) {
+// The graphics command register is read three times at the end of discovery (rate, sideband,
+// fast writes). Whichever read fails, no mode is reported as on: a rate that cannot be read ends
+// discovery, a mode that cannot be read is one the program leaves alone.
+struct FailedReadCase {
+    const char* name;
+    const char* served; // graphics dword reads served before the failing one
+    AgpError error;
+    int sideband;
+    int fastWrite;
+};
+
+void PrintTo(const FailedReadCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
+class FailedDiscoveryRead : public testing::TestWithParam<FailedReadCase> {};
+
+TEST_P(FailedDiscoveryRead, NeverReportsAModeAsOn) {
+    const FailedReadCase& test = GetParam();
+    // The first graphics dword read is its status register; then rate, sideband, fast writes.
+    sim::TestPc pc =
+        boot(with(agpPc(true, kStatus4xSbaFw, 0x312, kStatus4xSbaFw, 0x312),
+                  std::string("request-fail 0x80012408 31 01:00.0 ") + test.served + " 1"));
+    ASSERT_TRUE(pc.ok());
+    CAgpConfig config;
+    EXPECT_EQ(test.error, config.getInitError());
+    EXPECT_EQ(test.sideband, config.getSideband());
+    EXPECT_EQ(test.fastWrite, config.getFastWrite());
+}
+
+INSTANTIATE_TEST_SUITE_P(EachCommandRead, FailedDiscoveryRead,
+                         testing::Values(FailedReadCase{"Rate", "1", AGP_ERR_RATE_ZERO, 2, 2},
+                                         FailedReadCase{"Sideband", "2", AGP_OK, 2, 1},
+                                         FailedReadCase{"FastWrites", "3", AGP_OK, 1, 2}),
+                         [](const testing::TestParamInfo<FailedReadCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// The getters read the graphics device afresh. A read that fails answers with the cached mode
+// only while nothing has cast doubt on it; once a read found the card changed behind the
+// program's back, a failed read answers rate 0 and "not supported", never the last mode seen.
+TEST(Getters, AnswerAFailedReadOnlyWithAModeBothEndsHold) {
     sim::TestPc pc = boot(agpPc(true, kStatus4xSbaFw, 0x302, kStatus4xSbaFw, 0x302));
     ASSERT_TRUE(pc.ok());
     CAgpConfig config;
     ASSERT_EQ(AGP_OK, config.getInitError());
+    sim::Profile profile = sim::machine().profile();
+    profile.directives.push_back({"request-fail", {"0x80012408", "31", "01:00.0", "0", "3"}, 0});
+    sim::machine().load(profile);
+    EXPECT_EQ(2, config.getDataRate());
+    EXPECT_EQ(1, config.getSideband());
+    EXPECT_EQ(0, config.getFastWrite());
+
     sim::machine().pokeConfigDword(1, 0, 0, kGraphicsCommand, 0x111);
     EXPECT_EQ(1, config.getDataRate());
     EXPECT_EQ(0, config.getSideband());
     EXPECT_EQ(1, config.getFastWrite());
 
-    sim::Profile profile = sim::machine().profile();
-    profile.directives.push_back({"request-fail", {"0x80012408"}, 0});
+    profile.directives.back().args[3] = "0";
+    profile.directives.back().args.pop_back();
     sim::machine().load(profile);
-    sim::machine().pokeConfigDword(1, 0, 0, kGraphicsCommand, 0x304);
-    EXPECT_EQ(1, config.getDataRate());
-    EXPECT_EQ(0, config.getSideband());
-    EXPECT_EQ(1, config.getFastWrite());
+    EXPECT_EQ(0, config.getDataRate());
+    EXPECT_EQ(AGP_MODE_UNSUPPORTED, config.getSideband());
+    EXPECT_EQ(AGP_MODE_UNSUPPORTED, config.getFastWrite());
 }
 
 // Getters never look at the bridge.

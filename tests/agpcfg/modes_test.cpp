@@ -13,12 +13,14 @@ namespace {
 constexpr uint32_t kBridgeCommand = kBridgeCap + AGP_COMMAND_OFFSET;
 constexpr uint32_t kGraphicsCommand = kGraphicsCap + AGP_COMMAND_OFFSET;
 
-// The six accesses of one mode cycle, with the four values written in the order they go out.
-std::vector<RegisterAccess> cycle(uint32_t graphicsTakeDown, uint32_t bridgeTakeDown,
-                                  uint32_t bridgeSet, uint32_t graphicsSet) {
-    return {readOf(kBridge, kBridgeCommand),
-            readOf(kGraphics, kGraphicsCommand),
-            writeOf(kGraphics, kGraphicsCommand, graphicsTakeDown),
+std::vector<RegisterAccess> readBothCommands() {
+    return {readOf(kBridge, kBridgeCommand), readOf(kGraphics, kGraphicsCommand)};
+}
+
+// The four writes of a cycle in the order they go out.
+std::vector<RegisterAccess> writes(uint32_t graphicsTakeDown, uint32_t bridgeTakeDown,
+                                   uint32_t bridgeSet, uint32_t graphicsSet) {
+    return {writeOf(kGraphics, kGraphicsCommand, graphicsTakeDown),
             writeOf(kBridge, kBridgeCommand, bridgeTakeDown),
             writeOf(kBridge, kBridgeCommand, bridgeSet),
             writeOf(kGraphics, kGraphicsCommand, graphicsSet)};
@@ -28,6 +30,14 @@ std::vector<RegisterAccess> operator+(std::vector<RegisterAccess> a,
                                       const std::vector<RegisterAccess>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
+}
+
+// The eight accesses of a mode cycle that holds: both command registers read, four writes, both
+// read back.
+std::vector<RegisterAccess> cycle(uint32_t graphicsTakeDown, uint32_t bridgeTakeDown,
+                                  uint32_t bridgeSet, uint32_t graphicsSet) {
+    return readBothCommands() + writes(graphicsTakeDown, bridgeTakeDown, bridgeSet, graphicsSet) +
+           readBothCommands();
 }
 
 uint32_t bridgeCommandNow() {
@@ -89,6 +99,7 @@ TEST_P(Traffic, TakesTheLinkDownAndSetsBridgeBeforeGraphics) {
 std::vector<TrafficCase> trafficCases() {
     const uint32_t all = kStatus4xSbaFw;
     const uint32_t noSideband = 0x1F000017;
+    const uint32_t agp3 = kStatusAgp3;
     return {
         // Sideband changes on a link that is switched off completely.
         {"SidebandOn", all, all, 0x102, 0x102, [](CAgpConfig& c) { return c.setSideband(1); },
@@ -112,11 +123,22 @@ std::vector<TrafficCase> trafficCases() {
         {"RateOnADisabledLink", all, all, 0x002, 0x002,
          [](CAgpConfig& c) { return c.setDataRate(1); }, cycle(0x002, 0x002, 0x001, 0x001), 0x001,
          0x001},
-        // Sideband off, the rate, sideband on again: three cycles, 18 accesses.
+        // Sideband off, the rate, sideband on again: three cycles, 24 accesses.
         {"RateWithSidebandOn", all, all, 0x301, 0x311,
          [](CAgpConfig& c) { return c.setDataRate(2); },
          cycle(0, 0, 0x101, 0x111) + cycle(0x011, 0x001, 0x102, 0x112) + cycle(0, 0, 0x302, 0x312),
          0x302, 0x312},
+        // AGP 3.0 keeps sideband addressing on throughout: 4X is rate value 1, in one cycle.
+        {"Agp3RateKeepsSideband", agp3, agp3, 0x302, 0x1F004312,
+         [](CAgpConfig& c) { return c.setDataRate(1); },
+         cycle(0x1F004212, 0x202, 0x301, 0x1F004311), 0x301, 0x1F004311},
+        {"Agp3FastWrites", agp3, agp3, 0x302, 0x302,
+         [](CAgpConfig& c) { return c.setFastWrite(1); }, cycle(0x202, 0x202, 0x312, 0x312), 0x312,
+         0x312},
+        // AGP 3.0 requires the sideband bit set: a cycle sets it where it was found clear.
+        {"Agp3SidebandBitSetWhereItWasClear", agp3, agp3, 0x102, 0x102,
+         [](CAgpConfig& c) { return c.setDataRate(1); }, cycle(0x202, 0x202, 0x301, 0x301), 0x301,
+         0x301},
     };
 }
 
@@ -147,8 +169,10 @@ class NoAccess : public ModeTest, public testing::TestWithParam<NoAccessCase> {}
 
 TEST_P(NoAccess, AnswersWithoutTouchingTheHardware) {
     const NoAccessCase& test = GetParam();
+    // The bridge offers everything, in the card's AGP mode.
+    uint32_t bridgeStatus = kStatus4xSbaFw | (test.graphicsStatus & AGP_STATUS_AGP3);
     ASSERT_NO_FATAL_FAILURE(
-        start(agpPc(true, kStatus4xSbaFw, test.command, test.graphicsStatus, test.command)));
+        start(agpPc(true, bridgeStatus, test.command, test.graphicsStatus, test.command)));
     if (test.graphicsCommandAfterDiscovery != 0)
         sim::machine().pokeConfigDword(1, 0, 0, kGraphicsCommand,
                                        test.graphicsCommandAfterDiscovery);
@@ -186,6 +210,15 @@ std::vector<NoAccessCase> noAccessCases() {
         {"FastWritesThree", all, 0x112, 0, [](CAgpConfig& c) { return c.setFastWrite(3); }, 0},
         {"FastWritesCachedWhileHardwareDiffers", all, 0x112, 0x102,
          [](CAgpConfig& c) { return c.setFastWrite(1); }, 1},
+        // On an AGP 3.0 link the rate value 4 is reserved and sideband addressing stays on.
+        {"Agp3RateFourIsReserved", kStatusAgp3 | 4, 0x302, 0,
+         [](CAgpConfig& c) { return c.setDataRate(4); }, 0},
+        {"Agp3SidebandOffIsRefused", kStatusAgp3, 0x302, 0,
+         [](CAgpConfig& c) { return c.setSideband(0); }, 0},
+        {"Agp3SidebandOffIsRefusedWhateverTheBitSays", kStatusAgp3, 0x102, 0,
+         [](CAgpConfig& c) { return c.setSideband(0); }, 0},
+        {"Agp3SidebandIsOn", kStatusAgp3, 0x102, 0, [](CAgpConfig& c) { return c.setSideband(1); },
+         1},
     };
 }
 
@@ -211,73 +244,71 @@ TEST_F(ModeCaches, RateChangeEndsWithSidebandOnAgain) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// A mode the graphics device does not take, read back and set back
+// A mode one end does not take is undone on both ends by the setter itself
 
-struct RevertCase {
+struct UndoCase {
     const char* name;
     const char* stuckBits; // of the graphics device's command register
     uint32_t command;      // both ends before the change
     int (*change)(CAgpConfig&);
+    std::vector<RegisterAccess> traffic;
     int (*readBack)(CAgpConfig&);
-    int foundMode;
-    int (*revert)(CAgpConfig&);
-    std::vector<RegisterAccess> revertTraffic;
-    uint32_t commandAfter; // both ends after the revert
+    int oldMode;
+    int (*setOld)(CAgpConfig&);
 };
 
-void PrintTo(const RevertCase& value, std::ostream* out) {
+void PrintTo(const UndoCase& value, std::ostream* out) {
     *out << value.name;
 }
 
-class Revert : public ModeTest, public testing::TestWithParam<RevertCase> {};
+class Undo : public ModeTest, public testing::TestWithParam<UndoCase> {};
 
-// The read-back finds the old mode, so setting it again must reprogram the bridge, which did
-// take the new mode; afterwards both ends agree and the same call touches nothing.
-TEST_P(Revert, ProgramsBothEndsBack) {
-    const RevertCase& test = GetParam();
+// The read-back finds the card in its old mode while the bridge took the new one: both ends get
+// their values back, bridge before graphics, the setter reports the change as not made and the
+// cache keeps the old mode, so setting it again touches nothing.
+TEST_P(Undo, PutsBothEndsBackAndReportsTheChangeAsNotMade) {
+    const UndoCase& test = GetParam();
     PcSpec layout = agpPc(true, kStatus4xSbaFw, test.command, kStatus4xSbaFw, test.command);
     layout.directives.push_back(std::string("stuck 01:00.0 ") + test.stuckBits);
     ASSERT_NO_FATAL_FAILURE(start(layout));
-    EXPECT_EQ(1, test.change(*m_config));
-    EXPECT_EQ(test.foundMode, test.readBack(*m_config));
-
-    sim::machine().clearTrace();
-    EXPECT_EQ(1, test.revert(*m_config));
-    EXPECT_EQ(test.revertTraffic, registerAccesses());
-    EXPECT_EQ(test.commandAfter, bridgeCommandNow())
-        << std::hex << "bridge 0x" << bridgeCommandNow();
-    EXPECT_EQ(test.commandAfter, graphicsCommandNow())
+    EXPECT_EQ(0, test.change(*m_config));
+    EXPECT_EQ(test.traffic, registerAccesses());
+    EXPECT_EQ(test.command, bridgeCommandNow()) << std::hex << "bridge 0x" << bridgeCommandNow();
+    EXPECT_EQ(test.command, graphicsCommandNow())
         << std::hex << "graphics 0x" << graphicsCommandNow();
+    EXPECT_EQ(test.oldMode, test.readBack(*m_config));
 
     sim::machine().clearTrace();
-    EXPECT_EQ(1, test.revert(*m_config));
+    EXPECT_EQ(1, test.setOld(*m_config));
     EXPECT_TRUE(hardwareRequests().empty()) << sim::machine().traceText();
 }
 
+// A cycle that does not hold: its writes, the read-back, the values read at its start written
+// back in the same order, and a last read-back.
+std::vector<RegisterAccess> undoneCycle(uint32_t takeDown, uint32_t set, uint32_t old) {
+    return readBothCommands() + writes(takeDown, takeDown, set, set) + readBothCommands() +
+           writes(takeDown, takeDown, old, old) + readBothCommands();
+}
+
 INSTANTIATE_TEST_SUITE_P(
-    StuckBits, Revert,
-    testing::Values(RevertCase{"Rate", "0x6", 0x102, [](CAgpConfig& c) { return c.setDataRate(4); },
-                               [](CAgpConfig& c) { return c.getDataRate(); }, 2,
-                               [](CAgpConfig& c) { return c.setDataRate(2); },
-                               cycle(0x002, 0x004, 0x102, 0x102), 0x102},
-                    RevertCase{"RateWithSidebandOn", "0x6", 0x302,
-                               [](CAgpConfig& c) { return c.setDataRate(4); },
-                               [](CAgpConfig& c) { return c.getDataRate(); }, 2,
-                               [](CAgpConfig& c) { return c.setDataRate(2); },
-                               cycle(0, 0, 0x104, 0x102) + cycle(0x002, 0x004, 0x102, 0x102) +
-                                   cycle(0, 0, 0x302, 0x302),
-                               0x302},
-                    RevertCase{"Sideband", "0x200", 0x102,
-                               [](CAgpConfig& c) { return c.setSideband(1); },
-                               [](CAgpConfig& c) { return c.getSideband(); }, 0,
-                               [](CAgpConfig& c) { return c.setSideband(0); },
-                               cycle(0, 0, 0x102, 0x102), 0x102},
-                    RevertCase{"FastWrites", "0x10", 0x302,
-                               [](CAgpConfig& c) { return c.setFastWrite(1); },
-                               [](CAgpConfig& c) { return c.getFastWrite(); }, 0,
-                               [](CAgpConfig& c) { return c.setFastWrite(0); },
-                               cycle(0x202, 0x212, 0x302, 0x302), 0x302}),
-    [](const testing::TestParamInfo<RevertCase>& info) { return std::string(info.param.name); });
+    StuckBits, Undo,
+    testing::Values(
+        UndoCase{"Rate", "0x6", 0x102, [](CAgpConfig& c) { return c.setDataRate(4); },
+                 undoneCycle(0x002, 0x104, 0x102), [](CAgpConfig& c) { return c.getDataRate(); }, 2,
+                 [](CAgpConfig& c) { return c.setDataRate(2); }},
+        // Sideband addressing goes off for the rate change and comes back on after it failed.
+        UndoCase{"RateWithSidebandOn", "0x6", 0x302, [](CAgpConfig& c) { return c.setDataRate(4); },
+                 cycle(0, 0, 0x102, 0x102) + undoneCycle(0x002, 0x104, 0x102) +
+                     cycle(0, 0, 0x302, 0x302),
+                 [](CAgpConfig& c) { return c.getDataRate(); }, 2,
+                 [](CAgpConfig& c) { return c.setDataRate(2); }},
+        UndoCase{"Sideband", "0x200", 0x102, [](CAgpConfig& c) { return c.setSideband(1); },
+                 undoneCycle(0, 0x302, 0x102), [](CAgpConfig& c) { return c.getSideband(); }, 0,
+                 [](CAgpConfig& c) { return c.setSideband(0); }},
+        UndoCase{"FastWrites", "0x10", 0x302, [](CAgpConfig& c) { return c.setFastWrite(1); },
+                 undoneCycle(0x202, 0x312, 0x302), [](CAgpConfig& c) { return c.getFastWrite(); },
+                 0, [](CAgpConfig& c) { return c.setFastWrite(0); }}),
+    [](const testing::TestParamInfo<UndoCase>& info) { return std::string(info.param.name); });
 
 // A getter that finds what the cache holds changes nothing: setting that mode stays free.
 TEST_F(ModeCaches, ReadBackOfTheCachedModesKeepsSettersIdle) {
@@ -300,6 +331,50 @@ TEST_F(ModeCaches, ReadBackOfATakenChangeKeepsSettersIdle) {
     sim::machine().clearTrace();
     EXPECT_EQ(1, m_config->setDataRate(4));
     EXPECT_TRUE(hardwareRequests().empty()) << sim::machine().traceText();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Requests that fail during a cycle
+
+// Faults that start after discovery: the machine is loaded again with the directive added (its
+// registers are still those of the profile, as discovery writes none on this PC).
+void injectFault(const sim::Directive& fault) {
+    sim::Profile profile = sim::machine().profile();
+    profile.directives.push_back(fault);
+    sim::machine().load(profile);
+}
+
+// The bridge refuses every write: the cycle stops at the first refused write, both ends get the
+// values read at the start in the usual order, and the setter reports the change as not made.
+TEST_F(ModeCaches, RefusedWriteStopsTheCycleAndPutsBothEndsBack) {
+    ASSERT_NO_FATAL_FAILURE(start(agpPc(true, kStatus4xSbaFw, 0x302, kStatus4xSbaFw, 0x302)));
+    injectFault({"request-fail", {"0x8001240C", "31", "00:00.0"}, 0});
+    EXPECT_EQ(0, m_config->setFastWrite(1));
+    std::vector<RegisterAccess> untilRefused = {writeOf(kGraphics, kGraphicsCommand, 0x202),
+                                                writeOf(kBridge, kBridgeCommand, 0x202)};
+    EXPECT_EQ(readBothCommands() + untilRefused + writes(0x202, 0x202, 0x302, 0x302) +
+                  readBothCommands(),
+              registerAccesses());
+    EXPECT_EQ(0x302u, bridgeCommandNow());
+    EXPECT_EQ(0x302u, graphicsCommandNow());
+    EXPECT_EQ(0, m_config->getFastWrite());
+}
+
+// The device stops answering in the middle of a cycle: the card is taken down, nothing can be
+// put back or read. The getters then vouch for no mode, and setting the old mode tries again.
+TEST_F(ModeCaches, LinkThatCannotBePutBackIsNotVouchedFor) {
+    ASSERT_NO_FATAL_FAILURE(start(agpPc(true, kStatus4xSbaFw, 0x302, kStatus4xSbaFw, 0x302)));
+    injectFault({"open-fail", {"\\\\.\\Tavrol", "31", "3"}, 0});
+    EXPECT_EQ(0, m_config->setFastWrite(1));
+    EXPECT_EQ(0x302u, bridgeCommandNow());
+    EXPECT_EQ(0x202u, graphicsCommandNow()) << "the fault came after the card's take-down";
+    EXPECT_EQ(0, m_config->getDataRate());
+    EXPECT_EQ(AGP_MODE_UNSUPPORTED, m_config->getSideband());
+    EXPECT_EQ(AGP_MODE_UNSUPPORTED, m_config->getFastWrite());
+    sim::machine().clearTrace();
+    EXPECT_EQ(0, m_config->setFastWrite(0));
+    EXPECT_FALSE(sim::machine().traceOf(sim::TraceKind::DeviceOpen).empty())
+        << "the old mode was taken as in force";
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -15,6 +15,7 @@ struct MachineCase {
     int sideband;
     int fastWrite;
     PciAddress graphics;
+    int agp3;
 };
 
 void PrintTo(const MachineCase& value, std::ostream* out) {
@@ -33,6 +34,7 @@ TEST_P(ShippedMachines, DiscoverTheAgpPair) {
     if (test.error == AGP_OK) {
         EXPECT_EQ(test.supportedRates, config.getSupportedRates());
     }
+    EXPECT_EQ(test.agp3, config.isAgp3());
     sim::machine().clearTrace();
     EXPECT_EQ(test.rate, config.getDataRate());
     EXPECT_EQ(test.sideband, config.getSideband());
@@ -47,20 +49,24 @@ TEST_P(ShippedMachines, DiscoverTheAgpPair) {
 }
 
 // NVIDIA cards start with 4X, sideband and fast writes held back by their straps; after the
-// fix-up both ends offer everything.
-INSTANTIATE_TEST_SUITE_P(Profiles, ShippedMachines,
-                         testing::Values(MachineCase{"default", AGP_OK, 7, 2, 0, 0, 0x0100},
-                                         MachineCase{"ninex", AGP_OK, 7, 2, 0, 0, 0x0100},
-                                         MachineCase{"ati", AGP_OK, 7, 2, 0, 0, 0x0100},
-                                         MachineCase{"pci-display", AGP_OK, 3, 2, 0, 2, 0x0100},
-                                         MachineCase{"no-agp", AGP_ERR_NO_AGP, 0, 0, 2, 2, 0}),
-                         [](const testing::TestParamInfo<MachineCase>& info) {
-                             std::string name = info.param.machine;
-                             for (char& c : name)
-                                 if (c == '-')
-                                     c = '_';
-                             return name;
-                         });
+// fix-up both ends offer everything. On the AGP 3.0 links the rate values are 4X (1) and 8X (2).
+INSTANTIATE_TEST_SUITE_P(
+    Profiles, ShippedMachines,
+    testing::Values(MachineCase{"default", AGP_OK, 7, 2, 0, 0, 0x0100, 0},
+                    MachineCase{"ninex", AGP_OK, 7, 2, 0, 0, 0x0100, 0},
+                    MachineCase{"ati", AGP_OK, 7, 2, 0, 0, 0x0100, 0},
+                    MachineCase{"pci-display", AGP_OK, 3, 2, 0, 2, 0x0100, 0},
+                    MachineCase{"no-agp", AGP_ERR_NO_AGP, 0, 0, 2, 2, 0, 0},
+                    MachineCase{"nforce2-fx5600", AGP_OK, 3, 2, 1, 1, 0x0300, 1},
+                    MachineCase{"i875p-radeon9200", AGP_OK, 3, 2, 1, 0, 0x0100, 1},
+                    MachineCase{"kt600-radeon7000", AGP_OK, 7, 4, 1, 2, 0x0100, 0}),
+    [](const testing::TestParamInfo<MachineCase>& info) {
+        std::string name = info.param.machine;
+        for (char& c : name)
+            if (c == '-')
+                c = '_';
+        return name;
+    });
 
 // What a user does on the default machine: 4X, sideband and fast writes, each read back, and
 // the straps fix-up left in the chip.

@@ -69,6 +69,35 @@ TEST_F(BootApplyTest, RateComesFirstThenSidebandThenFastWrites) {
     EXPECT_GT(firstFastWrite, firstSideband) << "fast writes switched on before sideband";
 }
 
+// On an AGP 3.0 link the stored rate is the register value, replayed as it is; a word stored on
+// an AGP 2.0 link (rate 4, sideband off) neither writes the reserved rate nor switches sideband
+// addressing off, which that mode always uses.
+TEST_F(BootApplyTest, Agp3LinkReplaysRegisterValuesAndWritesNothingReserved) {
+    struct Case {
+        DWORD stored;
+        int rate;
+        bool fastWrites;
+    };
+    const Case cases[] = {
+        {1 * 2 + 1 * 8 + 1 * 32, 1, true},  // 4X with fast writes, as saved on this machine
+        {0 * 2 + 0 * 8 + 4 * 32, 2, false}, // 4X with sideband off, as saved on an AGP 2.0 link
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "stored 0x" << std::hex << c.stored);
+        startApp("i875p-radeon9200");
+        storeSettings(c.stored);
+        EXPECT_EQ(1, m_app->applyStoredSettings());
+        expectRate(c.rate);
+        for (Function end : {kBridge, kGraphics}) {
+            EXPECT_TRUE(command(end) & AGP_SIDEBAND);
+            EXPECT_TRUE(command(end) & AGP_ENABLE);
+            EXPECT_EQ(c.fastWrites, (command(end) & AGP_FAST_WRITE) != 0);
+        }
+        for (const sim::TraceEntry& entry : sim::machine().reservedAgpWrites())
+            ADD_FAILURE() << "a write AGP 3.0 does not allow: " << entry.toString();
+    }
+}
+
 TEST_F(BootApplyTest, NothingStoredRunsNoSetterAndStillAnswersOne) {
     startApp("default");
     EXPECT_EQ(1, m_app->applyStoredSettings());

@@ -207,6 +207,78 @@ TEST_F(CliTest, UnknownCommandsAndOptionsAreUsageErrors) {
     EXPECT_EQ(2, sim("frobnicate").status);
     EXPECT_EQ(2, sim("--colour run").status);
     EXPECT_EQ(2, sim("").status);
+    EXPECT_EQ(2, sim("probe --xml").status);
+}
+
+std::string machine(const std::string& name) {
+    return std::string(TAVROL_SOURCE_DIR) + "/machines/" + name + ".lspci";
+}
+
+// What scripts rely on: one JSON object with the getters' results, the mode, the combo box's
+// items and selection, and where the two ends were found.
+TEST_F(CliTest, ProbeJsonIsOneObjectWithTheDialogsRateTexts) {
+    struct Case {
+        const char* machine;
+        const char* json;
+    };
+    const Case cases[] = {
+        {"nforce2-fx5600",
+         "{\"initError\":0,\"supportedRates\":3,\"rate\":2,\"sideband\":1,\"fastWrite\":1,"
+         "\"agp3\":true,\"rateTexts\":[\"4X (1064Mb/s)\",\"8X (2128Mb/s)\"],"
+         "\"rateText\":\"8X (2128Mb/s)\","
+         "\"bridge\":{\"address\":\"00:00.0\",\"id\":\"01e010de\",\"cap\":64},"
+         "\"graphics\":{\"address\":\"03:00.0\",\"id\":\"031210de\",\"cap\":68}}\n"},
+        {"no-agp", "{\"initError\":1,\"supportedRates\":0,\"rate\":0,\"sideband\":2,"
+                   "\"fastWrite\":2,\"agp3\":false,\"rateTexts\":[],\"rateText\":null,"
+                   "\"bridge\":null,\"graphics\":null}\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.machine);
+        Result r = sim("--machine '" + machine(c.machine) + "' probe --json");
+        EXPECT_EQ(0, r.status) << r.err;
+        EXPECT_EQ(c.json, r.out);
+        TearDown();
+        SetUp();
+    }
+}
+
+// Functions and their AGP command rates as `lspci -F FILE -vv` decodes a dump.
+std::string lspciCommandRates(const std::string& dump) {
+    std::string command = "lspci -F '" + dump + "' -vv 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string rates;
+    char line[512];
+    std::string function;
+    while (pipe && std::fgets(line, sizeof line, pipe)) {
+        std::string text = line;
+        if (text[0] != '\t')
+            function = text.substr(0, 7);
+        size_t at = text.find("Command: RQ=");
+        if (at != std::string::npos)
+            rates += function + " " + text.substr(text.rfind("Rate="));
+    }
+    if (pipe)
+        pclose(pipe);
+    return rates;
+}
+
+// "4X (1064Mb/s)" on an AGP 3.0 link is rate value 1 on both ends, which pciutils reads as x4;
+// the probe then shows the same text selected.
+TEST_F(CliTest, FourXOnAnAgp3LinkIsWhatPciutilsCallsX4) {
+    if (std::system("lspci --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "lspci is not installed";
+    ASSERT_EQ(0, sim("--machine '" + machine("i875p-radeon9200") + "' probe").status);
+    std::string script = file("apply.txt", "select 1002 4X (1064Mb/s)\nclick 1\n");
+    Result run = sim("run --script '" + script + "'");
+    ASSERT_EQ(0, run.status) << run.err << run.out;
+    Result dump = sim("lspci");
+    ASSERT_EQ(0, dump.status) << dump.err;
+    EXPECT_EQ("00:00.0 Rate=x4\n01:00.0 Rate=x4\n",
+              lspciCommandRates(file("after.lspci", dump.out)));
+    EXPECT_NE(std::string::npos, sim("probe --json")
+                                     .out.find("\"rate\":1,\"sideband\":1,\"fastWrite\":0,\"agp3\":"
+                                               "true,\"rateTexts\":[\"4X (1064Mb/s)\",\"8X "
+                                               "(2128Mb/s)\"],\"rateText\":\"4X (1064Mb/s)\""));
 }
 
 } // namespace

@@ -219,6 +219,32 @@ TEST(DriverDevice, FaultsCanSpareEarlierOpensAndOtherFunctions) {
     EXPECT_EQ(2, sim::machine().deviceOpenTotal("\\\\.\\Tavrol"));
 }
 
+// A fault can hit a given open or request only: the opens and requests before and after it are
+// served, so a test can fail each request of a run in turn.
+TEST(DriverDevice, FaultsCanHitOnlySomeOpensAndRequests) {
+    sim::TestPc pc = bootWith("default", "#! open-fail \\\\.\\Tavrol 5 1 2\n"
+                                         "#! request-fail 0x80012408 1117 any 2 1\n");
+    startDriver();
+    const bool opens[] = {true, false, false, true, true};
+    for (bool expected : opens) {
+        HANDLE device = openDriver();
+        EXPECT_EQ(expected, device != INVALID_HANDLE_VALUE);
+        if (device != INVALID_HANDLE_VALUE)
+            CloseHandle(device);
+    }
+    HANDLE device = openDriver();
+    ASSERT_NE(INVALID_HANDLE_VALUE, device);
+    PciConfigDwordRequest card = {1, 0, 0x48, 0}, bridge = {0, 0, 0xA4, 0}, out;
+    const DWORD errors[] = {ERROR_SUCCESS, ERROR_SUCCESS, 1117, ERROR_SUCCESS};
+    for (DWORD expected : errors) {
+        // Requests naming either function count: the directive names "any".
+        Result first = request(device, IOCTL_PCI_READ_CONFIG_DWORD, card, &out);
+        EXPECT_EQ(expected, first.ok ? static_cast<DWORD>(ERROR_SUCCESS) : first.error);
+        std::swap(card, bridge);
+    }
+    CloseHandle(device);
+}
+
 TEST(Handles, BadHandlesAreRefused) {
     sim::TestPc pc = sim::bootMachineForTest("default");
     startDriver();

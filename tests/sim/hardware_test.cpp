@@ -63,6 +63,46 @@ TEST(AgpCommandRegister, StuckBitsKeepTheirValue) {
     EXPECT_EQ(0x00000301u, m.configDword(0, 0, 0, kBridgeCommand));
 }
 
+// A device in AGP 3.0 mode takes every value into its read/write bits, but the values AGP 3.0
+// reserves or forbids are recorded so that tests can show they never happen. An AGP 2.0 device
+// (the KT600's Radeon 7000) takes them all as ordinary values.
+TEST(AgpCommandRegister, ReservedAgp3ValuesAreKeptAndRecorded) {
+    struct Case {
+        const char* machine;
+        int bus;
+        uint32_t command; // offset of the command register
+        uint32_t value;
+        bool reserved;
+    };
+    const Case cases[] = {
+        {"i875p-radeon9200", 1, 0x60, 0x1F004301, false}, // 4X
+        {"i875p-radeon9200", 1, 0x60, 0x1F004302, false}, // 8X
+        {"i875p-radeon9200", 1, 0x60, 0x1F004202, false}, // taken down
+        {"i875p-radeon9200", 1, 0x60, 0x1F004200, false}, // no rate yet
+        {"i875p-radeon9200", 1, 0x60, 0x1F004304, true},  // reserved rate
+        {"i875p-radeon9200", 1, 0x60, 0x1F004303, true},  // two rates
+        {"i875p-radeon9200", 1, 0x60, 0x1F004102, true},  // sideband off
+        {"i875p-radeon9200", 0, 0xA8, 0x00000B04, true},  // the bridge, reserved rate
+        {"i875p-radeon9200", 0, 0xA8, 0x00000000, true},  // the bridge, all off
+        {"kt600-radeon7000", 1, 0x60, 0x1F000104, false}, // AGP 2.0: 4X without sideband
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.machine) + " value " + std::to_string(c.value));
+        sim::TestPc pc = sim::bootMachineForTest(c.machine);
+        ASSERT_TRUE(pc.ok()) << pc.error();
+        sim::Machine& m = sim::machine();
+        ASSERT_TRUE(m.writeConfigDword(c.bus, 0, 0, c.command, c.value));
+        EXPECT_EQ(c.value & sim::kAgpCommandWritable,
+                  m.configDword(c.bus, 0, 0, c.command) & sim::kAgpCommandWritable)
+            << "the bits were not kept as written";
+        ASSERT_EQ(c.reserved ? 1u : 0u, m.reservedAgpWrites().size());
+        if (c.reserved) {
+            EXPECT_EQ(c.value, m.reservedAgpWrites()[0].value);
+            EXPECT_EQ(c.bus, m.reservedAgpWrites()[0].bus);
+        }
+    }
+}
+
 TEST(ConfigRegisters, EverythingElseIsReadOnly) {
     sim::TestPc pc = sim::bootMachineForTest("default");
     sim::Machine& m = sim::machine();

@@ -27,6 +27,9 @@ const Expected kMachines[] = {
     {"pci-display", true, {"00:00.0@a0", "01:00.0@f0"}},
     {"no-agp", true, {}},
     {"win7", true, {"00:00.0@a0", "01:00.0@44"}},
+    {"nforce2-fx5600", true, {"00:00.0@40", "03:00.0@44"}},
+    {"i875p-radeon9200", true, {"00:00.0@a0", "01:00.0@58"}},
+    {"kt600-radeon7000", true, {"00:00.0@80", "01:00.0@58"}},
 };
 
 std::vector<std::string> agpFunctions() {

@@ -14,6 +14,7 @@ const char* const kRunValue = "Vantorel Tavrolin";
 const char* const kRate1x = "1X (266Mb/s)";
 const char* const kRate2x = "2X (532Mb/s)";
 const char* const kRate4x = "4X (1064Mb/s)";
+const char* const kRate8x = "8X (2128Mb/s)";
 
 namespace {
 
@@ -45,7 +46,7 @@ sim::PciFunctionImage agpFunction(int bus, uint16_t vendor, uint16_t device, uin
 }
 
 std::string profileOf(const AgpHardware& hardware) {
-    std::string text = "#! windows nt\n";
+    std::string text = hardware.nt ? "#! windows nt\n" : "#! windows 9x\n";
     for (const std::string& directive : hardware.directives)
         text += "#! " + directive + "\n";
     std::vector<sim::PciFunctionImage> functions = {

@@ -29,6 +29,7 @@ constexpr uint32_t kDepth = 0x1F000000;
 constexpr uint32_t kSideband = 1u << 9;
 constexpr uint32_t kFastWrite = 1u << 4;
 constexpr uint32_t kEnable = 1u << 8;
+constexpr uint32_t kAgp3 = 1u << 3; // status: the device runs in AGP 3.0 mode
 
 // Configuration offsets of the AGP registers of the two ends.
 constexpr int kBridgeCap = 0xA0;
@@ -39,6 +40,7 @@ struct AgpHardware {
     uint32_t graphicsStatus = kDepth | kSideband | kFastWrite | 7;
     uint32_t command = kEnable | 2;      // both ends: 2X, sideband and fast writes off
     bool bridgeHasAgp = true;            // false: a host bridge without the AGP capability
+    bool nt = true;                      // false: Windows 98 SE, the PCI BIOS path
     std::vector<std::string> directives; // without the "#! " prefix
 };
 
@@ -51,6 +53,7 @@ extern const char* const kRunValue;    // "Vantorel Tavrolin"
 extern const char* const kRate1x;
 extern const char* const kRate2x;
 extern const char* const kRate4x;
+extern const char* const kRate8x; // AGP 3.0 only
 
 class DialogPcTest : public ::testing::Test {
   protected:

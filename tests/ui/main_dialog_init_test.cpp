@@ -11,14 +11,17 @@ namespace {
 class MainDialogInitTest : public DialogPcTest {};
 
 struct RateCase {
-    uint32_t mask; // common to both ends
+    uint32_t mask;         // common to both ends
+    uint32_t bridgeAgp3;   // the bridge's AGP 3.0 status bit
+    uint32_t graphicsAgp3; // the card's
     int rate;
     std::vector<std::string> items;
     int selection;
 };
 
 std::ostream& operator<<(std::ostream& out, const RateCase& c) {
-    return out << "mask " << c.mask << " rate " << c.rate;
+    return out << "mask " << c.mask << " rate " << c.rate << " AGP 3.0 bits " << c.bridgeAgp3 << "/"
+               << c.graphicsAgp3;
 }
 
 class RateListTest : public DialogPcTest, public ::testing::WithParamInterface<RateCase> {};
@@ -27,8 +30,9 @@ TEST_P(RateListTest, ListsTheCommonRatesAndSelectsTheCurrentOne) {
     const RateCase& c = GetParam();
     AgpHardware hardware;
     // The bridge offers every rate; the card decides what both ends have in common.
-    hardware.graphicsStatus = kDepth | kSideband | kFastWrite | c.mask;
-    hardware.command = kEnable | static_cast<uint32_t>(c.rate);
+    hardware.bridgeStatus |= c.bridgeAgp3;
+    hardware.graphicsStatus = kDepth | kSideband | kFastWrite | c.mask | c.graphicsAgp3;
+    hardware.command = kEnable | kSideband | static_cast<uint32_t>(c.rate);
     start(hardware);
     sim::ControlInfo combo;
     runMain({[&] { combo = control(IDC_RATE_COMBO); }});
@@ -40,13 +44,21 @@ TEST_P(RateListTest, ListsTheCommonRatesAndSelectsTheCurrentOne) {
 
 INSTANTIATE_TEST_SUITE_P(
     MasksAndRates, RateListTest,
-    ::testing::Values(RateCase{7, 2, {kRate1x, kRate2x, kRate4x}, 1},
-                      RateCase{7, 4, {kRate1x, kRate2x, kRate4x}, 2},
-                      RateCase{5, 4, {kRate1x, kRate4x}, 1},
+    ::testing::Values(RateCase{7, 0, 0, 2, {kRate1x, kRate2x, kRate4x}, 1},
+                      RateCase{7, 0, 0, 4, {kRate1x, kRate2x, kRate4x}, 2},
+                      RateCase{5, 0, 0, 4, {kRate1x, kRate4x}, 1},
                       // The search starts after item 0 and wraps back to it.
-                      RateCase{6, 2, {kRate2x, kRate4x}, 0}, RateCase{1, 1, {kRate1x}, 0},
+                      RateCase{6, 0, 0, 2, {kRate2x, kRate4x}, 0},
+                      RateCase{1, 0, 0, 1, {kRate1x}, 0},
                       // A rate whose text is not in the list leaves no selection.
-                      RateCase{3, 4, {kRate1x, kRate2x}, -1}));
+                      RateCase{3, 0, 0, 4, {kRate1x, kRate2x}, -1},
+                      // Both ends in AGP 3.0 mode: the values 1 and 2 are 4X and 8X.
+                      RateCase{3, kAgp3, kAgp3, 2, {kRate4x, kRate8x}, 1},
+                      RateCase{3, kAgp3, kAgp3, 1, {kRate4x, kRate8x}, 0},
+                      // The reserved value has no text, and bit 2 of the mask none either.
+                      RateCase{7, kAgp3, kAgp3, 4, {kRate4x, kRate8x}, -1},
+                      // A bridge in AGP 3.0 mode with an AGP 2.0 card: the AGP 2.0 meanings.
+                      RateCase{7, kAgp3, 0, 4, {kRate1x, kRate2x, kRate4x}, 2}));
 
 TEST_F(MainDialogInitTest, RateZeroDisablesTheRateControls) {
     start(AgpHardware());
@@ -70,12 +82,20 @@ TEST_F(MainDialogInitTest, RateZeroDisablesTheRateControls) {
     }
 }
 
+struct ModeBox {
+    bool enabled;
+    int check; // looked at only when the mode is supported
+};
+
 struct ModeCase {
     const char* name;
+    uint32_t agp3; // both ends' AGP 3.0 status bit
     uint32_t bridgeStatus;
     uint32_t command;
-    int sidebandCheck; // -1: disabled
-    int fastWriteCheck;
+    ModeBox sideband;
+    ModeBox fastWrite;
+    bool sidebandSupported;
+    bool fastWriteSupported;
 };
 
 std::ostream& operator<<(std::ostream& out, const ModeCase& c) {
@@ -84,10 +104,11 @@ std::ostream& operator<<(std::ostream& out, const ModeCase& c) {
 
 class ModeBoxTest : public DialogPcTest, public ::testing::WithParamInterface<ModeCase> {};
 
-TEST_P(ModeBoxTest, BoxesShowTheModesAndUnsupportedOnesAreDisabled) {
+TEST_P(ModeBoxTest, BoxesShowTheModesAndOnlyChangeableOnesAreEnabled) {
     const ModeCase& c = GetParam();
     AgpHardware hardware;
-    hardware.bridgeStatus = c.bridgeStatus;
+    hardware.bridgeStatus = c.bridgeStatus | c.agp3;
+    hardware.graphicsStatus |= c.agp3;
     hardware.command = c.command;
     start(hardware);
     sim::ControlInfo sideband, sidebandNote, fastWrite, fastWriteNote;
@@ -97,29 +118,61 @@ TEST_P(ModeBoxTest, BoxesShowTheModesAndUnsupportedOnesAreDisabled) {
         fastWrite = control(IDC_FASTWRITE_CHECK);
         fastWriteNote = control(IDC_FASTWRITE_NOTE);
     }});
-    EXPECT_EQ(sideband.enabled, c.sidebandCheck >= 0);
-    EXPECT_EQ(sidebandNote.enabled, c.sidebandCheck >= 0);
-    if (c.sidebandCheck >= 0) {
-        EXPECT_EQ(sideband.check, c.sidebandCheck);
+    EXPECT_EQ(sideband.enabled, c.sideband.enabled);
+    EXPECT_EQ(sidebandNote.enabled, c.sideband.enabled);
+    if (c.sidebandSupported) {
+        EXPECT_EQ(sideband.check, c.sideband.check);
     }
-    EXPECT_EQ(fastWrite.enabled, c.fastWriteCheck >= 0);
-    EXPECT_EQ(fastWriteNote.enabled, c.fastWriteCheck >= 0);
-    if (c.fastWriteCheck >= 0) {
-        EXPECT_EQ(fastWrite.check, c.fastWriteCheck);
+    EXPECT_EQ(fastWrite.enabled, c.fastWrite.enabled);
+    EXPECT_EQ(fastWriteNote.enabled, c.fastWrite.enabled);
+    if (c.fastWriteSupported) {
+        EXPECT_EQ(fastWrite.check, c.fastWrite.check);
     }
 }
+
+const uint32_t kAll = kDepth | kSideband | kFastWrite | 7;
 
 INSTANTIATE_TEST_SUITE_P(
     States, ModeBoxTest,
     ::testing::Values(
-        ModeCase{"BothOff", kDepth | kSideband | kFastWrite | 7, kEnable | 2, 0, 0},
-        ModeCase{"BothOn", kDepth | kSideband | kFastWrite | 7,
-                 kEnable | kSideband | kFastWrite | 2, 1, 1},
-        ModeCase{"SidebandOnly", kDepth | kSideband | kFastWrite | 7, kEnable | kSideband | 2, 1,
-                 0},
-        ModeCase{"NoSideband", kDepth | kFastWrite | 7, kEnable | kFastWrite | 2, -1, 1},
-        ModeCase{"NoFastWrites", kDepth | kSideband | 7, kEnable | kSideband | 2, 1, -1},
-        ModeCase{"Neither", kDepth | 7, kEnable | 2, -1, -1}),
+        ModeCase{"BothOff", 0, kAll, kEnable | 2, {true, 0}, {true, 0}, true, true},
+        ModeCase{"BothOn",
+                 0,
+                 kAll,
+                 kEnable | kSideband | kFastWrite | 2,
+                 {true, 1},
+                 {true, 1},
+                 true,
+                 true},
+        ModeCase{
+            "SidebandOnly", 0, kAll, kEnable | kSideband | 2, {true, 1}, {true, 0}, true, true},
+        ModeCase{"NoSideband",
+                 0,
+                 kDepth | kFastWrite | 7,
+                 kEnable | kFastWrite | 2,
+                 {false, 0},
+                 {true, 1},
+                 false,
+                 true},
+        ModeCase{"NoFastWrites",
+                 0,
+                 kDepth | kSideband | 7,
+                 kEnable | kSideband | 2,
+                 {true, 1},
+                 {false, 0},
+                 true,
+                 false},
+        ModeCase{"Neither", 0, kDepth | 7, kEnable | 2, {false, 0}, {false, 0}, false, false},
+        // An AGP 3.0 link always uses sideband addressing: ticked, and not to be changed.
+        ModeCase{"Agp3", kAgp3, kAll, kEnable | kSideband | 2, {false, 1}, {true, 0}, true, true},
+        ModeCase{"Agp3SidebandBitClear",
+                 kAgp3,
+                 kAll,
+                 kEnable | kFastWrite | 2,
+                 {false, 1},
+                 {true, 1},
+                 true,
+                 true}),
     [](const ::testing::TestParamInfo<ModeCase>& info) { return std::string(info.param.name); });
 
 TEST_F(MainDialogInitTest, RunAtLogOnBoxFollowsTheStoredFlag) {

@@ -79,6 +79,12 @@ unsigned agpCommand(const std::string& stateHex, unsigned baseClass) {
     return 0xdeadbeef;
 }
 
+// Writes the virtual PC counted that AGP 3.0 does not allow: the dword after the functions and
+// the physical-word slots.
+unsigned reservedAgpWrites(const std::string& stateHex) {
+    return wine::dwordAt(stateHex, 12 + 256 * wine::dwordAt(stateHex, 4) + 32 * 8);
+}
+
 class ProgramUnderWine : public testing::Test {
   protected:
     void SetUp() override {
@@ -404,6 +410,40 @@ TEST_F(ProgramUnderWine, SidebandThatDoesNotHoldIsUndoneOnBothEndsAndUnticked) {
     EXPECT_EQ(0x102u, agpCommand(state, 0x06) & 0x107u) << "the bridge lost its rate or enable";
     EXPECT_EQ(std::to_string(2 * 32), wine::helper({"reg-get", kSettingsKey, "Settings"})["dword"])
         << "the stored settings claim sideband";
+    expectNoServiceLeft();
+}
+
+// Both ends of the 875P with the Radeon 9200 run in AGP 3.0 mode: the dialog lists 4X and 8X
+// with 8X selected and sideband addressing ticked for good, and 4X is rate value 1 on both ends,
+// written without a value AGP 3.0 does not allow.
+TEST_F(ProgramUnderWine, Agp3LinkShowsFourXAndEightXAndFourXIsRateValueOne) {
+    const std::string agp3Driver = wine::winFile("wine/TAVROL-vm-agp3.sys");
+    ASSERT_FALSE(agp3Driver.empty()) << "TAVROL-vm-agp3.sys is not built";
+    folder = wine::makeProgramFolder(
+        kFolder, {{exe, "Tavrol.exe"}, {tvx, "Tavrol.tvx"}, {agp3Driver, "TAVROL.sys"}});
+    const wine::Output out =
+        run("", {"dialog", "dump", "select:1002:4X (1064Mb/s)", "click:1", "exit"});
+    ASSERT_EQ("found", out["dialog"]) << out.text;
+    bool listed = false, sidebandFixed = false;
+    for (const std::string& control : out.all("control")) {
+        listed |= control == "id=1002 class=ComboBox enabled=1 selected=8X (2128Mb/s) "
+                             "items=4X (1064Mb/s)|8X (2128Mb/s)";
+        sidebandFixed |= control.rfind("id=1003 class=Button enabled=0 checked=1 ", 0) == 0;
+    }
+    EXPECT_TRUE(listed) << "the rate box does not list 4X and 8X with 8X selected\n" << out.text;
+    EXPECT_TRUE(sidebandFixed) << "sideband addressing is not shown on and fixed\n" << out.text;
+    EXPECT_EQ("0", out["selected"]) << "4X is not the first item";
+    EXPECT_EQ("0", out["exit"]) << out.text;
+
+    const std::string state = machineState();
+    const unsigned modes = 0x7u | (1u << 8) | (1u << 9);
+    const unsigned wanted = 1u | (1u << 8) | (1u << 9);
+    EXPECT_EQ(wanted, agpCommand(state, 0x03) & modes) << "graphics card";
+    EXPECT_EQ(wanted, agpCommand(state, 0x06) & modes) << "host bridge";
+    EXPECT_EQ(0u, reservedAgpWrites(state)) << "a value AGP 3.0 does not allow was written";
+    EXPECT_EQ(std::to_string(1 * 32 + 1 * 8),
+              wine::helper({"reg-get", kSettingsKey, "Settings"})["dword"])
+        << "the stored word is not the register value";
     expectNoServiceLeft();
 }
 

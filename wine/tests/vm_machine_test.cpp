@@ -31,14 +31,14 @@ struct Pc {
     VmMachine machine = {};
     TavrolBus bus = {};
 
-    explicit Pc(uint32_t straps) {
+    explicit Pc(uint32_t straps, uint32_t agpStatus = kAgpStatus) {
         VmFunction& bridge = functions[0];
         putDword(bridge.config, 0, 0x71908086);
         putDword(bridge.config, 8, 0x06000003);
         bridge.config[0x06] = 0x10; // capability list
         bridge.config[0x34] = 0xa0;
         putDword(bridge.config, 0xa0, 0x00100002);
-        putDword(bridge.config, 0xa4, kAgpStatus);
+        putDword(bridge.config, 0xa4, agpStatus);
         putDword(bridge.config, 0xa8, 0x00000302);
 
         VmFunction& card = functions[1];
@@ -50,7 +50,7 @@ struct Pc {
         card.config[0x34] = 0x60;
         putDword(card.config, 0x60, 0x00024401);
         putDword(card.config, 0x44, 0x00200002);
-        putDword(card.config, 0x48, kAgpStatus);
+        putDword(card.config, 0x48, agpStatus);
         putDword(card.config, 0x4c, 0x1F000302);
 
         const VmPhysWord phys[] = {{kStraps, straps}};
@@ -126,6 +126,35 @@ TEST(VmConfigSpace, StuckBitsKeepTheirValueOnWrites) {
     // The bridge has no stuck bits.
     ASSERT_EQ(1, pc.bus.writeConfig(pc.bus.context, 0, 0, 0xa8, 0x00000104u));
     EXPECT_EQ(0x00000104u, pc.config(0, 0, 0xa8));
+}
+
+// As on the simulated PC: a device in AGP 3.0 mode keeps any value in its read/write bits, and
+// the writes AGP 3.0 does not allow are counted, in the state record too.
+TEST(VmConfigSpace, WritesAgp3DoesNotAllowAreKeptAndCounted) {
+    const uint32_t agp3Status = 0x1F00021Bu;
+    struct Case {
+        uint32_t status;
+        uint32_t value;
+        uint32_t reserved;
+    } cases[] = {
+        {agp3Status, 0x1F000301u, 0}, {agp3Status, 0x1F000302u, 0}, {agp3Status, 0x1F000202u, 0},
+        {agp3Status, 0x1F000304u, 1}, {agp3Status, 0x1F000303u, 1}, {agp3Status, 0x1F000102u, 1},
+        {agp3Status, 0u, 1},          {kAgpStatus, 0x1F000104u, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << std::hex << "status 0x" << c.status << " value 0x" << c.value);
+        Pc pc(0, c.status);
+        ASSERT_EQ(1, pc.bus.writeConfig(pc.bus.context, 1, 0, 0x4c, c.value));
+        EXPECT_EQ(c.value, pc.config(1, 0, 0x4c));
+        EXPECT_EQ(c.reserved, pc.machine.reservedAgpWrites);
+
+        std::vector<uint8_t> state(vmStateSize(&pc.machine));
+        vmSaveState(&pc.machine, state.data());
+        Pc fresh(0, c.status);
+        ASSERT_EQ(1, vmLoadState(&fresh.machine, state.data(), state.size()));
+        EXPECT_EQ(c.reserved, fresh.machine.reservedAgpWrites);
+    }
 }
 
 TEST(VmConfigSpace, OtherRegistersIgnoreWrites) {

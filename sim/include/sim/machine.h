@@ -183,6 +183,10 @@ enum class WindowsVersion { Win98Se, Xp, Vista, Seven };
 
 // Bits of an AGP command register that a write can change.
 constexpr uint32_t kAgpCommandWritable = 0xFF000000u | (1u << 9) | (1u << 8) | (1u << 4) | 0x7u;
+// AGP status bit 3: the device runs in AGP 3.0 mode, where the command register's rate field
+// takes only 001 (4X) and 010 (8X), or 000 before a rate is programmed, and its sideband bit
+// must stay set.
+constexpr uint32_t kAgpStatusAgp3 = 1u << 3;
 // NVIDIA's straps register, relative to BAR 0, and the bits that disable 4X, sideband and fast
 // writes.
 constexpr uint32_t kNvidiaStrapsOffset = 0x101000u;
@@ -230,6 +234,11 @@ class Machine {
     uint32_t configDword(int bus, int device, int function, uint32_t offset) const;
     // Sets a register directly, bypassing the write rules (test set-up).
     void pokeConfigDword(int bus, int device, int function, uint32_t offset, uint32_t value);
+    // Writes to the AGP command register of a device in AGP 3.0 mode that the AGP 3.0
+    // specification does not allow (a reserved rate, the sideband bit cleared), in order. The
+    // device keeps such a value as written, as its register bits are read/write; a real link
+    // would stop working. Emptied by load, not by clearTrace.
+    const std::vector<TraceEntry>& reservedAgpWrites() const { return m_reservedAgpWrites; }
     // Offset of the function's AGP capability, 0 when it has none.
     int agpCapability(int bus, int device, int function) const;
 
@@ -247,6 +256,10 @@ class Machine {
     // Successful opens of the device since the machine was loaded.
     int deviceOpenTotal(const std::string& device) const;
     void noteDeviceOpen(const std::string& device, int delta);
+    // How many opens or requests a fault directive of the profile has counted since the machine
+    // was loaded (see open-fail and request-fail).
+    uint32_t directiveMatches(const Directive* directive) const;
+    void noteDirectiveMatch(const Directive* directive);
 
     // DirectDraw objects handed out and released.
     int directDrawCreated() const { return m_ddrawCreated; }
@@ -283,6 +296,8 @@ class Machine {
     std::map<uint64_t, uint32_t> m_phys;
     std::map<std::string, int> m_openDevices;
     std::map<std::string, int> m_deviceOpenTotals;
+    std::map<const Directive*, uint32_t> m_directiveMatches;
+    std::vector<TraceEntry> m_reservedAgpWrites;
     std::vector<std::shared_ptr<void>> m_ddrawObjects; // freed with the machine, never by Release
     int m_ddrawCreated = 0;
     int m_ddrawReleased = 0;
