@@ -257,13 +257,8 @@ TEST(VxdDevice, OpensOnWindows9xBesideTheProgram) {
     VxdPhysDwordRequest write = {1, 0xE4101000, 0x80000000};
     ASSERT_TRUE(request(vxd, VXD_PHYS_WRITE_DWORD, write, &out).ok);
     EXPECT_EQ(0x1F000217u, sim::machine().configDword(1, 0, 0, 0x48));
-
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
-              request(vxd, VXD_PHYS_READ_DWORD, read, &out, 12, 16).error);
+    // What the driver answers passes through as the request's error (tests/vxd has them all).
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FUNCTION), request(vxd, 3, read, &out).error);
-    VxdPhysDwordRequest ram = {1, 0x00100000, 0};
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED),
-              request(vxd, VXD_PHYS_READ_DWORD, ram, &out).error);
     EXPECT_TRUE(CloseHandle(vxd));
 
     // Started from elsewhere, Windows still finds the VxD in the program's directory.
@@ -275,6 +270,10 @@ TEST(VxdDevice, OpensOnWindows9xBesideTheProgram) {
 
 TEST(VxdDevice, AbsentFileOrNtMeansNoDevice) {
     sim::TestPc absent = bootWith("ninex", "#! vxd absent\n");
+    expectOpenFails(openVxd(), ERROR_FILE_NOT_FOUND);
+    // A file by that name that is no driver does not load either.
+    sim::drive().writeFile(std::string(sim::kProgramDirectory) + "\\TAVROL.VXD",
+                           "Tavrol virtual device driver\n");
     expectOpenFails(openVxd(), ERROR_FILE_NOT_FOUND);
     sim::TestPc failing = bootWith("ninex", "#! open-fail \\\\.\\TAVROL.VXD 50\n");
     expectOpenFails(openVxd(), ERROR_NOT_SUPPORTED);
