@@ -252,17 +252,29 @@ is_straps_register:
         ret
 
 ; EAX = dword-aligned register, EDI = 0x80000000 | bus << 16 | device/function << 8. Answers the
-; register in EAX. The address and data ports form one pair, so interrupts stay off between the
-; two accesses. Keeps every register but EAX.
+; register in EAX. The address and data ports form one pair that other code (the PCI BIOS, run
+; for another program) may be in the middle of using: interrupts stay off while the pair is ours,
+; and its address goes back as it was. Keeps every register but EAX.
 read_config:
+        push    ecx
         push    edx
-        or      eax, edi
+        mov     ecx, eax
+        or      ecx, edi
         pushfd
         cli
         mov     dx, PCI_CONFIG_ADDRESS
+        in      eax, dx
+        push    eax                             ; the address someone else may have set
+        mov     eax, ecx
         out     dx, eax
         mov     dx, PCI_CONFIG_DATA
         in      eax, dx
+        mov     ecx, eax
+        pop     eax
+        mov     dx, PCI_CONFIG_ADDRESS
+        out     dx, eax
+        mov     eax, ecx
         popfd
         pop     edx
+        pop     ecx
         ret

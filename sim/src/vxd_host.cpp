@@ -52,7 +52,7 @@ struct VxdHost::State {
     std::vector<Mapping> mappings;
     bool refuseMappings = false;
     uint32_t nextLinear = kPhysWindow;
-    uint32_t configAddress = 0;
+    uint32_t configAddress = kForeignConfigAddress;
     // The physical page behind each mapped window, where the memory callbacks find it.
     std::deque<std::pair<State*, uint32_t>> windows;
 
@@ -334,6 +334,10 @@ const std::vector<VxdHost::Mapping>& VxdHost::mappings() const {
 
 void VxdHost::refuseMappings(bool refuse) {
     m->refuseMappings = refuse;
+}
+
+uint32_t VxdHost::configAddress() const {
+    return m->configAddress;
 }
 
 uint32_t VxdHost::ddbAddress() const {

@@ -116,6 +116,8 @@ TEST_F(VxdControl, ReadAnswersTheRecordWithTheStrapsValue) {
     EXPECT_EQ(0u, m_host->mappings()[0].flags) << "_MapPhysToLinear's flags must be 0";
     EXPECT_EQ(1, m_pc->bus.physAccesses);
     EXPECT_TRUE(m_pc->bus.configWrites.empty());
+    EXPECT_EQ(sim::VxdHost::kForeignConfigAddress, m_host->configAddress())
+        << "the configuration address port is given back as it was";
 }
 
 // A write needs no output: none is written and no bytes are reported.

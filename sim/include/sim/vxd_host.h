@@ -66,6 +66,10 @@ class VxdHost {
     // Makes _MapPhysToLinear answer 0FFFFFFFFh, "not addressable".
     void refuseMappings(bool refuse);
 
+    // The configuration address port (0CF8h), which starts as another user of it left it.
+    static constexpr uint32_t kForeignConfigAddress = 0x8000F840u;
+    uint32_t configAddress() const;
+
     uint32_t ddbAddress() const;
     // DDB_Name, without its padding.
     std::string deviceName() const;
