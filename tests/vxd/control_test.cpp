@@ -43,19 +43,30 @@ class VxdControl : public testing::Test {
         ASSERT_TRUE(m_host->load(image, base, &error)) << error;
     }
 
-    // One request with 0xBD in every output byte and 0xDEADBEEF as the byte count beforehand.
+    // One request. Both buffers are 32 bytes, so that a size above 12 is a size the caller has;
+    // the output starts with 0xBD in every byte and the byte count as 0xDEADBEEF.
     struct Outcome {
         sim::VxdHost::Result result;
+        uint8_t outBytes[32];
         VxdPhysDwordRequest out;
         uint32_t returned;
+        bool untouched() const {
+            for (uint8_t b : outBytes)
+                if (b != 0xBD)
+                    return false;
+            return true;
+        }
     };
     Outcome send(uint32_t code, const VxdPhysDwordRequest& in, uint32_t inSize = 12,
                  uint32_t outSize = 12, bool nullIn = false, bool nullOut = false) {
+        uint8_t inBytes[32] = {};
+        std::memcpy(inBytes, &in, sizeof in);
         Outcome o;
-        std::memset(&o.out, 0xBD, sizeof o.out);
+        std::memset(o.outBytes, 0xBD, sizeof o.outBytes);
         o.returned = 0xDEADBEEF;
-        o.result = m_host->deviceIoControl(code, nullIn ? nullptr : &in, inSize,
-                                           nullOut ? nullptr : &o.out, outSize, &o.returned);
+        o.result = m_host->deviceIoControl(code, nullIn ? nullptr : inBytes, inSize,
+                                           nullOut ? nullptr : o.outBytes, outSize, &o.returned);
+        std::memcpy(&o.out, o.outBytes, sizeof o.out);
         EXPECT_TRUE(o.result.completed) << m_host->fault();
         EXPECT_FALSE(o.result.carry);
         return o;
@@ -66,14 +77,6 @@ class VxdControl : public testing::Test {
         EXPECT_TRUE(m_host->mappings().empty());
         EXPECT_EQ(0, m_pc->bus.physAccesses);
         EXPECT_EQ(kStrapsValue, m_pc->bus.phys[kStraps]);
-    }
-
-    static bool untouched(const VxdPhysDwordRequest& out) {
-        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&out);
-        for (size_t i = 0; i < sizeof out; ++i)
-            if (bytes[i] != 0xBD)
-                return false;
-        return true;
     }
 
     std::unique_ptr<Pc> m_pc{new Pc};
@@ -110,6 +113,8 @@ TEST_F(VxdControl, ReadAnswersTheRecordWithTheStrapsValue) {
     EXPECT_EQ(kStraps, o.out.address);
     EXPECT_EQ(kStrapsValue, o.out.value);
     EXPECT_EQ(12u, o.returned);
+    for (size_t i = sizeof o.out; i < sizeof o.outBytes; ++i)
+        EXPECT_EQ(0xBD, o.outBytes[i]) << "written past the record at " << i;
     ASSERT_EQ(1u, m_host->mappings().size());
     EXPECT_EQ(kStraps, m_host->mappings()[0].physical);
     EXPECT_EQ(4u, m_host->mappings()[0].size) << "map the one dword";
@@ -129,7 +134,7 @@ TEST_F(VxdControl, WriteStoresTheValueAndWritesNothingBack) {
                          false, outSize == 0);
         EXPECT_EQ(0u, o.result.eax);
         EXPECT_EQ(value, m_pc->bus.phys[kStraps]);
-        EXPECT_TRUE(untouched(o.out));
+        EXPECT_TRUE(o.untouched());
         EXPECT_EQ(0u, o.returned);
     }
     EXPECT_EQ(2, m_pc->bus.physAccesses);
@@ -172,7 +177,7 @@ TEST_F(VxdControl, RecordsOfAnotherSizeOrMissingAreRefused) {
                          c.nullIn, c.nullOut);
         EXPECT_EQ(static_cast<uint32_t>(ERROR_INVALID_PARAMETER), o.result.eax);
         EXPECT_EQ(0u, o.returned);
-        EXPECT_TRUE(untouched(o.out));
+        EXPECT_TRUE(o.untouched());
         expectHardwareUntouched();
     }
 }
@@ -183,7 +188,7 @@ TEST_F(VxdControl, OtherCodesAreRefused) {
         Outcome o = send(code, VxdPhysDwordRequest{1, kStraps, 0x80000000});
         EXPECT_EQ(static_cast<uint32_t>(ERROR_INVALID_FUNCTION), o.result.eax);
         EXPECT_EQ(0u, o.returned);
-        EXPECT_TRUE(untouched(o.out));
+        EXPECT_TRUE(o.untouched());
         expectHardwareUntouched();
     }
 }
@@ -248,7 +253,7 @@ TEST_F(VxdControl, OnlyTheStrapsRegisterIsReached) {
         } else {
             EXPECT_EQ(static_cast<uint32_t>(ERROR_ACCESS_DENIED), read.result.eax);
             EXPECT_EQ(static_cast<uint32_t>(ERROR_ACCESS_DENIED), write.result.eax);
-            EXPECT_TRUE(untouched(read.out));
+            EXPECT_TRUE(read.untouched());
             EXPECT_EQ(0u, read.returned);
             EXPECT_TRUE(m_host->mappings().empty());
             EXPECT_EQ(0, m_pc->bus.physAccesses);
@@ -264,7 +269,7 @@ TEST_F(VxdControl, UnmappableRegisterIsAFailure) {
     for (uint32_t code : {VXD_PHYS_READ_DWORD, VXD_PHYS_WRITE_DWORD}) {
         Outcome o = send(code, VxdPhysDwordRequest{1, kStraps, 0x80000000});
         EXPECT_EQ(static_cast<uint32_t>(ERROR_GEN_FAILURE), o.result.eax);
-        EXPECT_TRUE(untouched(o.out));
+        EXPECT_TRUE(o.untouched());
         EXPECT_EQ(0u, o.returned);
     }
     EXPECT_EQ(0, m_pc->bus.physAccesses);
