@@ -191,9 +191,12 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
         std::string file = machine.isNt() ? "" : vxdFile();
         if (file.empty())
             return failOpen(entry, ERROR_FILE_NOT_FOUND);
-        DWORD error = sim::VxdDevice::open(file, &vxd);
-        if (error != ERROR_SUCCESS)
+        std::string why;
+        DWORD error = sim::VxdDevice::open(file, &vxd, &why);
+        if (error != ERROR_SUCCESS) {
+            entry.detail += " (" + why + ")";
             return failOpen(entry, error);
+        }
     } else {
         // Files and other devices are not part of the simulated PC.
         return failOpen(entry, ERROR_FILE_NOT_FOUND);

@@ -15,8 +15,10 @@ class VxdDevice {
   public:
     // Loads the driver file at that Windows path (Sys_Dynamic_Device_Init) and opens it
     // (DIOC_OPEN): ERROR_SUCCESS; ERROR_FILE_NOT_FOUND for a file that does not load as a
-    // dynamic VxD; ERROR_NOT_SUPPORTED for a driver that does not take device I/O control.
-    static DWORD open(const std::string& windowsPath, std::unique_ptr<VxdDevice>* device);
+    // dynamic VxD; ERROR_NOT_SUPPORTED for a driver that does not take device I/O control. `why`
+    // receives the reason of a failure.
+    static DWORD open(const std::string& windowsPath, std::unique_ptr<VxdDevice>* device,
+                      std::string* why);
     // Closes (DIOC_CLOSEHANDLE) and unloads (Sys_Dynamic_Device_Exit): the program opens the
     // driver with FILE_FLAG_DELETE_ON_CLOSE, and the driver keeps nothing between requests, so
     // one loaded copy for each handle serves as Windows' one reference-counted copy does.
@@ -31,6 +33,7 @@ class VxdDevice {
 
   private:
     explicit VxdDevice(const TavrolBus& bus) : m_host(bus) {}
+    std::string faultText() const; // ": " and the fault, or nothing
     VxdHost m_host;
     bool m_open = false;
 };

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "sim/machine.h"
@@ -275,6 +276,10 @@ TEST(VxdDevice, AbsentFileOrNtMeansNoDevice) {
     sim::drive().writeFile(std::string(sim::kProgramDirectory) + "\\TAVROL.VXD",
                            "Tavrol virtual device driver\n");
     expectOpenFails(openVxd(), ERROR_FILE_NOT_FOUND);
+    std::vector<sim::TraceEntry> opens = sim::machine().traceOf(sim::TraceKind::DeviceOpen);
+    ASSERT_FALSE(opens.empty());
+    EXPECT_NE(std::string::npos, opens.back().detail.find("(LE image: no MZ header)"))
+        << opens.back().detail;
     sim::TestPc failing = bootWith("ninex", "#! open-fail \\\\.\\TAVROL.VXD 50\n");
     expectOpenFails(openVxd(), ERROR_NOT_SUPPORTED);
     sim::TestPc nt = sim::bootMachineForTest("default");
