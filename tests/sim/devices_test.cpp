@@ -1,12 +1,14 @@
 // The devices of the two drivers: when they open, their requests, handles, and injected faults.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
 #include "sim/machine.h"
+#include "sim/pe_module.h"
 #include "sim/process.h"
 
 namespace {
@@ -284,6 +286,33 @@ TEST(VxdDevice, AbsentFileOrNtMeansNoDevice) {
     expectOpenFails(openVxd(), ERROR_NOT_SUPPORTED);
     sim::TestPc nt = sim::bootMachineForTest("default");
     expectOpenFails(openVxd(), ERROR_FILE_NOT_FOUND);
+}
+
+// A driver that faults (here: it calls a VMM service the machine does not offer) fails the
+// request instead of the simulated PC, and the trace says where it went wrong.
+TEST(VxdDevice, AFaultInTheDriverFailsTheRequest) {
+    sim::TestPc pc = sim::bootMachineForTest("ninex");
+    const std::string path = std::string(sim::kProgramDirectory) + "\\TAVROL.VXD";
+    std::vector<uint8_t> file;
+    ASSERT_TRUE(sim::readHostFile(sim::drive().hostPathOf(path), &file));
+    const uint8_t mapPhysToLinear[] = {0xCD, 0x20, 0x6C, 0x00, 0x01, 0x00};
+    auto call = std::search(file.begin(), file.end(), std::begin(mapPhysToLinear),
+                            std::end(mapPhysToLinear));
+    ASSERT_NE(file.end(), call);
+    call[2] = 0x6D;
+    sim::drive().writeFile(path, std::string(file.begin(), file.end()));
+
+    HANDLE vxd = openVxd();
+    ASSERT_NE(INVALID_HANDLE_VALUE, vxd) << GetLastError();
+    VxdPhysDwordRequest read = {1, 0xE4101000, 0}, out = {7, 7, 7};
+    Result r = request(vxd, VXD_PHYS_READ_DWORD, read, &out);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_GEN_FAILURE), r.error);
+    std::vector<sim::TraceEntry> requests = sim::machine().traceOf(sim::TraceKind::DeviceRequest);
+    ASSERT_EQ(1u, requests.size());
+    EXPECT_NE(std::string::npos, requests[0].detail.find("VxD fault: service 0x0000006D"))
+        << requests[0].detail;
+    EXPECT_TRUE(CloseHandle(vxd));
 }
 
 TEST(VxdDevice, RequestFaultsCoverTheVxdCodes) {
