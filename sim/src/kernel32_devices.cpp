@@ -8,6 +8,7 @@
 
 #include "sim/machine.h"
 #include "sim/process.h"
+#include "vxd_device.h"
 
 namespace {
 
@@ -23,10 +24,13 @@ bool sameText(const std::string& a, const std::string& b) {
 
 class DeviceObject : public sim::KernelObject {
   public:
-    DeviceObject(const std::string& device, bool vxd) : m_device(device), m_vxd(vxd) {
+    // A VxD's handle holds the loaded driver.
+    DeviceObject(const std::string& device, std::unique_ptr<sim::VxdDevice> vxd)
+        : m_device(device), m_vxd(std::move(vxd)) {
         sim::machine().noteDeviceOpen(m_device, 1);
     }
     ~DeviceObject() override {
+        m_vxd.reset();
         sim::machine().noteDeviceOpen(m_device, -1);
         sim::TraceEntry entry;
         entry.kind = sim::TraceKind::DeviceClose;
@@ -35,11 +39,11 @@ class DeviceObject : public sim::KernelObject {
     }
     const char* kind() const override { return "device"; }
     const std::string& device() const { return m_device; }
-    bool isVxd() const { return m_vxd; }
+    sim::VxdDevice* vxd() const { return m_vxd.get(); }
 
   private:
     std::string m_device;
-    bool m_vxd;
+    std::unique_ptr<sim::VxdDevice> m_vxd;
 };
 
 HANDLE failOpen(sim::TraceEntry& entry, DWORD error) {
@@ -57,12 +61,15 @@ bool kernelDriverLoaded() {
            sim::drive().fileExists(service->binaryPath);
 }
 
-// Windows 9x loads a dynamic VxD from the current directory or the program's directory.
-bool vxdFileFound() {
+// Windows 9x loads a dynamic VxD from the current directory or the program's directory; "" when
+// neither holds the file.
+std::string vxdFile() {
     std::string program = sim::process().modulePath();
     program = program.substr(0, program.find_last_of('\\'));
-    return sim::drive().fileExists(sim::process().currentDirectory() + "\\TAVROL.VXD") ||
-           sim::drive().fileExists(program + "\\TAVROL.VXD");
+    for (const std::string& folder : {sim::process().currentDirectory(), program})
+        if (sim::drive().fileExists(folder + "\\TAVROL.VXD"))
+            return folder + "\\TAVROL.VXD";
+    return "";
 }
 
 // An optional count argument; `fallback` when the directive has none.
@@ -162,29 +169,6 @@ DWORD kernelDriverRequest(DWORD code, const void* in, DWORD inSize, void* out, D
     return ERROR_SUCCESS;
 }
 
-// The VxD takes 12-byte records and serves them with the same rules as the kernel driver.
-DWORD vxdRequest(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
-                 DWORD* returned) {
-    if (code != VXD_PHYS_READ_DWORD && code != VXD_PHYS_WRITE_DWORD)
-        return ERROR_INVALID_FUNCTION;
-    if (inSize != sizeof(VxdPhysDwordRequest) || outSize != sizeof(VxdPhysDwordRequest))
-        return ERROR_INVALID_PARAMETER;
-    VxdPhysDwordRequest request;
-    std::memcpy(&request, in, sizeof request);
-    PhysDwordRequest phys = {request.bus, request.address, 0, request.value};
-    TavrolBus bus = sim::machine().driverBus();
-    uint32_t written = 0;
-    int status = tavrolHandleRequest(
-        &bus, code == VXD_PHYS_READ_DWORD ? IOCTL_PHYS_READ_DWORD : IOCTL_PHYS_WRITE_DWORD, &phys,
-        sizeof phys, &phys, sizeof phys, &written);
-    if (status != TAVROL_STATUS_OK)
-        return errorOfStatus(status);
-    request.value = phys.value;
-    std::memcpy(out, &request, sizeof request);
-    *returned = sizeof request;
-    return ERROR_SUCCESS;
-}
-
 } // namespace
 
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
@@ -214,6 +198,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
     if (openFailure(name, entry.name, &injected))
         return failOpen(entry, injected);
     sim::Machine& machine = sim::machine();
+    std::unique_ptr<sim::VxdDevice> vxd;
     if (isDriver) {
         if (!machine.isNt() || !kernelDriverLoaded())
             return failOpen(entry, ERROR_FILE_NOT_FOUND);
@@ -221,15 +206,22 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
         if (machine.openDeviceCount(kDriverDevice) > 0)
             return failOpen(entry, ERROR_SHARING_VIOLATION);
     } else if (isVxd) {
-        if (machine.isNt() || !vxdFileFound())
+        std::string file = machine.isNt() ? "" : vxdFile();
+        if (file.empty())
             return failOpen(entry, ERROR_FILE_NOT_FOUND);
+        std::string why;
+        DWORD error = sim::VxdDevice::open(file, &vxd, &why);
+        if (error != ERROR_SUCCESS) {
+            entry.detail += " (" + why + ")";
+            return failOpen(entry, error);
+        }
     } else {
         // Files and other devices are not part of the simulated PC.
         return failOpen(entry, ERROR_FILE_NOT_FOUND);
     }
     machine.record(entry);
     return sim::process().addHandle(std::unique_ptr<sim::KernelObject>(
-        new DeviceObject(isDriver ? kDriverDevice : kVxdDevice, isVxd)));
+        new DeviceObject(isDriver ? kDriverDevice : kVxdDevice, std::move(vxd))));
 }
 
 BOOL WINAPI DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize,
@@ -256,10 +248,12 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer,
         error = ERROR_NOACCESS;
     else if (requestFailure(ioControlCode, inBuffer, inBufferSize, &error))
         ;
-    else if (target->isVxd())
-        error =
-            vxdRequest(ioControlCode, inBuffer, inBufferSize, outBuffer, outBufferSize, &returned);
-    else
+    else if (target->vxd()) {
+        error = target->vxd()->request(ioControlCode, inBuffer, inBufferSize, outBuffer,
+                                       outBufferSize, &returned);
+        if (!target->vxd()->fault().empty())
+            entry.detail = "VxD fault: " + target->vxd()->fault();
+    } else
         error = kernelDriverRequest(ioControlCode, inBuffer, inBufferSize, outBuffer, outBufferSize,
                                     &returned);
     if (bytesReturned)

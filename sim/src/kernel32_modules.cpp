@@ -161,6 +161,8 @@ HMODULE chooseBase(const PeImage& image) {
     return reinterpret_cast<HMODULE>(base);
 }
 
+} // namespace
+
 bool readHostFile(const std::string& hostPath, std::vector<uint8_t>* bytes) {
     std::ifstream in(hostPath, std::ios::binary);
     if (!in)
@@ -173,6 +175,8 @@ bool readHostFile(const std::string& hostPath, std::vector<uint8_t>* bytes) {
     bytes->resize(size_t(length));
     return length == 0 || bool(in.read(reinterpret_cast<char*>(bytes->data()), length));
 }
+
+namespace {
 
 // Checks that an image is something the simulated PC can map: an i386 image whose code never
 // needs to run, since the simulated PC executes no x86 code.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/machine.h"
+#include "sim/vxd_host.h"
 
 namespace fs = std::filesystem;
 
@@ -243,9 +244,12 @@ void installProgram() {
     const Directive* driverFile = machine().profile().find("driver-file");
     if (!driverFile || driverFile->args[0] != "absent")
         c.writeFile(directory + "\\TAVROL.sys", "Tavrol kernel driver (placeholder)\n");
+    // The release's TAVROL.VXD is the real driver, run on the emulated CPU; a build without one
+    // installs none.
     const Directive* vxd = machine().profile().find("vxd");
-    if (!vxd || vxd->args[0] != "absent")
-        c.writeFile(directory + "\\TAVROL.VXD", "Tavrol virtual device driver (placeholder)\n");
+    std::string builtVxd = builtVxdPath();
+    if ((!vxd || vxd->args[0] != "absent") && !builtVxd.empty())
+        c.installFile(directory + "\\TAVROL.VXD", builtVxd);
 }
 
 } // namespace sim

@@ -259,14 +259,21 @@ void PrintTo(const PhysCase& value, std::ostream* out) {
 
 class PhysicalMemory : public ChannelTest, public testing::WithParamInterface<PhysCase> {
   protected:
-    PcSpec physPc() { return channelPc(GetParam().nt); }
+    // The channel PC with an NVIDIA card: the drivers reach nothing but its straps register.
+    PcSpec physPc() {
+        PcSpec layout = channelPc(GetParam().nt);
+        for (sim::PciFunctionImage& f : layout.functions)
+            if (f.bus == 1 && f.device == 0)
+                putDword(&f, 0x00, (dwordOf(f, 0x00) & 0xFFFF0000) | 0x10DE);
+        return layout;
+    }
 };
 
-// The ATI card's BAR 0 is 0xD8000008: its memory window starts at 0xD8000000.
+// The card's BAR 0 is 0xD8000008: its straps register is at 0xD8000000 + 0x101000.
 constexpr DWORD kCardRegisters = 0xD8101000;
 
-// The drivers serve only the card's window, so the well-known example address is refused after
-// the request went out; the same word inside the window is written.
+// The drivers serve only the card's straps register, so the well-known example address is
+// refused after the request went out; the straps register is written.
 TEST_P(PhysicalMemory, WriteSendsTheRecordOfThePlatform) {
     ASSERT_NO_FATAL_FAILURE(start(physPc()));
     EXPECT_EQ(0, writePhysDword(1, 0x101000, 0x80000000));

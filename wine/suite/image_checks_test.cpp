@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -215,16 +216,20 @@ TEST(ImportCheck, DriverDllCheckReportsAForeignDll) {
 }
 
 // The release archive, as a user unpacks it.
-TEST(Dist, ZipHoldsTheProgramItsLibraryTheDriverAndTheReadme) {
+TEST(Dist, ZipHoldsTheProgramItsLibraryTheDriversAndTheReadme) {
     const std::string name = std::string("dist/tavrolin-") + TAVROL_VERSION + "-win32.zip";
     IMAGE_REQUIRED(zip, name);
     int status = -1;
     const std::string names = wine::host("unzip -Z1 '" + zip + "' | sort", &status);
     ASSERT_EQ(0, status) << names;
-    EXPECT_EQ("TAVROL.sys\nTavrol.exe\nTavrol.tvx\nreadme.txt\n", names);
-    EXPECT_EQ(readFile(wine::winFile("src/Tavrol.exe")),
-              wine::host("unzip -p '" + zip + "' Tavrol.exe"))
-        << "the archive holds another Tavrol.exe than the build";
+    EXPECT_EQ("TAVROL.VXD\nTAVROL.sys\nTavrol.exe\nTavrol.tvx\nreadme.txt\n", names);
+    for (const char* file : {"src/Tavrol.exe", "driver/vxd/TAVROL.VXD"}) {
+        const std::string built = readFile(wine::winFile(file));
+        EXPECT_FALSE(built.empty()) << file;
+        const char* inZip = std::strrchr(file, '/') + 1;
+        EXPECT_EQ(built, wine::host("unzip -p '" + zip + "' " + inZip))
+            << "the archive holds another " << file << " than the build";
+    }
 
     const std::string readme = wine::host("unzip -p '" + zip + "' readme.txt");
     EXPECT_NE(std::string::npos, readme.find(std::string("Version ") + TAVROL_VERSION + "\r\n"));

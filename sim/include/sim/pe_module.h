@@ -128,6 +128,10 @@ HICON loadSharedIcon(HMODULE module, LPCSTR name);
 // until the next boot, like shared icons that are never destroyed.
 const IconImage* iconImage(HICON icon);
 
+// Reads a host file whole, as the loaders of modules and drivers do; false for a file that
+// cannot be read or is over 64 MiB.
+bool readHostFile(const std::string& hostPath, std::vector<uint8_t>* bytes);
+
 // ---- The built resource library ---------------------------------------------------------
 
 // Host path of the Tavrol.tvx produced by this build (what an installer copies beside the

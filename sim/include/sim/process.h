@@ -104,7 +104,8 @@ class VirtualDrive {
 VirtualDrive& drive();
 
 // Creates the program directory with its driver files "TAVROL.sys" and "TAVROL.VXD" (each unless
-// the machine's profile declares it absent: `#! driver-file absent`, `#! vxd absent`).
+// the machine's profile declares it absent: `#! driver-file absent`, `#! vxd absent`). TAVROL.VXD
+// is the one this build made, and missing when the build made none.
 void installProgram();
 
 } // namespace sim
