@@ -132,11 +132,15 @@ void drawMessageBox(Canvas& canvas, const MessageBoxRecord& box, int selected) {
 void drawMenu(Canvas& canvas, const DialogLayout& at, const std::vector<MenuItemInfo>& items,
               int selected, int rows) {
     rows = usableRows(canvas, rows);
+    const std::string unavailable = std::string(" (") + kUnavailable + ")";
     int inner = 8;
     for (const MenuItemInfo& item : items) {
         std::string text = withoutMnemonics(item.text);
         size_t tab = text.find('\t');
-        inner = std::max(inner, static_cast<int>(text.size()) + (tab != std::string::npos ? 2 : 0));
+        int width = static_cast<int>(text.size()) + (tab != std::string::npos ? 2 : 0);
+        if (item.grayed) // a grayed item shows the word instead of its accelerator
+            width = static_cast<int>(text.substr(0, tab).size() + unavailable.size());
+        inner = std::max(inner, width);
     }
     int width = inner + 4, height = static_cast<int>(items.size()) + 2;
     int left = std::max(0, std::min(at.frame.left + 1, canvas.width() - width));
@@ -158,7 +162,7 @@ void drawMenu(Canvas& canvas, const DialogLayout& at, const std::vector<MenuItem
         size_t tab = text.find('\t');
         std::string label = text.substr(0, tab);
         if (item.grayed)
-            label += std::string(" (") + kUnavailable + ")";
+            label += unavailable;
         canvas.text(left + 2, y, label, kDefault, kDefault, inner);
         if (tab != std::string::npos && !item.grayed) {
             std::string accel = text.substr(tab + 1);

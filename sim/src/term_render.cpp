@@ -3,6 +3,7 @@
 #include "term_internal.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace sim {
 namespace term {
@@ -43,31 +44,55 @@ struct Drawn {
     CellRect cells; // where the control's text went, for the dim and focus attributes
 };
 
+// The free cells around a control's first row: to the right up to `limit`, and whether the
+// row below it is free across the control's width.
+struct Room {
+    int limit;
+    bool below;
+};
+
 // A control of one line: its text from the left edge of its area, or centred (push buttons).
-// A disabled one says so after its text, running on into the free cells up to `limit` when its
-// own area is too narrow, and shortening its text rather than the word.
-Drawn drawLine(Canvas& canvas, const CellRect& area, int limit, const std::string& before,
+// A disabled one says so after its text, running on into the free cells to its right when its
+// own area is too narrow and shortening its text (to no fewer than three characters) rather than
+// the word; where even that does not fit, the word goes on the free row below.
+Drawn drawLine(Canvas& canvas, const CellRect& area, const Room& room, const std::string& before,
                const std::string& text, const std::string& after, bool disabled, bool centred,
                int fg, int bg) {
+    const size_t kShortest = 3;
     int width = area.right - area.left;
     std::string suffix = disabled ? std::string(" (") + kUnavailable + ")" : std::string();
+    int space = std::max(width, room.limit - area.left);
+    int frame = static_cast<int>(before.size() + after.size());
     std::string whole = before + text + suffix + after;
-    int room = static_cast<int>(whole.size()) <= width ? width : std::max(width, limit - area.left);
-    if (static_cast<int>(whole.size()) > room)
-        whole = before +
-                fitWithSuffix(text, suffix, room - static_cast<int>(before.size() + after.size())) +
-                after;
-    whole = whole.substr(0, static_cast<size_t>(std::max(0, room)));
-    int length = static_cast<int>(whole.size());
+    bool wordBelow = false;
+    if (static_cast<int>(whole.size()) > width) {
+        int kept = space - frame - static_cast<int>(suffix.size());
+        if (kept >= static_cast<int>(std::min(kShortest, text.size()))) {
+            whole = before + fitWithSuffix(text, suffix, space - frame) + after;
+        } else {
+            whole = before + text + after;
+            wordBelow = disabled && room.below;
+        }
+    }
+    int length = std::min(static_cast<int>(whole.size()), space);
     int x = area.left;
     if (centred && length <= width)
         x += (width - length) / 2;
-    canvas.text(x, area.top, whole, fg, bg, room);
-    return {{x, area.top, x + length, area.top + 1}};
+    canvas.text(x, area.top, whole, fg, bg, length);
+    CellRect cells = {x, area.top, x + length, area.top + 1};
+    if (wordBelow) {
+        int wordX =
+            area.left + std::max(0, (width - static_cast<int>(std::strlen(kUnavailable))) / 2);
+        canvas.text(wordX, area.top + 1, kUnavailable, fg, canvas.at(wordX, area.top + 1).bg,
+                    width);
+        cells.left = std::min(cells.left, wordX);
+        cells.bottom = area.top + 2;
+    }
+    return {cells};
 }
 
-void drawControl(Canvas& canvas, const ControlInfo& c, const CellRect& area, int limit, int enterId,
-                 bool active) {
+void drawControl(Canvas& canvas, const ControlInfo& c, const CellRect& area, const Room& room,
+                 int enterId, bool active) {
     int fg = kDefault, bg = canvas.at(area.left, area.top).bg;
     if (c.color.valid) {
         bool hollow;
@@ -86,16 +111,15 @@ void drawControl(Canvas& canvas, const ControlInfo& c, const CellRect& area, int
     Drawn drawn = {area};
     switch (c.kind) {
     case ControlKind::CheckBox:
-        drawn =
-            drawLine(canvas, area, limit, checkMark(c.check), text, "", disabled, false, fg, bg);
+        drawn = drawLine(canvas, area, room, checkMark(c.check), text, "", disabled, false, fg, bg);
         break;
     case ControlKind::RadioButton:
-        drawn = drawLine(canvas, area, limit, c.check ? "(*) " : "( ) ", text, "", disabled, false,
+        drawn = drawLine(canvas, area, room, c.check ? "(*) " : "( ) ", text, "", disabled, false,
                          fg, bg);
         break;
     case ControlKind::PushButton: {
         bool isDefault = c.id == enterId;
-        drawn = drawLine(canvas, area, limit, isDefault ? "<" : "[", text, isDefault ? ">" : "]",
+        drawn = drawLine(canvas, area, room, isDefault ? "<" : "[", text, isDefault ? ">" : "]",
                          disabled, true, fg, bg);
         break;
     }
@@ -142,20 +166,24 @@ void drawControl(Canvas& canvas, const ControlInfo& c, const CellRect& area, int
     }
 }
 
-// How far to the right a control's text may run on its first row: up to the next control that
-// starts on that row, or the edge of the client area.
-int freeRight(const std::vector<CellRect>& cells, const DialogInfo& dialog, size_t index,
+// How far to the right a control's text may run on its first row (up to the next control that
+// starts on that row, or the edge of the client area), and whether no control uses the row below
+// it across its width.
+Room freeRoom(const std::vector<CellRect>& cells, const DialogInfo& dialog, size_t index,
               const CellRect& client) {
     const CellRect& me = cells[index];
-    int limit = client.right;
+    Room room = {client.right, me.top + 1 < client.bottom};
     for (size_t j = 0; j < cells.size(); ++j) {
         const CellRect& other = cells[j];
         if (j == index || !dialog.controls[j].visible)
             continue;
         if (other.top <= me.top && me.top < other.bottom && other.left > me.left)
-            limit = std::min(limit, other.left);
+            room.limit = std::min(room.limit, other.left);
+        bool sameColumns = other.left < me.right && me.left < other.right;
+        if (sameColumns && other.top <= me.top + 1 && me.top + 1 < other.bottom)
+            room.below = false;
     }
-    return limit;
+    return room;
 }
 
 } // namespace
@@ -212,7 +240,7 @@ DialogLayout drawDialog(Canvas& canvas, const DialogInfo& dialog,
     for (size_t i = 0; i < dialog.controls.size(); ++i) {
         const ControlInfo& c = dialog.controls[i];
         if (c.visible)
-            drawControl(canvas, c, cells[i], freeRight(cells, dialog, i, layout.client),
+            drawControl(canvas, c, cells[i], freeRoom(cells, dialog, i, layout.client),
                         dialog.enterId, active);
     }
     return layout;
