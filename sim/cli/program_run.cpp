@@ -48,8 +48,7 @@ void startProgram(const std::string& arguments) {
 }
 
 void reportUnattended(const std::string& line) {
-    fprintf(stderr,
-            "tavrolin-sim: %s; to drive it without a terminal: tavrolin-sim run --script FILE\n",
+    fprintf(stderr, "tavrolin-sim: %s (run --script FILE drives it without a terminal)\n",
             line.c_str());
     fflush(stderr);
 }
