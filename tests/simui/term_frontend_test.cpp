@@ -83,7 +83,7 @@ TEST_F(FrontEndTest, EnterOnTheRestoreDialogOpenedByKeyboardKeepsTheSettings) {
 
     PtyScreen screen(100, 30);
     ASSERT_TRUE(screen.exec(run()));
-    ASSERT_TRUE(screen.waitFor("F10 menu")) << screen.contents();
+    ASSERT_TRUE(screen.waitFor("[Apply]")) << screen.contents();
     // Shift-Tab four times from the rate goes round to Restore defaults; Space presses it.
     for (int i = 0; i < 4; ++i)
         screen.send(keys::kShiftTab);
@@ -107,7 +107,7 @@ TEST_F(FrontEndTest, EnterOnTheRestoreDialogOpenedByKeyboardKeepsTheSettings) {
 TEST_F(FrontEndTest, At80By24TheWholeMainDialogAndItsKeyHelpAreOnTheScreen) {
     PtyScreen screen(80, 24);
     ASSERT_TRUE(screen.exec(run()));
-    ASSERT_TRUE(screen.waitFor("F10 menu")) << screen.contents();
+    ASSERT_TRUE(screen.waitFor("[Apply]")) << screen.contents();
     std::string all = screen.contents();
     EXPECT_NE(std::string::npos, screen.row(0).find("+- Vantorel Tavrolin -")) << all;
     size_t left = screen.row(0).find('+');
@@ -131,7 +131,7 @@ TEST_F(FrontEndTest, At80By24TheWholeMainDialogAndItsKeyHelpAreOnTheScreen) {
 TEST_F(FrontEndTest, ARegistryFaultsBoxIsDrawnInsideTheScreen) {
     PtyScreen screen(80, 24);
     ASSERT_TRUE(screen.exec(run(profile("default.lspci", "#! reg-write-fails\n"))));
-    ASSERT_TRUE(screen.waitFor("F10 menu")) << screen.contents();
+    ASSERT_TRUE(screen.waitFor("[Apply]")) << screen.contents();
     screen.send(keys::kShiftTab); // Apply
     screen.send(" ");
     ASSERT_TRUE(screen.waitFor("cannot be written to registry")) << screen.contents();
