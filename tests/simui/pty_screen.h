@@ -97,10 +97,11 @@ class PtyScreen {
         (void)written; // a program that has ended takes no keys; the test sees it on the screen
         settle(150);
     }
-    // A click of the left button on a cell (xterm's mouse report: press, then release).
+    // A click of the left button on a cell, as xterm reports it in its SGR mouse mode (the one
+    // ncurses asks for on TERM=xterm): press, then release, with 1-based coordinates.
     void click(int column, int row) {
-        std::string at = {static_cast<char>(32 + column + 1), static_cast<char>(32 + row + 1)};
-        send(std::string("\x1b[M ") + at + "\x1b[M#" + at);
+        std::string at = std::to_string(column + 1) + ";" + std::to_string(row + 1);
+        send("\x1b[<0;" + at + "M\x1b[<0;" + at + "m");
     }
 
     std::string row(int y) const {
