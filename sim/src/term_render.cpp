@@ -143,7 +143,8 @@ void drawControl(Canvas& canvas, const ControlInfo& c, const CellRect& area, con
     }
     default:
         if (c.iconOrdinal) {
-            canvas.text(area.left, area.top, "[#]", fg, bg, width);
+            // An icon static takes the icon's size whatever its template says (often 0 x 0).
+            canvas.text(area.left, area.top, "[#]", fg, bg);
             break;
         }
         // Static text wraps at blanks within the control, as DrawText does with word breaks.
