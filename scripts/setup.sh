@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks to build and test Tavrolin (run as root).
 set -euo pipefail
-packages=(cmake ninja-build g++ libgtest-dev libncurses-dev pciutils python3
+packages=(cmake ninja-build g++ libgtest-dev libncurses-dev libvterm-dev pciutils python3
           g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 mingw-w64-i686-dev
           nasm libunicorn-dev)
 missing=()

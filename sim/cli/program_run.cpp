@@ -1,8 +1,6 @@
 // Runs of the program on the virtual PC: interactive, scripted, at log-on.
 #include "program_run.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
@@ -50,14 +48,24 @@ void startProgram(const std::string& arguments) {
     WinMain(sim::process().exeModule(), nullptr, &tail[0], 1 /* SW_SHOWNORMAL */);
 }
 
+void reportUnattended(const std::string& line) {
+    fprintf(stderr, "tavrolin-sim: %s (run --script FILE drives it without a terminal)\n",
+            line.c_str());
+    fflush(stderr);
+}
+
+// A script drives the dialogs; otherwise the terminal shows them, and where there is no terminal
+// ncurses can use, each dialog closes as Cancel and one line on stderr says so.
 bool chooseFace(const RunOptions& options, std::string* error) {
     if (!options.script.empty())
         return sim::runScript(options.script, error);
-    if (isatty(STDIN_FILENO) && isatty(STDOUT_FILENO)) {
-        if (sim::installTerminalFace())
-            return true;
-        fprintf(stderr, "tavrolin-sim: the terminal cannot show dialogs; running without them\n");
+    std::string why;
+    if (sim::installTerminalFace(&why)) {
+        // The face draws the message boxes; a printed line would scramble its screen.
+        sim::shell().setPrintBoxes(false);
+        return true;
     }
+    sim::installUnattendedFace(why, reportUnattended);
     return true;
 }
 

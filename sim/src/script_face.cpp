@@ -89,6 +89,12 @@ bool waitForForeground(const ScriptAction& a) {
     return true;
 }
 
+void queueAnswer(const ScriptAction& a) {
+    ui().answerNextBox(a.id);
+    run().answerLines.push_back(a.line);
+    ++run().answersQueued;
+}
+
 // Answers, show and paint take no turn of their own; the next action that acts on the dialog
 // does, so that the dialog can react before the script goes on.
 bool idle() {
@@ -100,9 +106,7 @@ bool idle() {
         const ScriptAction& a = r.actions[r.next++];
         switch (a.kind) {
         case ScriptAction::Answer:
-            ui().answerNextBox(a.id);
-            r.answerLines.push_back(a.line);
-            ++r.answersQueued;
+            queueAnswer(a);
             continue;
         case ScriptAction::Show:
             ui().print(describeAsJson(ui().describe(ui().topDialog())));
@@ -125,7 +129,16 @@ bool idle() {
     return false;
 }
 
-int defaultAnswer(const MessageBoxRecord& box) {
+// A box that comes up before the script reached its answer (one shown before any dialog, or
+// while a dialog is still being set up, when no idle turn has read the script yet) takes the
+// answer line the script is at; a box without one takes its default.
+int answerFromScript(const MessageBoxRecord& box) {
+    ScriptRun& r = run();
+    if (r.error.empty() && r.next < r.actions.size() &&
+        r.actions[r.next].kind == ScriptAction::Answer) {
+        queueAnswer(r.actions[r.next++]);
+        return ui().answerMessageBox(box);
+    }
     return defaultBoxAnswer(box.type);
 }
 
@@ -155,7 +168,7 @@ bool runScriptText(const std::string& name, const std::string& text, std::string
     run().actions = actions;
     installFace(Face::Script, finishScript);
     ui().setIdleHandler(idle);
-    ui().setMessageBoxHandler(defaultAnswer);
+    ui().setMessageBoxHandler(answerFromScript);
     ui().setForegroundHandler([](HWND window) {
         run().broughtToFront = true;
         ui().print(

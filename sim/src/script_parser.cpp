@@ -119,8 +119,9 @@ bool parseLine(const std::string& line, ScriptAction* a, std::string* error) {
         a->kind = ScriptAction::Key;
         std::string word = firstWord(p.rest, &p.rest);
         if (!keyFromName(word, &a->key))
-            return p.fail("\"" + word +
-                          "\" is not a key (Tab, ShiftTab, Space, Up, Down, Enter, Esc)");
+            return p.fail(
+                "\"" + word +
+                "\" is not a key (Tab, ShiftTab, Space, Up, Down, Enter, Esc, F4, AltDown)");
         return p.nothingMore();
     }
     if (v == "show" || v == "minimize" || v == "paint") {

@@ -1,36 +1,13 @@
-// The terminal face's drawing: dialogs, message boxes and the system menu on a character canvas,
-// laid out from the templates and coloured as the program's colouring handler asked.
-#include "sim/ui.h"
+// The terminal face's drawing of a dialog: laid out from its template, coloured as the program's
+// colouring handler asked, with the words a screen reader would say for what is unavailable.
+#include "term_internal.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace sim {
 namespace term {
 namespace {
-
-struct Rgb {
-    int r, g, b;
-};
-
-// The sixteen VGA colours in ANSI order.
-const Rgb kPalette[16] = {{0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
-                          {0, 0, 128},     {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
-                          {128, 128, 128}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
-                          {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
-
-int nearestOf(const Rgb& c, int count) {
-    int best = 0;
-    long bestDistance = -1;
-    for (int i = 0; i < count; ++i) {
-        long dr = c.r - kPalette[i].r, dg = c.g - kPalette[i].g, db = c.b - kPalette[i].b;
-        long distance = dr * dr + dg * dg + db * db;
-        if (bestDistance < 0 || distance < bestDistance) {
-            best = i;
-            bestDistance = distance;
-        }
-    }
-    return best;
-}
 
 // Colours the system would give anyway are drawn in the terminal's own colours.
 bool systemText(COLORREF c) {
@@ -53,49 +30,69 @@ int brushColour(HBRUSH brush, bool* hollow) {
     return *hollow ? kDefault : backColour(info.colour);
 }
 
-CellRect offset(const CellRect& r, int dx, int dy) {
-    return {r.left + dx, r.top + dy, r.right + dx, r.bottom + dy};
-}
-
 std::string checkMark(int check) {
     return check == 1 ? "[x] " : (check == 2 ? "[-] " : "[ ] ");
 }
 
-// Splits text into lines of at most `width` characters, at blanks where possible.
-std::vector<std::string> wrap(const std::string& text, int width) {
-    std::vector<std::string> lines;
-    std::string line;
-    size_t i = 0;
-    auto flush = [&]() {
-        lines.push_back(line);
-        line.clear();
-    };
-    while (i <= text.size()) {
-        if (i == text.size() || text[i] == '\n') {
-            flush();
-            ++i;
-            if (i > text.size())
-                break;
-            continue;
-        }
-        line += text[i++];
-        if (static_cast<int>(line.size()) >= width) {
-            size_t cut = line.rfind(' ');
-            std::string rest;
-            if (cut != std::string::npos && cut > 0) {
-                rest = line.substr(cut + 1);
-                line.resize(cut);
-            }
-            flush();
-            line = rest;
-        }
-    }
-    while (!lines.empty() && lines.back().empty())
-        lines.pop_back();
-    return lines;
+// `text` shortened so that it and `suffix` fit in `room` cells; the suffix is kept whole.
+std::string fitWithSuffix(const std::string& text, const std::string& suffix, int room) {
+    int keep = std::max(0, room - static_cast<int>(suffix.size()));
+    return text.substr(0, std::min(text.size(), static_cast<size_t>(keep))) + suffix;
 }
 
-void drawControl(Canvas& canvas, const ControlInfo& c, const CellRect& area, int defaultId) {
+struct Drawn {
+    CellRect cells; // where the control's text went, for the dim and focus attributes
+};
+
+// The free cells around a control's first row: to the right up to `limit`, and whether the
+// row below it is free across the control's width.
+struct Room {
+    int limit;
+    bool below;
+};
+
+// A control of one line: its text from the left edge of its area, or centred (push buttons).
+// A disabled one says so after its text, running on into the free cells to its right when its
+// own area is too narrow and shortening its text (to no fewer than three characters) rather than
+// the word; where even that does not fit, the word goes on the free row below.
+Drawn drawLine(Canvas& canvas, const CellRect& area, const Room& room, const std::string& before,
+               const std::string& text, const std::string& after, bool disabled, bool centred,
+               int fg, int bg) {
+    const size_t kShortest = 3;
+    int width = area.right - area.left;
+    std::string suffix = disabled ? std::string(" (") + kUnavailable + ")" : std::string();
+    int space = std::max(width, room.limit - area.left);
+    int frame = static_cast<int>(before.size() + after.size());
+    std::string whole = before + text + suffix + after;
+    bool wordBelow = false;
+    if (static_cast<int>(whole.size()) > width) {
+        int kept = space - frame - static_cast<int>(suffix.size());
+        if (kept >= static_cast<int>(std::min(kShortest, text.size()))) {
+            whole = before + fitWithSuffix(text, suffix, space - frame) + after;
+        } else {
+            whole = before + text + after;
+            wordBelow = disabled && room.below;
+        }
+    }
+    int length = std::min(static_cast<int>(whole.size()), space);
+    int x = area.left;
+    if (centred && length <= width)
+        x += (width - length) / 2;
+    canvas.text(x, area.top, whole, fg, bg, length);
+    CellRect cells = {x, area.top, x + length, area.top + 1};
+    if (wordBelow) {
+        int wordX =
+            area.left + std::max(0, (width - static_cast<int>(std::strlen(kUnavailable))) / 2);
+        canvas.text(wordX, area.top + 1, kUnavailable, fg, canvas.at(wordX, area.top + 1).bg,
+                    width);
+        cells.left = std::min(cells.left, wordX);
+        cells.bottom = area.top + 2;
+    }
+    return {cells};
+}
+
+void drawControl(Canvas& canvas, const ControlInfo& c, const CellRect& area, const Room& room,
+                 int enterId, bool active) {
     int fg = kDefault, bg = canvas.at(area.left, area.top).bg;
     if (c.color.valid) {
         bool hollow;
@@ -110,37 +107,44 @@ void drawControl(Canvas& canvas, const ControlInfo& c, const CellRect& area, int
     }
     int width = area.right - area.left;
     std::string text = withoutMnemonics(c.text);
+    bool disabled = !c.enabled;
+    Drawn drawn = {area};
     switch (c.kind) {
     case ControlKind::CheckBox:
-        canvas.text(area.left, area.top, checkMark(c.check) + text, fg, bg, width);
+        drawn = drawLine(canvas, area, room, checkMark(c.check), text, "", disabled, false, fg, bg);
         break;
     case ControlKind::RadioButton:
-        canvas.text(area.left, area.top, (c.check ? "(*) " : "( ) ") + text, fg, bg, width);
+        drawn = drawLine(canvas, area, room, c.check ? "(*) " : "( ) ", text, "", disabled, false,
+                         fg, bg);
         break;
     case ControlKind::PushButton: {
-        std::string label = c.id == defaultId ? "<" + text + ">" : "[" + text + "]";
-        int x = area.left + std::max(0, (width - static_cast<int>(label.size())) / 2);
-        canvas.text(x, area.top + (area.bottom - area.top - 1) / 2, label, fg, bg, width);
+        bool isDefault = c.id == enterId;
+        drawn = drawLine(canvas, area, room, isDefault ? "<" : "[", text, isDefault ? ">" : "]",
+                         disabled, true, fg, bg);
         break;
     }
     case ControlKind::GroupBox:
         canvas.box(area, text, fg, bg);
         break;
-    case ControlKind::ComboBox: {
-        std::string field = text;
-        field.resize(static_cast<size_t>(std::max(0, width - 3)), ' ');
-        canvas.text(area.left, area.top, "[" + field + "v]", fg, bg, width);
-        break;
-    }
+    case ControlKind::ComboBox:
     case ControlKind::Edit: {
+        bool combo = c.kind == ControlKind::ComboBox;
         std::string field = text;
-        field.resize(static_cast<size_t>(std::max(0, width - 2)), '_');
-        canvas.text(area.left, area.top, "[" + field + "]", fg, bg, width);
+        if (disabled)
+            field = text.empty() ? kUnavailable : text + " (" + kUnavailable + ")";
+        size_t inner = static_cast<size_t>(std::max(0, width - (combo ? 3 : 2)));
+        if (field.size() > inner && disabled && !text.empty())
+            field = fitWithSuffix(text, std::string(" (") + kUnavailable + ")",
+                                  static_cast<int>(inner));
+        field.resize(inner, combo ? ' ' : '_');
+        canvas.text(area.left, area.top, "[" + field + (combo ? "v]" : "]"), fg, bg, width);
+        drawn.cells.bottom = area.top + 1;
         break;
     }
     default:
         if (c.iconOrdinal) {
-            canvas.text(area.left, area.top, "[#]", fg, bg, width);
+            // An icon static takes the icon's size whatever its template says (often 0 x 0).
+            canvas.text(area.left, area.top, "[#]", fg, bg);
             break;
         }
         // Static text wraps at blanks within the control, as DrawText does with word breaks.
@@ -151,151 +155,60 @@ void drawControl(Canvas& canvas, const ControlInfo& c, const CellRect& area, int
         }
         break;
     }
-    if (!c.enabled)
+    if (disabled) {
         canvas.attributes(area, false, true, false);
-    if (c.focused) {
-        CellRect line = {area.left, area.top, area.right, area.top + 1};
-        if (c.kind == ControlKind::PushButton)
-            line.top = line.bottom = area.top + (area.bottom - area.top - 1) / 2, ++line.bottom;
+        canvas.attributes(drawn.cells, false, true, false);
+    }
+    if (c.focused && active) {
+        CellRect line = drawn.cells;
+        if (c.kind != ControlKind::PushButton)
+            line = {area.left, area.top, std::max(area.right, drawn.cells.right), area.top + 1};
         canvas.attributes(line, false, false, true);
     }
 }
 
+// How far to the right a control's text may run on its first row (up to the next control that
+// starts on that row, or the edge of the client area), and whether no control uses the row below
+// it across its width.
+Room freeRoom(const std::vector<CellRect>& cells, const DialogInfo& dialog, size_t index,
+              const CellRect& client) {
+    const CellRect& me = cells[index];
+    Room room = {client.right, me.top + 1 < client.bottom};
+    for (size_t j = 0; j < cells.size(); ++j) {
+        const CellRect& other = cells[j];
+        if (j == index || !dialog.controls[j].visible)
+            continue;
+        if (other.top <= me.top && me.top < other.bottom && other.left > me.left)
+            room.limit = std::min(room.limit, other.left);
+        bool sameColumns = other.left < me.right && me.left < other.right;
+        if (sameColumns && other.top <= me.top + 1 && me.top + 1 < other.bottom)
+            room.below = false;
+    }
+    return room;
+}
+
 } // namespace
 
-Canvas::Canvas(int width, int height)
-    : m_width(std::max(0, width)), m_height(std::max(0, height)),
-      m_cells(static_cast<size_t>(m_width) * static_cast<size_t>(m_height)) {}
-
-const Cell& Canvas::at(int x, int y) const {
-    static const Cell outside;
-    if (x < 0 || y < 0 || x >= m_width || y >= m_height)
-        return outside;
-    return m_cells[static_cast<size_t>(y) * static_cast<size_t>(m_width) + static_cast<size_t>(x)];
-}
-
-void Canvas::put(int x, int y, char ch, int fg, int bg) {
-    if (x < 0 || y < 0 || x >= m_width || y >= m_height)
-        return;
-    Cell& cell =
-        m_cells[static_cast<size_t>(y) * static_cast<size_t>(m_width) + static_cast<size_t>(x)];
-    // Control characters would move the terminal's cursor; they show as blanks.
-    cell.ch = static_cast<unsigned char>(ch) < 0x20 ? ' ' : ch;
-    cell.fg = fg;
-    cell.bg = bg;
-    cell.bold = cell.dim = cell.reverse = false;
-}
-
-void Canvas::text(int x, int y, const std::string& text, int fg, int bg, int maxWidth) {
-    int n = static_cast<int>(text.size());
-    if (maxWidth >= 0)
-        n = std::min(n, maxWidth);
-    for (int i = 0; i < n; ++i)
-        put(x + i, y, text[static_cast<size_t>(i)], fg, bg);
-}
-
-void Canvas::fill(const CellRect& r, int bg) {
-    for (int y = r.top; y < r.bottom; ++y) {
-        for (int x = r.left; x < r.right; ++x)
-            put(x, y, ' ', kDefault, bg);
-    }
-}
-
-void Canvas::attributes(const CellRect& r, bool bold, bool dim, bool reverse) {
-    for (int y = std::max(0, r.top); y < std::min(m_height, r.bottom); ++y) {
-        for (int x = std::max(0, r.left); x < std::min(m_width, r.right); ++x) {
-            Cell& cell = m_cells[static_cast<size_t>(y) * static_cast<size_t>(m_width) +
-                                 static_cast<size_t>(x)];
-            cell.bold = cell.bold || bold;
-            cell.dim = cell.dim || dim;
-            cell.reverse = cell.reverse || reverse;
-        }
-    }
-}
-
-void Canvas::box(const CellRect& r, const std::string& title, int fg, int bg) {
-    if (r.right - r.left < 2 || r.bottom - r.top < 1)
-        return;
-    for (int x = r.left; x < r.right; ++x) {
-        put(x, r.top, '-', fg, bg);
-        if (r.bottom - r.top > 1)
-            put(x, r.bottom - 1, '-', fg, bg);
-    }
-    for (int y = r.top; y < r.bottom; ++y) {
-        put(r.left, y, y == r.top || y == r.bottom - 1 ? '+' : '|', fg, bg);
-        put(r.right - 1, y, y == r.top || y == r.bottom - 1 ? '+' : '|', fg, bg);
-    }
-    if (!title.empty())
-        text(r.left + 2, r.top, " " + title + " ", fg, bg, r.right - r.left - 4);
-}
-
-std::string Canvas::row(int y) const {
-    std::string s;
-    for (int x = 0; x < m_width; ++x)
-        s += at(x, y).ch;
-    return s;
-}
-
-CellRect dluToCells(const RECT& d) {
-    CellRect r;
-    r.left = d.left / 4;
-    r.top = d.top / 8;
-    r.right = std::max(r.left + 1, (d.right + 3) / 4);
-    r.bottom = std::max(r.top + 1, (d.bottom + 7) / 8);
-    return r;
-}
-
-CellRect pixelsToCells(const RECT& p, int baseX, int baseY) {
-    baseX = std::max(1, baseX);
-    baseY = std::max(1, baseY);
-    CellRect r;
-    r.left = p.left / baseX;
-    r.top = p.top / baseY;
-    r.right = std::max(r.left + 1, (p.right + baseX - 1) / baseX);
-    r.bottom = std::max(r.top + 1, (p.bottom + baseY - 1) / baseY);
-    return r;
-}
-
-int nearestColour(COLORREF c) {
-    return nearestOf({static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
-                      static_cast<int>((c >> 16) & 0xFF)},
-                     16);
-}
-
-int foldColour(int colour, int available) {
-    if (colour < 0 || available >= 16 || colour < 8)
-        return colour;
-    return nearestOf(kPalette[colour], 8);
-}
-
-std::string withoutMnemonics(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '&' && i + 1 < text.size())
-            ++i;
-        else if (text[i] == '&')
-            continue;
-        out += text[i];
-    }
-    return out;
-}
-
 DialogLayout drawDialog(Canvas& canvas, const DialogInfo& dialog,
-                        const std::vector<PaintOp>& dialogPaint) {
+                        const std::vector<PaintOp>& dialogPaint, int rows, bool active) {
     DialogLayout layout;
+    rows = usableRows(canvas, rows);
     if (dialog.iconic) {
+        // The icon sits at the bottom of the screen, above what is drawn below it (the key help).
         std::string label = "[#] " + dialog.title;
-        int width = static_cast<int>(label.size()) + 2;
-        layout.frame = {0, canvas.height() - 3, width, canvas.height()};
-        layout.client = {1, canvas.height() - 2, width - 1, canvas.height() - 1};
+        int width = std::min(canvas.width(), static_cast<int>(label.size()) + 2);
+        layout.frame = {0, rows - 3, width, rows};
+        layout.client = {1, rows - 2, width - 1, rows - 1};
         canvas.fill(layout.frame, kDefault);
         canvas.box(layout.frame, "", kDefault, kDefault);
-        canvas.text(1, canvas.height() - 2, label, kDefault, kDefault);
+        canvas.text(1, rows - 2, label, kDefault, kDefault, width - 2);
         return layout;
     }
-    int width = (dialog.templateCx + 3) / 4 + 2, height = (dialog.templateCy + 7) / 8 + 2;
+    layout.scale = fitScale(dialog.templateCx, dialog.templateCy, canvas.width(), rows);
+    CellRect size = dluToCells({0, 0, dialog.templateCx, dialog.templateCy}, layout.scale);
+    int width = size.right + 2, height = size.bottom + 2;
     int left = std::max(0, (canvas.width() - width) / 2);
-    int top = std::max(0, (canvas.height() - height) / 2);
+    int top = std::max(0, (rows - height) / 2);
     layout.frame = {left, top, left + width, top + height};
     layout.client = {left + 1, top + 1, left + width - 1, top + height - 1};
     canvas.fill(layout.frame, kDefault);
@@ -306,7 +219,7 @@ DialogLayout drawDialog(Canvas& canvas, const DialogInfo& dialog,
     for (const PaintOp& op : dialogPaint) {
         if (!op.hasRect)
             continue;
-        CellRect r = pixelsToCells(op.rect, dialog.baseX, dialog.baseY);
+        CellRect r = pixelsToCells(op.rect, dialog.baseX, dialog.baseY, layout.scale);
         r = offset(r, layout.client.left, layout.client.top);
         r.right = std::min(r.right, layout.client.right);
         r.bottom = std::min(r.bottom, layout.client.bottom);
@@ -322,129 +235,16 @@ DialogLayout drawDialog(Canvas& canvas, const DialogInfo& dialog,
             canvas.text(r.left, r.top, op.text, textColour(op.textColor),
                         canvas.at(r.left, r.top).bg, r.right - r.left);
     }
-    for (const ControlInfo& c : dialog.controls) {
-        if (!c.visible)
-            continue;
-        CellRect r = offset(dluToCells(c.dialogUnits), layout.client.left, layout.client.top);
-        r.right = std::min(r.right, layout.client.right);
-        r.bottom = std::min(r.bottom, layout.client.bottom);
-        if (c.kind == ControlKind::ComboBox)
-            r.bottom = r.top + 1; // the closed combo box is one line; its list drops below
-        drawControl(canvas, c, r, dialog.defaultId);
+    std::vector<CellRect> cells;
+    for (const ControlInfo& c : dialog.controls)
+        cells.push_back(controlCells(c, layout));
+    for (size_t i = 0; i < dialog.controls.size(); ++i) {
+        const ControlInfo& c = dialog.controls[i];
+        if (c.visible)
+            drawControl(canvas, c, cells[i], freeRoom(cells, dialog, i, layout.client),
+                        dialog.enterId, active);
     }
     return layout;
-}
-
-std::vector<int> messageBoxButtons(UINT type) {
-    switch (type & 0xF) {
-    case MB_OKCANCEL:
-        return {IDOK, IDCANCEL};
-    case 2: // MB_ABORTRETRYIGNORE
-        return {IDABORT, IDRETRY, IDIGNORE};
-    case 3: // MB_YESNOCANCEL
-        return {IDYES, IDNO, IDCANCEL};
-    case MB_YESNO:
-        return {IDYES, IDNO};
-    case 5: // MB_RETRYCANCEL
-        return {IDRETRY, IDCANCEL};
-    default:
-        return {IDOK};
-    }
-}
-
-const char* buttonName(int id) {
-    switch (id) {
-    case IDOK:
-        return "OK";
-    case IDCANCEL:
-        return "Cancel";
-    case IDABORT:
-        return "Abort";
-    case IDRETRY:
-        return "Retry";
-    case IDIGNORE:
-        return "Ignore";
-    case IDYES:
-        return "Yes";
-    case IDNO:
-        return "No";
-    default:
-        return "?";
-    }
-}
-
-void drawMessageBox(Canvas& canvas, const MessageBoxRecord& box, int selected) {
-    int textWidth = std::min(56, std::max(20, canvas.width() - 6));
-    std::vector<std::string> lines = wrap(box.text, textWidth);
-    std::string icon = box.icon();
-    if (icon != "none")
-        lines.insert(lines.begin(), "(" + icon + ")");
-    std::vector<int> buttons = messageBoxButtons(box.type);
-    std::string row;
-    std::vector<std::pair<int, int>> spans; // start and length of each button label
-    for (size_t i = 0; i < buttons.size(); ++i) {
-        std::string label = std::string("[ ") + buttonName(buttons[i]) + " ]";
-        if (!row.empty())
-            row += "  ";
-        spans.push_back({static_cast<int>(row.size()), static_cast<int>(label.size())});
-        row += label;
-    }
-    int inner = static_cast<int>(row.size());
-    for (const std::string& line : lines)
-        inner = std::max(inner, static_cast<int>(line.size()));
-    inner = std::max(inner, static_cast<int>(box.title.size()) + 4);
-    int width = inner + 4, height = static_cast<int>(lines.size()) + 5;
-    int left = std::max(0, (canvas.width() - width) / 2);
-    int top = std::max(0, (canvas.height() - height) / 2);
-    CellRect frame = {left, top, left + width, top + height};
-    canvas.fill(frame, kDefault);
-    canvas.box(frame, box.title, kDefault, kDefault);
-    for (size_t i = 0; i < lines.size(); ++i)
-        canvas.text(left + 2, top + 2 + static_cast<int>(i), lines[i], kDefault, kDefault);
-    int rowX = left + (width - static_cast<int>(row.size())) / 2, rowY = top + height - 2;
-    canvas.text(rowX, rowY, row, kDefault, kDefault);
-    if (selected >= 0 && selected < static_cast<int>(spans.size())) {
-        const auto& s = spans[static_cast<size_t>(selected)];
-        canvas.attributes({rowX + s.first, rowY, rowX + s.first + s.second, rowY + 1}, false, false,
-                          true);
-    }
-}
-
-void drawMenu(Canvas& canvas, const DialogLayout& at, const std::vector<MenuItemInfo>& items,
-              int selected) {
-    int inner = 8;
-    for (const MenuItemInfo& item : items) {
-        std::string text = withoutMnemonics(item.text);
-        size_t tab = text.find('\t');
-        inner = std::max(inner, static_cast<int>(text.size()) + (tab != std::string::npos ? 2 : 0));
-    }
-    int left = at.frame.left + 1, top = at.frame.top + 1;
-    CellRect frame = {left, top, left + inner + 4, top + static_cast<int>(items.size()) + 2};
-    canvas.fill(frame, kDefault);
-    canvas.box(frame, "", kDefault, kDefault);
-    for (size_t i = 0; i < items.size(); ++i) {
-        int y = top + 1 + static_cast<int>(i);
-        const MenuItemInfo& item = items[i];
-        if (item.flags & MF_SEPARATOR) {
-            canvas.text(left + 1, y, std::string(static_cast<size_t>(inner + 2), '-'), kDefault,
-                        kDefault);
-            continue;
-        }
-        std::string text = withoutMnemonics(item.text);
-        size_t tab = text.find('\t');
-        std::string label = text.substr(0, tab);
-        canvas.text(left + 2, y, label, kDefault, kDefault);
-        if (tab != std::string::npos) {
-            std::string accel = text.substr(tab + 1);
-            canvas.text(left + 2 + inner - static_cast<int>(accel.size()), y, accel, kDefault,
-                        kDefault);
-        }
-        CellRect line = {left + 1, y, left + inner + 3, y + 1};
-        if (item.grayed)
-            canvas.attributes(line, false, true, false);
-        if (static_cast<int>(i) == selected)
-            canvas.attributes(line, false, false, true);
-    }
 }
 
 } // namespace term

@@ -226,6 +226,21 @@ LRESULT CALLBACK buttonProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         if (!(w->style & WS_DISABLED) && w->kind != ControlKind::GroupBox)
             pressButton(w);
         return 0;
+    case WM_GETDLGCODE:
+        switch (w->style & BS_TYPEMASK) {
+        case BS_PUSHBUTTON:
+        case BS_USERBUTTON:
+            return DLGC_BUTTON | DLGC_UNDEFPUSHBUTTON;
+        case BS_DEFPUSHBUTTON:
+            return DLGC_BUTTON | DLGC_DEFPUSHBUTTON;
+        case BS_RADIOBUTTON:
+        case BS_AUTORADIOBUTTON:
+            return DLGC_BUTTON | DLGC_RADIOBUTTON;
+        case BS_GROUPBOX:
+            return DLGC_STATIC;
+        default:
+            return DLGC_BUTTON;
+        }
     case WM_PAINT:
         paintControl(w);
         return 0;
@@ -242,10 +257,14 @@ LRESULT CALLBACK staticProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         paintControl(w);
         return 0;
     }
+    if (message == WM_GETDLGCODE)
+        return DLGC_STATIC;
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
 LRESULT CALLBACK editProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_GETDLGCODE)
+        return DLGC_WANTCHARS | DLGC_HASSETSEL | DLGC_WANTARROWS;
     return staticProc(window, message, wParam, lParam);
 }
 
@@ -311,7 +330,18 @@ LRESULT CALLBACK comboProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         w->text.clear();
         return CB_OKAY;
     case CB_GETDROPPEDSTATE:
-        return FALSE;
+        return w->dropped ? TRUE : FALSE;
+    case CB_SHOWDROPDOWN:
+        if (wParam)
+            openList(w);
+        else
+            closeList(w, false);
+        return TRUE;
+    case WM_KILLFOCUS:
+        closeList(w, false);
+        return 0;
+    case WM_GETDLGCODE:
+        return DLGC_WANTARROWS | DLGC_WANTCHARS;
     case WM_GETTEXT:
         return copyText(comboText(w), wParam, lParam);
     case WM_GETTEXTLENGTH:
@@ -338,6 +368,38 @@ LRESULT CALLBACK comboProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 // Shared with the input side: the combo box's selection as the user makes it.
 void userSelectItem(wm::Window* combo, int index) {
     wm::selectItem(combo, index);
+}
+
+// The list drops down with the selected item highlighted.
+void openList(wm::Window* combo) {
+    if (combo->dropped)
+        return;
+    combo->dropped = true;
+    combo->highlight = combo->selection;
+    combo->needsPaint = true;
+    wm::notifyParent(combo, CBN_DROPDOWN);
+}
+
+// Closing the list takes the highlighted item (Enter, a click, F4) or leaves the selection as it
+// was (Esc, the focus moving away); the dialog hears which, then that the list closed.
+void closeList(wm::Window* combo, bool takeHighlight) {
+    if (!combo->dropped)
+        return;
+    HWND handle = combo->handle;
+    combo->dropped = false;
+    combo->needsPaint = true;
+    int picked = combo->highlight;
+    combo->highlight = -1;
+    bool changes = takeHighlight && picked >= 0 && picked != combo->selection &&
+                   picked < static_cast<int>(combo->items.size());
+    if (changes) {
+        wm::selectItem(combo, picked);
+        wm::notifyParent(combo, CBN_SELCHANGE);
+    }
+    if ((combo = wm::find(handle)) != nullptr)
+        wm::notifyParent(combo, takeHighlight ? CBN_SELENDOK : CBN_SELENDCANCEL);
+    if ((combo = wm::find(handle)) != nullptr)
+        wm::notifyParent(combo, CBN_CLOSEUP);
 }
 void userPressButton(wm::Window* button) {
     wm::pressButton(button);

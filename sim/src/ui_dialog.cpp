@@ -56,6 +56,43 @@ void closeWithCancel(Window* dialog) {
     }
 }
 
+// BM_SETSTYLE with only the button type changed.
+void setButtonType(Window* button, DWORD type) {
+    DWORD style = (button->style & 0xFFFF & ~static_cast<DWORD>(BS_TYPEMASK)) | type;
+    sendMessage(button, BM_SETSTYLE, style, TRUE);
+}
+
+bool isPushButton(Window* w) {
+    return w && (dialogCode(w) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) != 0;
+}
+
+// The first child that shows the default style.
+Window* buttonWithDefaultStyle(Window* dialog) {
+    for (HWND h : dialog->children) {
+        Window* c = find(h);
+        if (c && (dialogCode(c) & DLGC_DEFPUSHBUTTON))
+            return c;
+    }
+    return nullptr;
+}
+
+// DM_SETDEFID: the dialog's default becomes `id`; the style moves to that button when it is a
+// push button, and leaves the button that showed it.
+void setDefaultId(Window* dialog, int id) {
+    Window* old = childById(dialog, dialog->defaultId);
+    Window* next = childById(dialog, id);
+    dialog->defaultId = id;
+    LRESULT code = next ? dialogCode(next) : 0;
+    if (next && !(code & (DLGC_UNDEFPUSHBUTTON | DLGC_BUTTON)))
+        return;
+    if (!old || !(dialogCode(old) & DLGC_DEFPUSHBUTTON))
+        old = buttonWithDefaultStyle(dialog);
+    if (old && old != next)
+        setButtonType(old, BS_PUSHBUTTON);
+    if (next && (code & DLGC_UNDEFPUSHBUTTON))
+        setButtonType(next, BS_DEFPUSHBUTTON);
+}
+
 void dispatchPosted() {
     PostedMessage m = postedMessages().front();
     postedMessages().pop_front();
@@ -63,6 +100,45 @@ void dispatchPosted() {
 }
 
 } // namespace
+
+LRESULT dialogCode(Window* window) {
+    return sendMessage(window, WM_GETDLGCODE, 0, 0);
+}
+
+void moveDefaultStyle(Window* dialog, Window* focus) {
+    Window* old = childById(dialog, dialog->defaultId);
+    Window* next = isPushButton(focus) ? focus : old;
+    if (!old || !(dialogCode(old) & DLGC_DEFPUSHBUTTON))
+        old = buttonWithDefaultStyle(dialog);
+    if (old && old != next)
+        setButtonType(old, BS_PUSHBUTTON);
+    if (next && (dialogCode(next) & DLGC_UNDEFPUSHBUTTON))
+        setButtonType(next, BS_DEFPUSHBUTTON);
+}
+
+// A focused push button is pressed only while it shows the default style, which it has when the
+// focus came to it by Tab or an arrow key; otherwise Enter goes to the dialog's default button
+// (DM_GETDEFID, nothing when that button is disabled), and without one to IDOK.
+bool enterCommand(Window* dialog, int* id, Window** control) {
+    Window* focus = find(dialog->focus);
+    if (focus && focus->parent == dialog->handle && (dialogCode(focus) & DLGC_DEFPUSHBUTTON)) {
+        *id = focus->id;
+        *control = focus;
+        return true;
+    }
+    HWND handle = dialog->handle;
+    LRESULT def = sendMessage(dialog, DM_GETDEFID, 0, 0);
+    if (!(dialog = find(handle)))
+        return false;
+    if (HIWORD(def) == DC_HASDEFID) {
+        *id = LOWORD(def);
+        *control = childById(dialog, *id);
+        return !*control || !((*control)->style & WS_DISABLED);
+    }
+    *id = IDOK;
+    *control = childById(dialog, IDOK);
+    return true;
+}
 
 WNDPROC classProcedure(ControlKind kind) {
     switch (kind) {
@@ -121,7 +197,7 @@ Window* createDialog(const DialogTemplate& tpl, HINSTANCE instance, HWND owner, 
     d->rect = {left, top, left + width, top + height};
     Window* dialog = addWindow(std::move(d));
 
-    bool haveDefault = false;
+    Window* defaultButton = nullptr;
     for (const DialogItemTemplate& item : tpl.items) {
         std::unique_ptr<Window> c(new Window);
         c->parent = dialog->handle;
@@ -140,15 +216,18 @@ Window* createDialog(const DialogTemplate& tpl, HINSTANCE instance, HWND owner, 
         c->rect = {mulDiv(item.x, dialog->baseX, 4), mulDiv(item.y, dialog->baseY, 8),
                    mulDiv(item.x + item.cx, dialog->baseX, 4),
                    mulDiv(item.y + item.cy, dialog->baseY, 8)};
-        if (c->kind == ControlKind::PushButton && (item.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON &&
-            !haveDefault) {
-            dialog->defaultId = c->id;
-            haveDefault = true;
-        }
         if (c->kind == ControlKind::ComboBox && (item.style & 3) != CBS_DROPDOWNLIST)
             c->text.clear();
         Window* child = addWindow(std::move(c));
         dialog->children.push_back(child->handle);
+        // Of several default push buttons the last one keeps the style and is the default.
+        if (child->kind == ControlKind::PushButton &&
+            (child->style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
+            if (defaultButton)
+                setButtonType(defaultButton, BS_PUSHBUTTON);
+            defaultButton = child;
+            dialog->defaultId = child->id;
+        }
     }
     return dialog;
 }
@@ -239,26 +318,28 @@ LRESULT defDialogProcessing(Window* dialog, UINT message, WPARAM wParam, LPARAM 
         return 0;
     }
     case WM_NEXTDLGCTL: {
+        // The focus moves, and with it the default style; the dialog's default stays.
         HWND target = lParam ? reinterpret_cast<HWND>(wParam)
                              : GetNextDlgTabItem(handle, dialog->focus, wParam ? TRUE : FALSE);
         Window* w = find(target);
-        if (w && w->parent == handle && !(w->style & WS_DISABLED))
-            setFocusTo(dialog, w);
+        if (!w || w->parent != handle || (w->style & WS_DISABLED))
+            return 0;
+        setFocusTo(dialog, w);
+        if ((dialog = find(handle)) != nullptr && (w = find(target)) != nullptr)
+            moveDefaultStyle(dialog, w);
         return 0;
     }
     case DM_GETDEFID:
-        if (dialog->ended || !dialog->defaultId)
+        if (dialog->ended)
             return 0;
-        return MAKELONG(dialog->defaultId, DC_HASDEFID);
+        if (dialog->defaultId)
+            return MAKELONG(dialog->defaultId, DC_HASDEFID);
+        if (Window* styled = buttonWithDefaultStyle(dialog))
+            return MAKELONG(styled->id, DC_HASDEFID);
+        return 0;
     case DM_SETDEFID:
-        for (HWND h : dialog->children) {
-            Window* c = find(h);
-            if (c && c->kind == ControlKind::PushButton) {
-                c->style &= ~static_cast<DWORD>(BS_TYPEMASK);
-                c->style |= (c->id == static_cast<int>(wParam)) ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
-            }
-        }
-        dialog->defaultId = static_cast<int>(wParam);
+        if (!dialog->ended)
+            setDefaultId(dialog, static_cast<int>(wParam));
         return TRUE;
     default:
         return DefWindowProcA(handle, message, wParam, lParam);

@@ -76,28 +76,45 @@ Window* inputControl(int id, UiResult* error) {
     return c;
 }
 
+// Keys for a combo box whose list is dropped down: they move in the list and close it, and never
+// reach the dialog's buttons.
+UiResult listKey(Window* combo, Key key) {
+    int count = static_cast<int>(combo->items.size());
+    switch (key) {
+    case Key::Up:
+    case Key::Down: {
+        int next = combo->highlight < 0 ? 0 : combo->highlight + (key == Key::Down ? 1 : -1);
+        if (count > 0 && next >= 0 && next < count) {
+            combo->highlight = next;
+            combo->needsPaint = true;
+        }
+        return UiResult::success();
+    }
+    case Key::Enter:
+    case Key::F4:
+    case Key::AltDown:
+        closeList(combo, true);
+        return UiResult::success();
+    case Key::Esc:
+        closeList(combo, false);
+        return UiResult::success();
+    default:
+        return UiResult::failure("the list of combo box " + std::to_string(combo->id) + " is open");
+    }
+}
+
 bool isButtonKind(ControlKind kind) {
     return kind == ControlKind::PushButton || kind == ControlKind::CheckBox ||
            kind == ControlKind::RadioButton;
 }
 
-// Enter as the dialog manager handles it: a focused push button, else the default button.
+// Enter as the dialog manager handles it (see enterCommand).
 void pressEnter(Window* d) {
-    Window* focus = find(d->focus);
-    if (focus && focus->kind == ControlKind::PushButton) {
-        wm::notifyParent(focus, BN_CLICKED);
-        return;
-    }
-    LRESULT def = wm::sendMessage(d, DM_GETDEFID, 0, 0);
-    if (HIWORD(def) == DC_HASDEFID) {
-        Window* button = wm::childById(d, LOWORD(def));
-        if (!button || !(button->style & WS_DISABLED))
-            wm::sendMessage(d, WM_COMMAND, MAKELONG(LOWORD(def), BN_CLICKED),
-                            reinterpret_cast<LPARAM>(button ? button->handle : nullptr));
-        return;
-    }
-    Window* ok = wm::childById(d, IDOK);
-    wm::sendMessage(d, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(ok ? ok->handle : nullptr));
+    int id = 0;
+    Window* control = nullptr;
+    if (wm::enterCommand(d, &id, &control))
+        wm::sendMessage(d, WM_COMMAND, MAKELONG(id, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(control ? control->handle : nullptr));
 }
 
 void pressEscape(Window* d) {
@@ -124,11 +141,14 @@ void moveInGroup(Window* d, Window* focus, bool forward) {
             return;
         bool reachable = (c->style & WS_VISIBLE) && !(c->style & WS_DISABLED) &&
                          c->kind != ControlKind::Static && c->kind != ControlKind::GroupBox;
-        if (reachable) {
+        if (reachable && c->kind == ControlKind::RadioButton) {
             wm::setFocusTo(d, c);
-            if ((c->style & BS_TYPEMASK) == BS_AUTORADIOBUTTON &&
-                c->kind == ControlKind::RadioButton)
+            if ((c->style & BS_TYPEMASK) == BS_AUTORADIOBUTTON)
                 userPressButton(c);
+            return;
+        }
+        if (reachable) {
+            wm::sendMessage(d, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(c->handle), TRUE);
             return;
         }
         if (!forward && (c->style & WS_GROUP))
@@ -208,6 +228,8 @@ static ControlInfo describeControl(const Window* c, const Window* d) {
     info.check = c->check;
     info.items = c->items;
     info.selection = c->selection;
+    info.dropped = c->dropped;
+    info.highlight = c->highlight;
     info.dialogUnits = c->dialogUnits;
     info.pixels = c->rect;
     info.color = c->color;
@@ -233,11 +255,15 @@ DialogInfo Ui::describe(HWND dialog) const {
     GetClientRect(d->handle, &info.client);
     info.bigIcon = d->icons[1];
     info.smallIcon = d->icons[0];
-    info.defaultId = d->defaultId;
     for (HWND h : d->children) {
         if (Window* c = find(h))
             info.controls.push_back(describeControl(c, d));
     }
+    // Only a dialog on the screen is asked what Enter would do; one still in WM_INITDIALOG is not.
+    int enterId = 0;
+    Window* enterControl = nullptr;
+    if ((d->style & WS_VISIBLE) && !d->ended && wm::enterCommand(d, &enterId, &enterControl))
+        info.enterId = enterId;
     if (wm::Menu* menu = wm::systemMenuOf(d))
         info.systemMenu = menu->items;
     return info;
@@ -279,6 +305,19 @@ UiResult Ui::click(int id) {
         return error;
     if (isButtonKind(c->kind)) {
         userPressButton(c);
+        return UiResult::success();
+    }
+    if (c->kind == ControlKind::ComboBox) {
+        // A click on the field drops the list down, or closes it again without a choice.
+        HWND handle = c->handle;
+        if (Window* dialog = find(c->parent))
+            wm::setFocusTo(dialog, c);
+        if ((c = find(handle)) == nullptr)
+            return UiResult::failure(idText(id) + " went away");
+        if (c->dropped)
+            closeList(c, false);
+        else
+            openList(c);
         return UiResult::success();
     }
     if (c->kind == ControlKind::Static && (c->style & SS_NOTIFY)) {
@@ -349,6 +388,11 @@ UiResult Ui::select(int id, const std::string& text) {
         wm::setFocusTo(d, c);
     if ((c = wm::find(handle)) == nullptr)
         return UiResult::failure(idText(id) + " went away");
+    if (c->dropped) {
+        c->highlight = index;
+        closeList(c, true);
+        return UiResult::success();
+    }
     userSelectItem(c, index);
     wm::notifyParent(c, CBN_SELCHANGE);
     if ((c = wm::find(handle)) != nullptr)
@@ -393,14 +437,20 @@ UiResult Ui::key(Key key) {
     if (d->iconic)
         return UiResult::failure("the dialog is minimised");
     Window* focus = find(d->focus);
+    bool combo = focus && focus->kind == ControlKind::ComboBox;
+    if (combo && focus->dropped && key != Key::Tab && key != Key::ShiftTab)
+        return listKey(focus, key);
     switch (key) {
     case Key::Tab:
-    case Key::ShiftTab: {
-        HWND next = GetNextDlgTabItem(d->handle, d->focus, key == Key::ShiftTab);
-        if (next)
-            wm::setFocusTo(d, find(next));
+    case Key::ShiftTab:
+        wm::sendMessage(d, WM_NEXTDLGCTL, key == Key::ShiftTab ? TRUE : FALSE, FALSE);
         return UiResult::success();
-    }
+    case Key::F4:
+    case Key::AltDown:
+        if (!combo)
+            return UiResult::failure("the focus is not on a combo box");
+        openList(focus);
+        return UiResult::success();
     case Key::Space:
         if (!focus || !isButtonKind(focus->kind))
             return UiResult::failure("Space: the focus is not on a button or check box");
@@ -408,7 +458,7 @@ UiResult Ui::key(Key key) {
         return UiResult::success();
     case Key::Up:
     case Key::Down:
-        if (focus && focus->kind == ControlKind::ComboBox) {
+        if (combo) {
             int count = static_cast<int>(focus->items.size());
             int next = focus->selection + (key == Key::Down ? 1 : -1);
             if (focus->selection < 0)
@@ -564,9 +614,11 @@ bool keyFromName(const std::string& name, Key* key) {
     static const struct {
         const char* name;
         Key key;
-    } keys[] = {{"Tab", Key::Tab}, {"ShiftTab", Key::ShiftTab}, {"Space", Key::Space},
-                {"Up", Key::Up},   {"Down", Key::Down},         {"Enter", Key::Enter},
-                {"Esc", Key::Esc}};
+    } keys[] = {{"Tab", Key::Tab},        {"ShiftTab", Key::ShiftTab},
+                {"Space", Key::Space},    {"Up", Key::Up},
+                {"Down", Key::Down},      {"Enter", Key::Enter},
+                {"Esc", Key::Esc},        {"F4", Key::F4},
+                {"AltDown", Key::AltDown}};
     for (const auto& k : keys) {
         if (name == k.name) {
             *key = k.key;

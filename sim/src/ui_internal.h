@@ -43,16 +43,19 @@ struct Window {
 
     // Buttons.
     int check = 0;
-    // Combo boxes: the list, the selection and the text of the selection field or edit part.
+    // Combo boxes: the list, the selection and the text of the selection field or edit part;
+    // while the list is dropped down, the item the keys have moved to.
     std::vector<std::string> items;
     int selection = -1;
+    bool dropped = false;
+    int highlight = -1;
 
     // Dialogs.
     std::vector<HWND> children; // in template order, which is the tab order
     HWND focus = nullptr;
     bool ended = false;
     INT_PTR result = 0;
-    int defaultId = IDOK;
+    int defaultId = IDOK; // the dialog's own default (DM_GETDEFID), whichever button shows it
     int baseX = 8, baseY = 16;
     int templateCx = 0, templateCy = 0;
     HICON icons[2] = {nullptr, nullptr};
@@ -86,6 +89,13 @@ INT_PTR runModal(Window* dialog, LPARAM initParam);
 LRESULT sendMessage(Window* window, UINT message, WPARAM wParam, LPARAM lParam);
 void notifyParent(Window* control, WORD code);
 void setFocusTo(Window* dialog, Window* control);
+// What a window answers to WM_GETDLGCODE.
+LRESULT dialogCode(Window* window);
+// After the dialog manager moved the focus to `focus`: a push button that gets it shows the
+// default style; any other control gives the style back to the dialog's default button.
+void moveDefaultStyle(Window* dialog, Window* focus);
+// The command Enter sends to the dialog now: false when it sends none (a disabled default).
+bool enterCommand(Window* dialog, int* id, Window** control);
 void paintWindow(Window* window);
 void paintPending();
 void invalidate(Window* window);
@@ -125,6 +135,9 @@ Window* addWindow(std::unique_ptr<Window> window);
 
 // Shared by the window manager's files and the faces.
 void userSelectItem(wm::Window* combo, int index);
+// The drop-down list of a combo box: opened, and closed with the highlighted item taken or not.
+void openList(wm::Window* combo);
+void closeList(wm::Window* combo, bool takeHighlight);
 void userPressButton(wm::Window* button);
 bool isEditableCombo(const wm::Window* combo);
 std::string controlText(const wm::Window* control);

@@ -309,3 +309,65 @@ TEST_F(ControlsTest, AControlDestroyedByItsNotificationIsNotTouchedAgain) {
         EXPECT_NE(CBN_EDITCHANGE, HIWORD(w));
     }
 }
+
+// The drop-down list as the keyboard and the mouse drive it: F4 or Alt-Down opens it, Up and
+// Down move in it without choosing, Enter or a click takes the item, Esc or the focus leaving
+// closes it unchanged; none of these keys reaches the dialog's buttons while it is open.
+TEST_F(ControlsTest, DropDownListOpensClosesAndPicksWithoutPressingButtons) {
+    using sim::Key;
+    struct Case {
+        const char* what;
+        std::vector<std::function<sim::UiResult()>> actions;
+        int selection; // afterwards
+        std::vector<WORD> notifications;
+    } cases[] = {
+        {"F4, Down, Enter takes the next item",
+         {[] { return sim::ui().key(Key::F4); }, [] { return sim::ui().key(Key::Down); },
+          [] { return sim::ui().key(Key::Enter); }},
+         2,
+         {CBN_DROPDOWN, CBN_SELCHANGE, CBN_SELENDOK, CBN_CLOSEUP}},
+        {"Alt-Down, Up, Esc leaves the selection",
+         {[] { return sim::ui().key(Key::AltDown); }, [] { return sim::ui().key(Key::Up); },
+          [] { return sim::ui().key(Key::Esc); }},
+         1,
+         {CBN_DROPDOWN, CBN_SELENDCANCEL, CBN_CLOSEUP}},
+        {"a click opens the list and a click on an item takes it",
+         {[] { return sim::ui().click(20); }, [] { return sim::ui().select(20, "1X (266Mb/s)"); }},
+         0,
+         {CBN_DROPDOWN, CBN_SELCHANGE, CBN_SELENDOK, CBN_CLOSEUP}},
+        {"Tab away closes the list unchanged",
+         {[] { return sim::ui().key(Key::F4); }, [] { return sim::ui().key(Key::Down); },
+          [] { return sim::ui().key(Key::Tab); }},
+         1,
+         {CBN_DROPDOWN, CBN_SELENDCANCEL, CBN_CLOSEUP}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Probe probe;
+        probe.handler = [](HWND, UINT m, WPARAM, LPARAM) -> INT_PTR {
+            return m == WM_INITDIALOG || m == WM_COMMAND; // Enter and Esc cannot end it
+        };
+        bool droppedBetween = false;
+        step([&] {
+            fillRates(20);
+            cb(20, CB_SETCURSEL, 1);
+            probe.messages.clear();
+            for (size_t i = 0; i < c.actions.size(); ++i) {
+                expectOk(c.actions[i]());
+                if (i == 0)
+                    droppedBetween = cb(20, CB_GETDROPPEDSTATE) == TRUE && control(20).dropped;
+            }
+            EXPECT_EQ(FALSE, cb(20, CB_GETDROPPEDSTATE));
+            EXPECT_EQ(c.selection, cb(20, CB_GETCURSEL));
+            EndDialog(top(), 0);
+        });
+        run(combos(), &probe);
+        EXPECT_TRUE(droppedBetween) << "the first action opens the list";
+        std::vector<WORD> seen;
+        for (WPARAM w : probe.commands()) {
+            EXPECT_EQ(20, LOWORD(w)) << "only the combo box spoke to the dialog";
+            seen.push_back(HIWORD(w));
+        }
+        EXPECT_EQ(c.notifications, seen);
+    }
+}

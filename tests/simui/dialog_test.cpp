@@ -190,31 +190,104 @@ TEST_F(DialogTest, TabOrderSkipsControlsWithoutTabStopDisabledOrHidden) {
     EXPECT_EQ((std::vector<int>{1003, IDCANCEL, IDOK}), backward);
 }
 
-TEST_F(DialogTest, EnterPressesTheDefaultButtonOrTheFocusedOne) {
+// Enter presses the focused push button only when it shows the default style, which the dialog
+// manager gives it when the focus comes by Tab or an arrow key; otherwise Enter goes to the
+// dialog's default button (DM_GETDEFID), and to IDOK when there is none.
+TEST_F(DialogTest, EnterPressesTheFocusedButtonOnlyWhenItHasBecomeTheDefault) {
+    auto focus = [](int id) { SetFocus(GetDlgItem(sim::ui().topDialog(), id)); };
+    auto key = [](sim::Key k) { expectOk(sim::ui().key(k)); };
+    struct Case {
+        const char* what;
+        DWORD applyStyle; // the template's style of button 1007
+        DWORD okStyle;    // and of IDOK
+        std::function<void()> before;
+        int command;   // what Enter sends, 0 for nothing
+        int styled;    // the button that shows the default style afterwards, 0 for none
+        int defaultId; // what DM_GETDEFID says afterwards
+    } cases[] = {
+        {"focus on a check box", BS_DEFPUSHBUTTON, BS_PUSHBUTTON, [] {}, 1007, 1007, 1007},
+        {"the program's SetFocus on a push button does not move the default", BS_DEFPUSHBUTTON,
+         BS_PUSHBUTTON, [&] { focus(1006); }, 1007, 1007, 1007},
+        {"Tab onto a push button moves the default to it", BS_DEFPUSHBUTTON, BS_PUSHBUTTON,
+         [&] {
+             focus(1002);
+             key(sim::Key::Tab);
+         },
+         1006, 1006, 1007},
+        {"Tab off the push buttons gives the default back", BS_DEFPUSHBUTTON, BS_PUSHBUTTON,
+         [&] {
+             focus(1002);
+             key(sim::Key::Tab);
+             key(sim::Key::ShiftTab);
+         },
+         1007, 1007, 1007},
+        {"an arrow key onto a push button moves the default to it", BS_DEFPUSHBUTTON, BS_PUSHBUTTON,
+         [&] {
+             focus(1007);
+             key(sim::Key::Down);
+         },
+         IDOK, IDOK, 1007},
+        {"a disabled default button takes no Enter", BS_DEFPUSHBUTTON, BS_PUSHBUTTON,
+         [] { EnableWindow(GetDlgItem(sim::ui().topDialog(), 1007), FALSE); }, 0, 1007, 1007},
+        {"DM_SETDEFID moves the default and its style", BS_DEFPUSHBUTTON, BS_PUSHBUTTON,
+         [] { SendMessageA(sim::ui().topDialog(), DM_SETDEFID, IDCANCEL, 0); }, IDCANCEL, IDCANCEL,
+         IDCANCEL},
+        {"without a default push button Enter is OK", BS_PUSHBUTTON, BS_PUSHBUTTON, [] {}, IDOK, 0,
+         IDOK},
+        {"of two default push buttons the last one is the default", BS_DEFPUSHBUTTON,
+         BS_DEFPUSHBUTTON, [] {}, IDOK, IDOK, IDOK},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Template t = mainDialog();
+        for (Item& item : t.items) {
+            if (item.id == 1007 || item.id == IDOK)
+                item.style = (item.style & ~static_cast<DWORD>(BS_TYPEMASK)) |
+                             (item.id == IDOK ? c.okStyle : c.applyStyle);
+        }
+        Probe probe;
+        // Commands are taken without ending the dialog; the rest goes to the default processing.
+        probe.handler = [](HWND, UINT m, WPARAM, LPARAM) -> INT_PTR {
+            return m == WM_INITDIALOG || m == WM_COMMAND;
+        };
+        int styled = -1;
+        LRESULT defId = 0;
+        step([&] {
+            c.before();
+            probe.messages.clear();
+            key(sim::Key::Enter);
+            styled = 0;
+            for (int id : {1006, 1007, IDOK, IDCANCEL}) {
+                LONG_PTR style = GetWindowLongPtrA(GetDlgItem(top(), id), GWL_STYLE);
+                if ((style & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+                    styled = styled ? -2 : id; // -2: more than one
+            }
+            defId = SendMessageA(top(), DM_GETDEFID, 0, 0);
+            EndDialog(top(), 0);
+        });
+        run(t, &probe);
+        std::vector<WPARAM> expected;
+        if (c.command)
+            expected.push_back(MAKELONG(c.command, BN_CLICKED));
+        EXPECT_EQ(expected, probe.commands());
+        EXPECT_EQ(c.styled, styled);
+        EXPECT_EQ(MAKELONG(c.defaultId, DC_HASDEFID), defId);
+    }
+}
+
+TEST_F(DialogTest, EscCancelsUnlessTheCancelButtonIsDisabled) {
     Probe probe;
-    // Commands are taken without ending the dialog; the rest goes to the default processing.
     probe.handler = [](HWND, UINT m, WPARAM, LPARAM) -> INT_PTR {
         return m == WM_INITDIALOG || m == WM_COMMAND;
     };
     step([&] {
-        EXPECT_EQ(MAKELONG(1007, DC_HASDEFID), SendMessageA(top(), DM_GETDEFID, 0, 0));
-        expectOk(sim::ui().key(sim::Key::Enter)); // focus on a check box: the default button
-        SetFocus(GetDlgItem(top(), 1006));
-        expectOk(sim::ui().key(sim::Key::Enter)); // focus on a push button: that button
-        SetFocus(GetDlgItem(top(), 1003));
-        EnableWindow(GetDlgItem(top(), 1007), FALSE);
-        expectOk(sim::ui().key(sim::Key::Enter)); // a disabled default button: nothing
-        SendMessageA(top(), DM_SETDEFID, IDOK, 0);
-        expectOk(sim::ui().key(sim::Key::Enter));
         expectOk(sim::ui().key(sim::Key::Esc));
         EnableWindow(GetDlgItem(top(), IDCANCEL), FALSE);
         expectOk(sim::ui().key(sim::Key::Esc)); // a disabled Cancel button: nothing
         EndDialog(top(), 0);
     });
     run(mainDialog(), &probe);
-    std::vector<WPARAM> expected = {MAKELONG(1007, BN_CLICKED), MAKELONG(1006, BN_CLICKED),
-                                    MAKELONG(IDOK, BN_CLICKED), MAKELONG(IDCANCEL, BN_CLICKED)};
-    EXPECT_EQ(expected, probe.commands());
+    EXPECT_EQ((std::vector<WPARAM>{MAKELONG(IDCANCEL, BN_CLICKED)}), probe.commands());
 }
 
 TEST_F(DialogTest, SpaceAndArrowsActOnTheFocusedControl) {

@@ -285,3 +285,45 @@ TEST_F(ScriptFaceTest, ForegroundRequestsArePrinted) {
         (std::vector<std::string>{"{\"event\":\"foreground\",\"title\":\"Vantorel Tavrolin\"}"}),
         lines);
 }
+
+// A box that comes up before the script's first idle turn (the safe-mode question before any
+// dialog, an error raised while the first dialog is set up) takes the script's answer lines in
+// order, as a box shown later does.
+TEST_F(ScriptFaceTest, AnswerLinesAnswerBoxesShownBeforeAnyIdleTurn) {
+    struct Case {
+        const char* script;
+        bool dialog; // the box comes from WM_INITDIALOG of a dialog rather than before any
+        int answer;
+        const char* error;
+    } cases[] = {
+        {"answer 6\n", false, IDYES, ""},
+        {"# the question\nanswer 7\n", false, IDNO, ""},
+        {"answer 6\nclick 1\n", true, IDYES, ""},
+        {"answer 1\n", false, IDNO, "t.script:1: answer 1: not a button of the message box"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        start(c.script);
+        int answer = 0;
+        auto ask = [&answer] {
+            answer = MessageBoxA(nullptr, "Restore the default settings?", "Vantorel Tavrolin",
+                                 MB_YESNO | MB_ICONQUESTION);
+        };
+        if (c.dialog) {
+            Probe probe;
+            probe.handler = [&](HWND d, UINT m, WPARAM w, LPARAM) -> INT_PTR {
+                if (m == WM_INITDIALOG)
+                    ask();
+                if (m == WM_COMMAND && LOWORD(w) == IDOK)
+                    EndDialog(d, IDOK);
+                return m == WM_INITDIALOG;
+            };
+            EXPECT_EQ(IDOK, run(scripted(), &probe));
+        } else {
+            ask();
+        }
+        EXPECT_EQ(c.answer, answer);
+        std::string error = sim::finishFace();
+        EXPECT_EQ(0u, error.find(c.error)) << error;
+    }
+}
