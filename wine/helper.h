@@ -21,6 +21,7 @@ int serviceStart(const char* path);
 int serviceRemove();
 int serviceQuery();
 int sendRequests(int count, char** specs);
+int deviceOpen(int count, char** paths);
 int registryGet(const char* path, const char* name);
 int registrySet(const char* path, const char* name, const char* type, const char* value);
 int registryDelete(const char* path, const char* name);

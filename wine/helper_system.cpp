@@ -152,6 +152,22 @@ int sendRequests(int count, char** lines) {
     return 0;
 }
 
+// Opens each path as the program opens the driver's device and prints "open=ok" or
+// "open=error N", closing it again.
+int deviceOpen(int count, char** paths) {
+    for (int i = 0; i < count; ++i) {
+        HANDLE device = CreateFileA(paths[i], GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (device == INVALID_HANDLE_VALUE) {
+            print("open", "error " + std::to_string(GetLastError()));
+            continue;
+        }
+        CloseHandle(device);
+        print("open", "ok");
+    }
+    return 0;
+}
+
 // Registry (HKLM only: everything the program keeps lives there)
 
 int registryGet(const char* path, const char* name) {

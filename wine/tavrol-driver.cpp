@@ -11,7 +11,7 @@ namespace {
 int usage() {
     fputs("usage: tavrol-driver COMMAND ...\n"
           "  service-start PATH | service-remove | service-query\n"
-          "  requests CODE,INLEN,OUTLEN[,HEX] ...\n"
+          "  requests CODE,INLEN,OUTLEN[,HEX] ... | device-open PATH ...\n"
           "  reg-get KEY VALUE | reg-set KEY VALUE dword|binary|string DATA\n"
           "  reg-delete KEY [VALUE]\n"
           "  session EXE ARGS STEP ...\n"
@@ -36,6 +36,8 @@ int main(int argc, char** argv) {
         return serviceQuery();
     if (command == "requests")
         return sendRequests(argc - 2, argv + 2);
+    if (command == "device-open")
+        return deviceOpen(argc - 2, argv + 2);
     if (command == "reg-get" && argc == 4)
         return registryGet(argv[2], argv[3]);
     if (command == "reg-set" && argc == 6)

@@ -257,16 +257,21 @@ void PrintTo(const PhysCase& value, std::ostream* out) {
     *out << value.device;
 }
 
+// The channel's PC with an NVIDIA card in place of the ATI one: the drivers serve its straps.
 class PhysicalMemory : public ChannelTest, public testing::WithParamInterface<PhysCase> {
   protected:
-    PcSpec physPc() { return channelPc(GetParam().nt); }
+    PcSpec physPc() {
+        PcSpec layout = channelPc(GetParam().nt);
+        layout.functions[2] = nvidiaCard(kStatus4xSbaFw, kCommand2x);
+        return layout;
+    }
 };
 
-// The ATI card's BAR 0 is 0xD8000008: its memory window starts at 0xD8000000.
-constexpr DWORD kCardRegisters = 0xD8101000;
+// The straps register: the NVIDIA card's BAR 0 (0xE0000000) + 0x101000.
+constexpr DWORD kCardRegisters = 0xE0101000;
 
-// The drivers serve only the card's window, so the well-known example address is refused after
-// the request went out; the same word inside the window is written.
+// The drivers serve only the card's straps, so the well-known example address is refused after
+// the request went out; the straps themselves are written.
 TEST_P(PhysicalMemory, WriteSendsTheRecordOfThePlatform) {
     ASSERT_NO_FATAL_FAILURE(start(physPc()));
     EXPECT_EQ(0, writePhysDword(1, 0x101000, 0x80000000));
@@ -283,7 +288,7 @@ TEST_P(PhysicalMemory, WriteSendsTheRecordOfThePlatform) {
 
 TEST_P(PhysicalMemory, ReadTakesTheValueField) {
     PcSpec layout = physPc();
-    layout.directives.push_back("phys 0xD8101000 0x12345E67");
+    layout.directives.push_back("phys 0xE0101000 0x12345E67");
     ASSERT_NO_FATAL_FAILURE(start(layout));
     DWORD value = 0xdeadbeef;
     ASSERT_EQ(0, readPhysDword(1, kCardRegisters, &value)) << sim::machine().traceText();

@@ -31,8 +31,8 @@ TEST_F(RunModesTest, StartupRunAppliesTheStoredModesToBothEnds) {
     }
     EXPECT_TRUE(boxes().empty());
     EXPECT_FALSE(tavrolServiceExists());
-    EXPECT_FALSE(shellTraceMentions("CreateMutexA"));
-    EXPECT_EQ(nullptr, GetModuleHandleA("Tavrol.tvx"));
+    EXPECT_FALSE(shellTraceMentions("CreateMutexA \"Exists\""));
+    EXPECT_EQ(0, sim::loadedLibraryCount()) << "Tavrol.tvx is still mapped";
 }
 
 TEST_F(RunModesTest, StartupRunWithNothingStoredTouchesNoRegister) {
@@ -152,7 +152,7 @@ TEST_F(RunModesTest, SecondInstanceBringsTheFirstToTheFrontAndTouchesNothing) {
     EXPECT_TRUE(shellTraceMentions("SetForegroundWindow \"Vantorel Tavrolin\" -> own window"));
     EXPECT_TRUE(boxes().empty());
     EXPECT_TRUE(trace(sim::TraceKind::ServiceCall).empty());
-    EXPECT_EQ(nullptr, GetModuleHandleA("Tavrol.tvx"));
+    EXPECT_EQ(0, sim::loadedLibraryCount()) << "Tavrol.tvx is still mapped";
     EXPECT_EQ(1, sim::process().openHandleCount()) << "only the first instance's mutex is left";
     CloseHandle(first);
 }
@@ -165,7 +165,7 @@ TEST_F(RunModesTest, InteractiveRunTearsDownWhatItBuilt) {
     EXPECT_TRUE(shellTraceMentions("CreateMutexA"));
     EXPECT_FALSE(trace(sim::TraceKind::ServiceCall).empty());
     EXPECT_FALSE(tavrolServiceExists());
-    EXPECT_EQ(nullptr, GetModuleHandleA("Tavrol.tvx"));
+    EXPECT_EQ(0, sim::loadedLibraryCount()) << "Tavrol.tvx is still mapped";
     EXPECT_EQ(0, sim::process().openHandleCount());
     EXPECT_EQ(nullptr, m_pAgpAfterRun);
 }
@@ -208,7 +208,7 @@ TEST_F(RunModesTest, InteractiveRunEndsSilentlyWhenTheSettingsKeyCannotBeCreated
     run();
     EXPECT_TRUE(boxes().empty());
     EXPECT_TRUE(trace(sim::TraceKind::ServiceCall).empty());
-    EXPECT_EQ(nullptr, GetModuleHandleA("Tavrol.tvx"));
+    EXPECT_EQ(0, sim::loadedLibraryCount()) << "Tavrol.tvx is still mapped";
     EXPECT_EQ(0, sim::process().openHandleCount());
 }
 
