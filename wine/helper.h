@@ -20,6 +20,7 @@ int fail(const std::string& what);
 int serviceStart(const char* path);
 int serviceRemove();
 int serviceQuery();
+int servicePath();
 int sendRequests(int count, char** specs);
 int deviceOpen(int count, char** paths);
 int registryGet(const char* path, const char* name);

@@ -103,6 +103,29 @@ int serviceRemove() {
     return 0;
 }
 
+// The image path the service manager holds for TAVROL ("absent" without the service).
+int servicePath() {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager)
+        return fail("OpenSCManagerA " + std::to_string(GetLastError()));
+    SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_QUERY_CONFIG);
+    std::string path = "absent";
+    if (service) {
+        DWORD needed = 0;
+        QueryServiceConfigA(service, nullptr, 0, &needed);
+        std::vector<unsigned char> buffer(needed + sizeof(QUERY_SERVICE_CONFIGA));
+        QUERY_SERVICE_CONFIGA* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+        path =
+            QueryServiceConfigA(service, config, buffer.size(), &needed) && config->lpBinaryPathName
+                ? config->lpBinaryPathName
+                : "unknown";
+        CloseServiceHandle(service);
+    }
+    print("service.path", path);
+    CloseServiceHandle(manager);
+    return 0;
+}
+
 int serviceQuery() {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (!manager)
