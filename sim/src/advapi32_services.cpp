@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -110,6 +111,8 @@ void ServiceManager::reset() {
 }
 
 bool ServiceManager::attach(const std::string& stateDir, std::string* error) {
+    std::error_code ignored;
+    std::filesystem::create_directories(stateDir, ignored);
     ScopedFileLock lock(stateDir + kServicesLock);
     if (!lock.held()) {
         *error = "cannot lock " + stateDir + kServicesLock;

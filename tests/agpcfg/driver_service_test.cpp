@@ -357,19 +357,6 @@ TEST_F(DriverService, RemoveWithoutTheManagerLeavesTheService) {
     EXPECT_EQ(0, openServiceHandles());
 }
 
-// While another run of ours holds its share, a run joins the driver as it runs and leaves it
-// running at its end.
-TEST_F(DriverService, ARunBesideAnotherLeavesTheDriverToIt) {
-    ASSERT_NO_FATAL_FAILURE(start());
-    ASSERT_EQ(0, installDriver());
-    HANDLE otherRun = CreateMutexA(nullptr, FALSE, kUsersObject);
-    ASSERT_NE(nullptr, otherRun);
-    ASSERT_EQ(0, installDriver()) << "a second run joins";
-    removeDriver();
-    expectOurDriverRunsFromTheCopy();
-    CloseHandle(otherRun);
-}
-
 // A copy in use that is not a driver we accept (another version's) cannot be replaced under
 // the run that uses it: the run gives the driver-file error and leaves it alone.
 TEST_F(DriverService, AnotherVersionsDriverInUseIsNotJoined) {
