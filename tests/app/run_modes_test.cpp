@@ -39,6 +39,20 @@ TEST_F(RunModesTest, StartupRunAppliesTheStoredModesToBothEnds) {
     EXPECT_EQ(0, sim::loadedLibraryCount()) << "Tavrol.tvx is still mapped";
 }
 
+// The switch counts as an argument only: a program kept in a folder whose name holds it still
+// runs interactively.
+TEST_F(RunModesTest, AFolderNamedLikeTheSwitchStartsNoLogOnRun) {
+    boot("default");
+    const std::string program = "C:\\tools-startup\\Tavrol.exe";
+    ASSERT_TRUE(sim::drive().createDirectories("C:\\tools-startup"));
+    sim::process().setModulePath(program);
+    sim::process().setCommandLine(program);
+    CTavrolApp app;
+    char noArguments[] = "";
+    AfxWinMain(sim::process().exeModule(), noArguments, 1);
+    EXPECT_TRUE(shellTraceMentions("CreateMutexA \"Exists\"")) << "not the interactive run";
+}
+
 TEST_F(RunModesTest, StartupRunWithNothingStoredTouchesNoRegister) {
     boot("default");
     run("-startup");

@@ -406,6 +406,10 @@ const PhysCase kPhysCases[] = {
      physRequest(1, 0xE0101000, 1), false},
 };
 
+void PrintTo(const PhysCase& value, std::ostream* out) {
+    *out << value.what;
+}
+
 class PhysRule : public testing::TestWithParam<PhysCase> {};
 
 TEST_P(PhysRule, ServesOnlyTheStrapsOfADecodedNvidiaBar) {
