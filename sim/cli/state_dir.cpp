@@ -3,8 +3,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "sim/file_lock.h"
 #include "sim/machine.h"
@@ -26,29 +24,6 @@ std::string savedHardware;
 
 std::string pathIn(const char* name) {
     return (fs::path(stateDir) / name).string();
-}
-
-bool readFile(const std::string& path, std::string* contents) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream text;
-    text << in.rdbuf();
-    *contents = text.str();
-    return true;
-}
-
-// Writes through a temporary file and a rename, so a reader never sees half a file.
-bool writeFileAtomically(const std::string& path, const std::string& contents) {
-    std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out || !(out << contents) || !out.flush())
-            return false;
-    }
-    std::error_code failed;
-    fs::rename(temporary, path, failed);
-    return !failed;
 }
 
 // The state directory's lock is held while files are read or written: two runs of the program
@@ -80,7 +55,7 @@ bool createState(const StateOptions& options, std::string* error) {
     if (!loadProfileText(source, &profile, error))
         return false;
     std::string profileText;
-    if (!readFile(source, &profileText)) {
+    if (!sim::readStateFile(source, &profileText)) {
         *error = "cannot read " + source;
         return false;
     }
@@ -90,7 +65,7 @@ bool createState(const StateOptions& options, std::string* error) {
         *error = "cannot create " + stateDir + ": " + failed.message();
         return false;
     }
-    if (!writeFileAtomically(pathIn(kProfileFile), profileText)) {
+    if (!sim::writeStateFileAtomically(pathIn(kProfileFile), profileText)) {
         *error = "cannot write " + pathIn(kProfileFile);
         return false;
     }
@@ -102,7 +77,7 @@ bool createState(const StateOptions& options, std::string* error) {
         *error = "cannot install Tavrol.tvx on the virtual PC (build the tavrol_tvx target)";
         return false;
     }
-    if (!writeFileAtomically(pathIn(kHardwareFile), sim::machine().hardwareText())) {
+    if (!sim::writeStateFileAtomically(pathIn(kHardwareFile), sim::machine().hardwareText())) {
         *error = "cannot write " + pathIn(kHardwareFile);
         return false;
     }
@@ -111,7 +86,7 @@ bool createState(const StateOptions& options, std::string* error) {
 
 bool sameFileContents(const std::string& a, const std::string& b) {
     std::string first, second;
-    return readFile(a, &first) && readFile(b, &second) && first == second;
+    return sim::readStateFile(a, &first) && sim::readStateFile(b, &second) && first == second;
 }
 
 } // namespace
@@ -155,7 +130,7 @@ bool saveState(std::string* error) {
     if (hardware == savedHardware)
         return true;
     sim::ScopedFileLock lock(lockPath());
-    if (!writeFileAtomically(pathIn(kHardwareFile), hardware)) {
+    if (!sim::writeStateFileAtomically(pathIn(kHardwareFile), hardware)) {
         *error = "cannot write the state of the virtual PC to " + stateDir;
         return false;
     }

@@ -5,9 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "sim/file_lock.h"
@@ -63,27 +61,6 @@ const char* stateName(DWORD state) {
 const char kServicesFile[] = "/services.txt";
 const char kServicesLock[] = "/services.lock";
 
-bool readText(const std::string& path, std::string* text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream all;
-    all << in.rdbuf();
-    *text = all.str();
-    return true;
-}
-
-// Through a temporary file and a rename, so another process never reads half a database.
-bool writeTextAtomically(const std::string& path, const std::string& text) {
-    std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out || !(out << text) || !out.flush())
-            return false;
-    }
-    return std::rename(temporary.c_str(), path.c_str()) == 0;
-}
-
 } // namespace
 
 const Service* ServiceManager::find(const std::string& name) const {
@@ -120,7 +97,7 @@ bool ServiceManager::attach(const std::string& stateDir, std::string* error) {
     }
     std::string path = stateDir + kServicesFile;
     std::string text;
-    if (readText(path, &text)) {
+    if (readStateFile(path, &text)) {
         std::vector<Service> loaded;
         if (!parseText(text, &loaded, error)) {
             *error = path + ": " + *error;
@@ -129,7 +106,7 @@ bool ServiceManager::attach(const std::string& stateDir, std::string* error) {
         m_services = loaded;
     } else {
         text = saveText();
-        if (!writeTextAtomically(path, text)) {
+        if (!writeStateFileAtomically(path, text)) {
             *error = "cannot write " + path;
             return false;
         }
@@ -165,7 +142,7 @@ ServiceManager::Sync::Sync(ServiceManager& manager) : m_manager(manager), m_lock
     std::vector<Service> loaded;
     // The file changes only under the lock; one that cannot be read or parsed is left to the
     // next writer, and the database in memory stays.
-    if (readText(manager.m_stateDir + kServicesFile, &text) && text != manager.m_savedText &&
+    if (readStateFile(manager.m_stateDir + kServicesFile, &text) && text != manager.m_savedText &&
         manager.parseText(text, &loaded, &error)) {
         manager.m_services = loaded;
         manager.m_savedText = text;
@@ -176,7 +153,7 @@ ServiceManager::Sync::~Sync() {
     if (!m_manager.m_stateDir.empty()) {
         std::string text = m_manager.saveText();
         if (text != m_manager.m_savedText &&
-            writeTextAtomically(m_manager.m_stateDir + kServicesFile, text))
+            writeStateFileAtomically(m_manager.m_stateDir + kServicesFile, text))
             m_manager.m_savedText = text;
     }
     if (m_lock >= 0)
