@@ -263,8 +263,8 @@ INT_PTR dialogBoxFromBytes(HINSTANCE instance, const void* data, size_t size, HW
 
 // One line of a script: `select ID TEXT`, `type ID TEXT`, `check ID STATE`, `click ID`,
 // `sys HEX`, `answer ID`, `key NAME`, `show`, `minimize`, `paint`, `wait foreground` (until
-// another process brings the top dialog to the front, 10 seconds at most). Blank lines and lines
-// starting with '#' are skipped.
+// another process brings the top dialog to the front, 10 seconds at most). Blank lines and lines starting
+// with '#' are skipped.
 struct ScriptAction {
     enum Kind { Select, Type, Check, Click, Sys, Answer, Key, Show, Minimize, Paint, Wait };
     Kind kind = Show;
