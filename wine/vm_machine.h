@@ -55,8 +55,8 @@ int vmInit(VmMachine* machine, VmFunction* functions, uint32_t functionCount,
            const VmPhysWord* phys, uint32_t physCount);
 
 // The request core's bus over the machine. Configuration reads see NVIDIA's straps; writes reach
-// only the writable bits of AGP command registers, minus the function's stuck bits; physical words
-// never written read 0; the straps register takes only writes with the override bit.
+// only the writable bits of AGP command registers, minus the function's stuck bits; physical words never written read 0; the
+// straps register takes only writes with the override bit.
 TavrolBus vmBus(VmMachine* machine);
 
 // The machine's state as a flat record, so that it can outlive one load of the driver.
