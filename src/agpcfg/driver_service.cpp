@@ -29,7 +29,6 @@ enum : DWORD {
     // How long a deleted service may take to go before its name can be used again.
     DELETION_WAIT_MS = 3000,
     DELETION_POLL_MS = 100,
-
 };
 
 enum : int {
