@@ -9,6 +9,11 @@ namespace {
 const uint32_t kConfigSize = 256;
 const uint32_t kAgpCommandOffset = 8;
 const uint32_t kDisplayBaseClass = 0x03;
+// Command register bit 1: the function answers memory cycles.
+const uint32_t kMemorySpaceEnable = 1u << 1;
+// BAR bit 0 is set for I/O; bits 2..1 are the memory type, 00 for 32 bits anywhere.
+const uint32_t kBarKindMask = 0x7;
+const uint32_t kBarMemoryMask = ~0xFu;
 
 void copyBytes(void* to, const void* from, uint32_t length) {
     unsigned char* d = static_cast<unsigned char*>(to);
@@ -173,40 +178,49 @@ int serveConfigDword(const TavrolBus* bus, uint32_t code, PciConfigDwordRequest&
     return TAVROL_STATUS_OK;
 }
 
-// True when the address lies in the register window behind memory BAR 0 of a display function
-// on the given bus.
+// True when the address is the one physical dword the program uses: the straps register of an
+// NVIDIA display function on the given bus, at its BAR 0 base + 0x101000. BAR 0 must be a 32-bit
+// memory BAR that is assigned and decoded: a 64-bit BAR's low dword, a below-1-MiB BAR or a BAR
+// the function does not decode names memory that is not the chip's.
 int physAllowed(const TavrolBus* bus, uint32_t busNumber, uint64_t address) {
-    if (busNumber > 255 || (address & 3) != 0)
+    if (busNumber > 255)
         return 0;
     FunctionCursor at = kFirstFunction;
     uint32_t slot;
     while (nextFunction(bus, busNumber, &at, &slot)) {
-        uint32_t classDword, bar0;
-        if (!readDword(bus, busNumber, slot, 0x08, &classDword) ||
-            (classDword >> 24) != kDisplayBaseClass)
+        uint32_t id, command, classDword, bar0;
+        if (!readDword(bus, busNumber, slot, 0x00, &id) || (id & 0xFFFF) != TAVROL_NVIDIA_VENDOR ||
+            !readDword(bus, busNumber, slot, 0x08, &classDword) ||
+            (classDword >> 24) != kDisplayBaseClass ||
+            !readDword(bus, busNumber, slot, 0x04, &command) || !(command & kMemorySpaceEnable) ||
+            !readDword(bus, busNumber, slot, 0x10, &bar0) || (bar0 & kBarKindMask) != 0)
             continue;
-        if (!readDword(bus, busNumber, slot, 0x10, &bar0) || (bar0 & 1) != 0)
-            continue;
-        uint64_t base = bar0 & ~0xFu;
-        if (base != 0 && address >= base && address < base + TAVROL_BAR0_WINDOW)
+        uint32_t base = bar0 & kBarMemoryMask;
+        if (base != 0 && address == static_cast<uint64_t>(base) + TAVROL_NVIDIA_STRAPS_OFFSET)
             return 1;
     }
     return 0;
 }
 
 int servePhys(const TavrolBus* bus, uint32_t code, PhysDwordRequest& request) {
-    if (request.addressHigh != 0 || !physAllowed(bus, request.bus, request.addressLow))
+    const uint64_t address =
+        (static_cast<uint64_t>(request.addressHigh) << 32) | request.addressLow;
+    if (!physAllowed(bus, request.bus, address))
         return TAVROL_STATUS_ACCESS_DENIED;
     if (code == IOCTL_PHYS_READ_DWORD) {
-        if (!bus->readPhys(bus->context, request.addressLow, &request.value))
+        if (!bus->readPhys(bus->context, address, &request.value))
             return TAVROL_STATUS_DEVICE_ERROR;
-    } else if (!bus->writePhys(bus->context, request.addressLow, request.value)) {
+    } else if (!bus->writePhys(bus->context, address, request.value)) {
         return TAVROL_STATUS_DEVICE_ERROR;
     }
     return TAVROL_STATUS_OK;
 }
 
 } // namespace
+
+int tavrolCreateAllowed(uint32_t fileNameLength, int hasRelatedFile) {
+    return fileNameLength == 0 && !hasRelatedFile;
+}
 
 int tavrolHandleRequest(const TavrolBus* bus, uint32_t code, const void* input,
                         uint32_t inputLength, void* output, uint32_t outputLength,

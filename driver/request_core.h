@@ -29,11 +29,14 @@ enum TavrolStatus {
     TAVROL_STATUS_DEVICE_ERROR,    // the bus refused the access or the function does not exist
 };
 
+// Whether an open of the device may go on. The device has no namespace: an open of a name below
+// it ("\\.\Tavrol\x") or relative to another file object is refused. For such opens the I/O
+// manager checks the device's DACL only under FILE_DEVICE_SECURE_OPEN, which NT 4.0 honours
+// only from its late security fixes on.
+int tavrolCreateAllowed(uint32_t fileNameLength, int hasRelatedFile);
+
 // Serves one request. `output` may alias `input` (METHOD_BUFFERED passes one system buffer).
 // `bytesWritten` receives exactly the number of output bytes written (0 on failure).
 int tavrolHandleRequest(const TavrolBus* bus, uint32_t code, const void* input,
                         uint32_t inputLength, void* output, uint32_t outputLength,
                         uint32_t* bytesWritten);
-
-// Size of the physical window that may be reached behind a display function's BAR 0.
-#define TAVROL_BAR0_WINDOW (16u * 1024u * 1024u)

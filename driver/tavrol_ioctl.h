@@ -25,6 +25,11 @@ enum TavrolVxdCode : uint32_t {
 
 #define TAVROL_MAX_CLASS_MATCHES 50
 
+// The one physical dword the drivers serve: the straps register of an NVIDIA display function,
+// BAR 0's memory base plus this offset.
+#define TAVROL_NVIDIA_VENDOR 0x10DEu
+#define TAVROL_NVIDIA_STRAPS_OFFSET 0x101000u
+
 struct PciClassEntry {
     uint32_t bus;
     uint32_t slot; // PciSlotWord: device in bits 4..0, function in bits 7..5

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Screenshots of the real Tavrol.exe under Wine on a virtual X display: the main dialog, the About
 # box and the restore-defaults dialog, written to docs/ as PNG files. The program runs on the
-# Wine suite's driver, whose virtual PC is machines/default.lspci.
+# Wine suite's driver, whose virtual PC is machines/default.lspci: Tavrol-test.exe, the program
+# built to accept that driver too.
 #   bash scripts/screenshots.sh [WINDOWS_BUILD_DIR]   (default build/windows-i686; run as root)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 build=$(realpath "${1:-build/windows-i686}")
-for f in src/Tavrol.exe src/Tavrol.tvx wine/TAVROL-vm.sys wine/tavrol-driver.exe; do
+for f in wine/Tavrol-test.exe src/Tavrol.tvx wine/TAVROL-vm.sys wine/tavrol-driver.exe; do
     [ -f "$build/$f" ] || { echo "missing $build/$f: build the windows-i686 preset first" >&2; exit 1; }
 done
 bash scripts/wine-setup.sh
@@ -43,7 +44,8 @@ wineserver -w
 
 program=$WINEPREFIX/drive_c/tavrolin
 mkdir -p "$program"
-cp "$build/src/Tavrol.exe" "$build/src/Tavrol.tvx" "$program/"
+cp "$build/wine/Tavrol-test.exe" "$program/Tavrol.exe"
+cp "$build/src/Tavrol.tvx" "$program/"
 cp "$build/wine/TAVROL-vm.sys" "$program/TAVROL.sys"
 
 # The helper stops at each handshake until the picture is taken (it waits for the marker file

@@ -175,6 +175,16 @@ BOOL CALLBACK listButton(HWND child, LPARAM param) {
     return TRUE;
 }
 
+// A static control that shows an icon (SS_ICON); Wine answers STM_GETICON across processes.
+BOOL CALLBACK findIconControl(HWND child, LPARAM result) {
+    if (className(child) == "Static" &&
+        (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+        *reinterpret_cast<HWND*>(result) = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // One step of a session; returns false when the session cannot go on.
 bool runStep(Program& program, const std::string& exe, const std::string& step) {
     const size_t colon = step.find(':');
@@ -294,6 +304,24 @@ bool runStep(Program& program, const std::string& exe, const std::string& step) 
     }
     if (verb == "service") { // the driver service as the program has left it so far
         serviceQuery();
+        return true;
+    }
+    if (verb == "service-path") { // where the service manager loads the driver from
+        servicePath();
+        return true;
+    }
+    if (verb == "file") { // file:PATH, whether that file exists now
+        const DWORD attributes = GetFileAttributesA(argument.c_str());
+        print("file", attributes == INVALID_FILE_ATTRIBUTES ? "absent" : "present");
+        return true;
+    }
+    if (verb == "other-icon") { // whether the icon control of another dialog shows an icon
+        HWND other = waitForOtherDialog(program, 10000);
+        HWND icon = nullptr;
+        EnumChildWindows(other, findIconControl, reinterpret_cast<LPARAM>(&icon));
+        print("other.icon", !icon                                   ? "no control"
+                            : SendMessageA(icon, STM_GETICON, 0, 0) ? "set"
+                                                                    : "none");
         return true;
     }
     if (verb == "foreground") {

@@ -103,6 +103,29 @@ int serviceRemove() {
     return 0;
 }
 
+// The image path the service manager holds for TAVROL ("absent" without the service).
+int servicePath() {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager)
+        return fail("OpenSCManagerA " + std::to_string(GetLastError()));
+    SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_QUERY_CONFIG);
+    std::string path = "absent";
+    if (service) {
+        DWORD needed = 0;
+        QueryServiceConfigA(service, nullptr, 0, &needed);
+        std::vector<unsigned char> buffer(needed + sizeof(QUERY_SERVICE_CONFIGA));
+        QUERY_SERVICE_CONFIGA* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+        path =
+            QueryServiceConfigA(service, config, buffer.size(), &needed) && config->lpBinaryPathName
+                ? config->lpBinaryPathName
+                : "unknown";
+        CloseServiceHandle(service);
+    }
+    print("service.path", path);
+    CloseServiceHandle(manager);
+    return 0;
+}
+
 int serviceQuery() {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (!manager)
@@ -148,6 +171,22 @@ int sendRequests(int count, char** lines) {
                returned, hex(output.data(), outLength).c_str(),
                hex(output.data() + outLength, 4).c_str());
         fflush(stdout);
+    }
+    return 0;
+}
+
+// Opens each path as the program opens the driver's device and prints "open=ok" or
+// "open=error N", closing it again.
+int deviceOpen(int count, char** paths) {
+    for (int i = 0; i < count; ++i) {
+        HANDLE device = CreateFileA(paths[i], GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (device == INVALID_HANDLE_VALUE) {
+            print("open", "error " + std::to_string(GetLastError()));
+            continue;
+        }
+        CloseHandle(device);
+        print("open", "ok");
     }
     return 0;
 }

@@ -10,15 +10,16 @@ namespace {
 
 int usage() {
     fputs("usage: tavrol-driver COMMAND ...\n"
-          "  service-start PATH | service-remove | service-query\n"
-          "  requests CODE,INLEN,OUTLEN[,HEX] ...\n"
+          "  service-start PATH | service-remove | service-query | service-path\n"
+          "  requests CODE,INLEN,OUTLEN[,HEX] ... | device-open PATH ...\n"
           "  reg-get KEY VALUE | reg-set KEY VALUE dword|binary|string DATA\n"
           "  reg-delete KEY [VALUE]\n"
           "  task-get NAME | task-register NAME XML\n"
           "  session EXE ARGS STEP ...\n"
           "  steps: dialog dump select:ID:TEXT click:ID command:ID box answer:ID no-box\n"
           "         sleep:MS decoy foreground launch:ARGS service exit syscommand:ID other:ID\n"
-          "         handshake:NAME  (box:MS waits MS at most)\n",
+          "         handshake:NAME service-path file:PATH other-icon  (box:MS waits MS at\n"
+          "         most)\n",
           stderr);
     return 2;
 }
@@ -35,8 +36,12 @@ int main(int argc, char** argv) {
         return serviceRemove();
     if (command == "service-query" && argc == 2)
         return serviceQuery();
+    if (command == "service-path" && argc == 2)
+        return servicePath();
     if (command == "requests")
         return sendRequests(argc - 2, argv + 2);
+    if (command == "device-open")
+        return deviceOpen(argc - 2, argv + 2);
     if (command == "reg-get" && argc == 4)
         return registryGet(argv[2], argv[3]);
     if (command == "reg-set" && argc == 6)

@@ -1,6 +1,7 @@
 // DriverEntry of TAVROL.sys: one device, its link, its DACL, and the four routines it serves.
 #include "tavrol_driver.h"
 
+#include "request_core.h"
 #include "tavrol_ioctl.h"
 
 namespace {
@@ -8,11 +9,23 @@ namespace {
 const WCHAR deviceName[] = L"\\Device\\Tavrol";
 const WCHAR linkName[] = L"\\DosDevices\\Tavrol";
 
-NTSTATUS NTAPI completeOpenOrClose(PDEVICE_OBJECT, PIRP irp) {
-    irp->IoStatus.Status = STATUS_SUCCESS;
+NTSTATUS complete(PIRP irp, NTSTATUS status) {
+    irp->IoStatus.Status = status;
     irp->IoStatus.Information = 0;
     IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return STATUS_SUCCESS;
+    return status;
+}
+
+// Only the device itself opens: a name below it or a relative open is refused.
+NTSTATUS NTAPI openDevice(PDEVICE_OBJECT, PIRP irp) {
+    const PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+    const int allowed =
+        file && tavrolCreateAllowed(file->FileName.Length, file->RelatedFileObject != nullptr);
+    return complete(irp, allowed ? STATUS_SUCCESS : STATUS_ACCESS_DENIED);
+}
+
+NTSTATUS NTAPI closeDevice(PDEVICE_OBJECT, PIRP irp) {
+    return complete(irp, STATUS_SUCCESS);
 }
 
 void NTAPI unloadDriver(PDRIVER_OBJECT driver) {
@@ -51,8 +64,8 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
     }
 
     static_cast<TavrolDeviceExtension*>(object->DeviceExtension)->bus = bus;
-    driver->MajorFunction[IRP_MJ_CREATE] = completeOpenOrClose;
-    driver->MajorFunction[IRP_MJ_CLOSE] = completeOpenOrClose;
+    driver->MajorFunction[IRP_MJ_CREATE] = openDevice;
+    driver->MajorFunction[IRP_MJ_CLOSE] = closeDevice;
     driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = tavrolDeviceControl;
     driver->DriverUnload = unloadDriver;
     object->Flags |= DO_BUFFERED_IO;

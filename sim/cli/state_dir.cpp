@@ -3,8 +3,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "sim/file_lock.h"
 #include "sim/machine.h"
@@ -20,37 +18,12 @@ namespace {
 
 const char kProfileFile[] = "profile.lspci";   // what the PC was built from
 const char kHardwareFile[] = "hardware.lspci"; // the registers as they are now
-const char kServicesFile[] = "services.txt";
 
 std::string stateDir;
 std::string savedHardware;
-std::string savedServices;
 
 std::string pathIn(const char* name) {
     return (fs::path(stateDir) / name).string();
-}
-
-bool readFile(const std::string& path, std::string* contents) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream text;
-    text << in.rdbuf();
-    *contents = text.str();
-    return true;
-}
-
-// Writes through a temporary file and a rename, so a reader never sees half a file.
-bool writeFileAtomically(const std::string& path, const std::string& contents) {
-    std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out || !(out << contents) || !out.flush())
-            return false;
-    }
-    std::error_code failed;
-    fs::rename(temporary, path, failed);
-    return !failed;
 }
 
 // The state directory's lock is held while files are read or written: two runs of the program
@@ -63,26 +36,15 @@ bool loadProfileText(const std::string& path, sim::Profile* profile, std::string
     return sim::loadProfileFile(path, profile, error);
 }
 
-bool restoreServices(std::string* error) {
-    std::string text;
-    if (!readFile(pathIn(kServicesFile), &text))
-        return true; // no service was ever installed
-    if (!sim::machine().services().loadText(text, error)) {
-        *error = pathIn(kServicesFile) + ": " + *error;
-        return false;
-    }
-    return true;
-}
-
+// The registry, the shell's objects and the service manager are shared live by the processes
+// of one virtual PC; the hardware is written back when a run ends.
 bool attachSharedState(std::string* error) {
-    if (!sim::registry().attach(stateDir, error))
-        return false;
-    return sim::shell().attach(stateDir, error);
+    return sim::registry().attach(stateDir, error) && sim::shell().attach(stateDir, error) &&
+           sim::machine().services().attach(stateDir, error);
 }
 
 void rememberSaved() {
     savedHardware = sim::machine().hardwareText();
-    savedServices = sim::machine().services().saveText();
 }
 
 bool createState(const StateOptions& options, std::string* error) {
@@ -93,7 +55,7 @@ bool createState(const StateOptions& options, std::string* error) {
     if (!loadProfileText(source, &profile, error))
         return false;
     std::string profileText;
-    if (!readFile(source, &profileText)) {
+    if (!sim::readStateFile(source, &profileText)) {
         *error = "cannot read " + source;
         return false;
     }
@@ -103,7 +65,7 @@ bool createState(const StateOptions& options, std::string* error) {
         *error = "cannot create " + stateDir + ": " + failed.message();
         return false;
     }
-    if (!writeFileAtomically(pathIn(kProfileFile), profileText)) {
+    if (!sim::writeStateFileAtomically(pathIn(kProfileFile), profileText)) {
         *error = "cannot write " + pathIn(kProfileFile);
         return false;
     }
@@ -115,7 +77,7 @@ bool createState(const StateOptions& options, std::string* error) {
         *error = "cannot install Tavrol.tvx on the virtual PC (build the tavrol_tvx target)";
         return false;
     }
-    if (!writeFileAtomically(pathIn(kHardwareFile), sim::machine().hardwareText())) {
+    if (!sim::writeStateFileAtomically(pathIn(kHardwareFile), sim::machine().hardwareText())) {
         *error = "cannot write " + pathIn(kHardwareFile);
         return false;
     }
@@ -124,7 +86,7 @@ bool createState(const StateOptions& options, std::string* error) {
 
 bool sameFileContents(const std::string& a, const std::string& b) {
     std::string first, second;
-    return readFile(a, &first) && readFile(b, &second) && first == second;
+    return sim::readStateFile(a, &first) && sim::readStateFile(b, &second) && first == second;
 }
 
 } // namespace
@@ -156,8 +118,6 @@ bool openState(const StateOptions& options, std::string* error) {
         if (!loadProfileText(pathIn(kHardwareFile), &current, error))
             return false;
         sim::boot(current, stateDir, false);
-        if (!restoreServices(error))
-            return false;
     }
     if (!attachSharedState(error))
         return false;
@@ -167,17 +127,14 @@ bool openState(const StateOptions& options, std::string* error) {
 
 bool saveState(std::string* error) {
     std::string hardware = sim::machine().hardwareText();
-    std::string services = sim::machine().services().saveText();
-    if (hardware == savedHardware && services == savedServices)
+    if (hardware == savedHardware)
         return true;
     sim::ScopedFileLock lock(lockPath());
-    if ((hardware != savedHardware && !writeFileAtomically(pathIn(kHardwareFile), hardware)) ||
-        (services != savedServices && !writeFileAtomically(pathIn(kServicesFile), services))) {
+    if (!sim::writeStateFileAtomically(pathIn(kHardwareFile), hardware)) {
         *error = "cannot write the state of the virtual PC to " + stateDir;
         return false;
     }
     savedHardware = hardware;
-    savedServices = services;
     return true;
 }
 
@@ -185,22 +142,12 @@ bool powerCycle(std::string* error) {
     sim::Profile original;
     if (!loadProfileText(pathIn(kProfileFile), &original, error))
         return false;
-    // Drivers do not survive a restart: what was running is stopped, and a service marked for
-    // deletion is gone for good.
-    std::string services = sim::machine().services().saveText();
     sim::boot(original, stateDir, false);
-    if (!sim::machine().services().loadText(services, error))
-        return false;
-    std::vector<sim::Service> all = sim::machine().services().services();
-    sim::machine().services().reset();
-    for (sim::Service service : all) {
-        if (service.markedForDelete)
-            continue;
-        service.state = SERVICE_STOPPED;
-        sim::machine().services().add(service);
-    }
     if (!attachSharedState(error))
         return false;
+    // Drivers do not survive a restart: what was running is stopped, and a service marked for
+    // deletion is gone for good.
+    sim::machine().services().powerCycle();
     savedHardware.clear(); // the registers changed back: write them
     return saveState(error);
 }

@@ -17,7 +17,8 @@ struct StateOptions {
 // exist yet. On failure returns false with a message for the user.
 bool openState(const StateOptions& options, std::string* error);
 
-// Writes the hardware and the services back, when they changed since openState or the last save.
+// Writes the hardware back, when it changed since openState or the last save. The registry, the
+// services and the shell's objects need no saving: every change to them is written at once.
 bool saveState(std::string* error);
 
 // Power cycle: the hardware goes back to the profile's values, running drivers stop and services

@@ -1,9 +1,14 @@
 // The service control manager of the simulated PC (NT only): a database of services with the
 // states and error codes of Windows, enough to install, start, stop and delete a kernel driver.
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <sstream>
 
+#include "sim/file_lock.h"
 #include "sim/machine.h"
 #include "sim/process.h"
 
@@ -53,6 +58,9 @@ const char* stateName(DWORD state) {
     return state == SERVICE_RUNNING ? "running" : "stopped";
 }
 
+const char kServicesFile[] = "/services.txt";
+const char kServicesLock[] = "/services.lock";
+
 } // namespace
 
 const Service* ServiceManager::find(const std::string& name) const {
@@ -76,6 +84,80 @@ void ServiceManager::add(const Service& service) {
 void ServiceManager::reset() {
     m_services.clear();
     m_handles.clear();
+    detach();
+}
+
+bool ServiceManager::attach(const std::string& stateDir, std::string* error) {
+    std::error_code ignored;
+    std::filesystem::create_directories(stateDir, ignored);
+    ScopedFileLock lock(stateDir + kServicesLock);
+    if (!lock.held()) {
+        *error = "cannot lock " + stateDir + kServicesLock;
+        return false;
+    }
+    std::string path = stateDir + kServicesFile;
+    std::string text;
+    if (readStateFile(path, &text)) {
+        std::vector<Service> loaded;
+        if (!parseText(text, &loaded, error)) {
+            *error = path + ": " + *error;
+            return false;
+        }
+        m_services = loaded;
+    } else {
+        text = saveText();
+        if (!writeStateFileAtomically(path, text)) {
+            *error = "cannot write " + path;
+            return false;
+        }
+    }
+    m_stateDir = stateDir;
+    m_savedText = text;
+    return true;
+}
+
+void ServiceManager::detach() {
+    m_stateDir.clear();
+    m_savedText.clear();
+}
+
+void ServiceManager::powerCycle() {
+    Sync sync(*this);
+    std::vector<Service> kept;
+    for (Service service : m_services) {
+        if (service.markedForDelete)
+            continue;
+        service.state = SERVICE_STOPPED;
+        service.loadedTavrolDriver = false;
+        kept.push_back(service);
+    }
+    m_services = kept;
+}
+
+ServiceManager::Sync::Sync(ServiceManager& manager) : m_manager(manager), m_lock(-1) {
+    if (manager.m_stateDir.empty())
+        return;
+    m_lock = lockFile(manager.m_stateDir + kServicesLock, LOCK_EX);
+    std::string text, error;
+    std::vector<Service> loaded;
+    // The file changes only under the lock; one that cannot be read or parsed is left to the
+    // next writer, and the database in memory stays.
+    if (readStateFile(manager.m_stateDir + kServicesFile, &text) && text != manager.m_savedText &&
+        manager.parseText(text, &loaded, &error)) {
+        manager.m_services = loaded;
+        manager.m_savedText = text;
+    }
+}
+
+ServiceManager::Sync::~Sync() {
+    if (!m_manager.m_stateDir.empty()) {
+        std::string text = m_manager.saveText();
+        if (text != m_manager.m_savedText &&
+            writeStateFileAtomically(m_manager.m_stateDir + kServicesFile, text))
+            m_manager.m_savedText = text;
+    }
+    if (m_lock >= 0)
+        close(m_lock);
 }
 
 SC_HANDLE ServiceManager::openHandle(const Handle& handle) {
@@ -116,13 +198,15 @@ std::string ServiceManager::saveText() const {
         std::ostringstream line;
         line << "service\t" << escape(s.name) << '\t' << escape(s.displayName) << '\t' << s.type
              << '\t' << s.startType << '\t' << s.errorControl << '\t' << stateName(s.state) << '\t'
-             << (s.markedForDelete ? "delete" : "keep") << '\t' << escape(s.binaryPath) << '\n';
+             << (s.markedForDelete ? "delete" : "keep") << '\t' << escape(s.binaryPath) << '\t'
+             << (s.loadedTavrolDriver ? "tavrol" : "other") << '\n';
         text += line.str();
     }
     return text;
 }
 
-bool ServiceManager::loadText(const std::string& text, std::string* error) {
+bool ServiceManager::parseText(const std::string& text, std::vector<Service>* services,
+                               std::string* error) const {
     std::vector<Service> loaded;
     std::istringstream in(text);
     std::string lineText;
@@ -137,11 +221,13 @@ bool ServiceManager::loadText(const std::string& text, std::string* error) {
         while (std::getline(parts, field, '\t'))
             fields.push_back(field);
         Service s;
-        bool good = fields.size() == 9 && fields[0] == "service" && unescape(fields[1], &s.name) &&
-                    !s.name.empty() && unescape(fields[2], &s.displayName) &&
-                    unescape(fields[8], &s.binaryPath) &&
+        // The loaded image came in as a tenth field; a database without it ran our driver.
+        bool good = (fields.size() == 9 || fields.size() == 10) && fields[0] == "service" &&
+                    unescape(fields[1], &s.name) && !s.name.empty() &&
+                    unescape(fields[2], &s.displayName) && unescape(fields[8], &s.binaryPath) &&
                     (fields[6] == "running" || fields[6] == "stopped") &&
-                    (fields[7] == "delete" || fields[7] == "keep");
+                    (fields[7] == "delete" || fields[7] == "keep") &&
+                    (fields.size() == 9 || fields[9] == "tavrol" || fields[9] == "other");
         uint32_t numbers[3];
         for (int i = 0; good && i < 3; ++i)
             good = parseDirectiveNumber(fields[3 + i], &numbers[i]);
@@ -154,11 +240,21 @@ bool ServiceManager::loadText(const std::string& text, std::string* error) {
         s.errorControl = numbers[2];
         s.state = fields[6] == "running" ? SERVICE_RUNNING : SERVICE_STOPPED;
         s.markedForDelete = fields[7] == "delete";
+        s.loadedTavrolDriver =
+            s.state == SERVICE_RUNNING && (fields.size() == 9 || fields[9] == "tavrol");
         // A stopped service marked for deletion went away when the process that held it ended.
         if (s.markedForDelete && s.state == SERVICE_STOPPED)
             continue;
         loaded.push_back(s);
     }
+    *services = loaded;
+    return true;
+}
+
+bool ServiceManager::loadText(const std::string& text, std::string* error) {
+    std::vector<Service> loaded;
+    if (!parseText(text, &loaded, error))
+        return false;
     m_services = loaded;
     m_handles.clear();
     return true;
@@ -242,6 +338,7 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE scManager, LPCSTR serviceName, LPCSTR 
                                 DWORD errorControl, LPCSTR binaryPathName, LPCSTR loadOrderGroup,
                                 LPDWORD tagId, LPCSTR dependencies, LPCSTR serviceStartName,
                                 LPCSTR password) {
+    sim::ServiceManager::Sync sync(manager());
     (void)desiredAccess;
     (void)loadOrderGroup;
     (void)tagId;
@@ -283,6 +380,7 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE scManager, LPCSTR serviceName, LPCSTR 
 }
 
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE scManager, LPCSTR serviceName, DWORD desiredAccess) {
+    sim::ServiceManager::Sync sync(manager());
     (void)desiredAccess;
     std::string name = serviceName ? serviceName : "";
     DWORD error = ERROR_SUCCESS;
@@ -304,6 +402,7 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE scManager, LPCSTR serviceName, DWORD des
 }
 
 BOOL WINAPI StartServiceA(SC_HANDLE service, DWORD numServiceArgs, LPCSTR* serviceArgVectors) {
+    sim::ServiceManager::Sync sync(manager());
     (void)numServiceArgs;
     (void)serviceArgVectors;
     sim::ServiceManager::Handle* h = serviceHandle(service);
@@ -324,11 +423,14 @@ BOOL WINAPI StartServiceA(SC_HANDLE service, DWORD numServiceArgs, LPCSTR* servi
     trace("StartServiceA", target ? target->name : "", error);
     if (error != ERROR_SUCCESS)
         return FALSE;
+    // The kernel loads whatever driver the path names; only ours serves our device.
     target->state = SERVICE_RUNNING;
+    target->loadedTavrolDriver = sim::isBuiltDriver(target->binaryPath);
     return TRUE;
 }
 
 BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS serviceStatus) {
+    sim::ServiceManager::Sync sync(manager());
     sim::ServiceManager::Handle* h = serviceHandle(service);
     sim::Service* target = h ? manager().findMutable(h->serviceName) : nullptr;
     DWORD error = ERROR_SUCCESS;
@@ -347,12 +449,14 @@ BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS se
     if (error != ERROR_SUCCESS)
         return FALSE;
     target->state = SERVICE_STOPPED;
+    target->loadedTavrolDriver = false;
     *serviceStatus = SERVICE_STATUS{target->type, SERVICE_STOPPED, 0, 0, 0, 0, 0};
     manager().collect(name);
     return TRUE;
 }
 
 BOOL WINAPI DeleteService(SC_HANDLE service) {
+    sim::ServiceManager::Sync sync(manager());
     sim::ServiceManager::Handle* h = serviceHandle(service);
     sim::Service* target = h ? manager().findMutable(h->serviceName) : nullptr;
     DWORD error = ERROR_SUCCESS;
@@ -372,6 +476,7 @@ BOOL WINAPI DeleteService(SC_HANDLE service) {
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE object) {
+    sim::ServiceManager::Sync sync(manager());
     sim::ServiceManager::Handle* h = manager().handle(object);
     std::string name = h ? h->serviceName : "";
     DWORD error = ERROR_SUCCESS;

@@ -6,6 +6,10 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
 namespace sim {
 
 int lockFile(const std::string& path, int operation) {
@@ -26,6 +30,26 @@ ScopedFileLock::ScopedFileLock(const std::string& path) : m_fd(lockFile(path, LO
 ScopedFileLock::~ScopedFileLock() {
     if (m_fd >= 0)
         close(m_fd);
+}
+
+bool readStateFile(const std::string& path, std::string* contents) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    *contents = text.str();
+    return true;
+}
+
+bool writeStateFileAtomically(const std::string& path, const std::string& contents) {
+    std::string temporary = path + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out || !(out << contents) || !out.flush())
+            return false;
+    }
+    return std::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
 } // namespace sim

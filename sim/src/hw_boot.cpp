@@ -52,6 +52,7 @@ void boot(const Profile& profile, const std::string& root, bool freshInstall) {
     machine().services().reset();
     machine().load(profile);
     drive().mount((fs::path(root) / "drive_c").string());
+    createWindowsFolders();
     if (freshInstall)
         installProgram();
     machine().clearTrace();

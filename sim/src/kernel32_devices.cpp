@@ -1,11 +1,13 @@
 // kernel32 of the simulated PC: CreateFileA, DeviceIoControl and CloseHandle for the devices of
-// the kernel driver ("\\.\Tavrol") and the Windows 9x virtual device driver ("\\.\TAVROL.VXD").
+// the kernel driver ("\\.\Tavrol") and the Windows 9x virtual device driver ("\\.\TAVROL.VXD");
+// CreateFileA hands files on the C: drive to kernel32_files.cpp.
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "kernel32_internal.h"
 #include "sim/machine.h"
 #include "sim/process.h"
 #include "vxd_device.h"
@@ -54,11 +56,22 @@ HANDLE failOpen(sim::TraceEntry& entry, DWORD error) {
     return INVALID_HANDLE_VALUE;
 }
 
-// The driver answers only while its service runs from a driver file that exists.
+// The device exists only while the service runs our driver: a foreign file that the service
+// loaded runs in its place and serves nothing of ours.
 bool kernelDriverLoaded() {
+    sim::ServiceManager::Sync sync(sim::machine().services());
     const sim::Service* service = sim::machine().services().find("TAVROL");
-    return service && service->state == SERVICE_RUNNING &&
-           sim::drive().fileExists(service->binaryPath);
+    return service && service->state == SERVICE_RUNNING && service->loadedTavrolDriver;
+}
+
+// "\\.\Tavrol\NAME": a name below the driver's device, the part after it, with its backslash.
+bool belowDriverDevice(const std::string& name, std::string* rest) {
+    size_t length = std::strlen(kDriverDevice);
+    if (name.size() <= length || name[length] != '\\' ||
+        !sameText(name.substr(0, length), kDriverDevice))
+        return false;
+    *rest = name.substr(length);
+    return true;
 }
 
 // Windows 9x loads a dynamic VxD from the current directory or the program's directory; "" when
@@ -199,6 +212,15 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
         return failOpen(entry, injected);
     sim::Machine& machine = sim::machine();
     std::unique_ptr<sim::VxdDevice> vxd;
+    std::string below;
+    if (belowDriverDevice(name, &below)) {
+        // The I/O manager hands the open to the driver with the rest as the file name (UTF-16),
+        // and the driver's create rule decides.
+        if (!machine.isNt() || !kernelDriverLoaded())
+            return failOpen(entry, ERROR_PATH_NOT_FOUND);
+        if (!tavrolCreateAllowed(static_cast<uint32_t>(2 * below.size()), 0))
+            return failOpen(entry, ERROR_ACCESS_DENIED);
+    }
     if (isDriver) {
         if (!machine.isNt() || !kernelDriverLoaded())
             return failOpen(entry, ERROR_FILE_NOT_FOUND);
@@ -215,9 +237,14 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
             entry.detail += " (" + why + ")";
             return failOpen(entry, error);
         }
-    } else {
-        // Files and other devices are not part of the simulated PC.
+    } else if (name.compare(0, 4, "\\\\.\\") == 0) {
+        // Other devices are not part of the simulated PC.
         return failOpen(entry, ERROR_FILE_NOT_FOUND);
+    } else {
+        DWORD error;
+        HANDLE file = sim::openDiskFile(name, desiredAccess, creationDisposition, &error);
+        sim::process().setLastError(error);
+        return file;
     }
     machine.record(entry);
     return sim::process().addHandle(std::unique_ptr<sim::KernelObject>(

@@ -29,6 +29,8 @@ struct Module {
     HMODULE handle = nullptr;
     std::string windowsPath;
     int loadCount = 0;
+    bool datafile =
+        false; // mapped for its resources only: LoadLibraryExA(LOAD_LIBRARY_AS_DATAFILE)
     std::vector<uint8_t> file;
     PeImage image;
 };
@@ -318,6 +320,15 @@ std::string moduleWindowsPath(HMODULE module) {
     return m ? m->windowsPath : std::string();
 }
 
+int loadedLibraryCount() {
+    return static_cast<int>(table().libraries.size());
+}
+
+bool isDatafileModule(HMODULE module) {
+    Module* m = findLibrary(module);
+    return m && m->datafile;
+}
+
 void resetModules() {
     ModuleTable& t = rawTable();
     for (const auto& m : t.libraries)
@@ -382,7 +393,9 @@ bool installResourceLibrary() {
 
 using namespace sim;
 
-HMODULE WINAPI LoadLibraryA(LPCSTR libFileName) {
+namespace {
+
+HMODULE loadModule(LPCSTR libFileName, bool datafile) {
     if (libFileName == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -393,11 +406,13 @@ HMODULE WINAPI LoadLibraryA(LPCSTR libFileName) {
         return system;
     std::string name = withDefaultExtension(libFileName);
     ModuleTable& t = table();
-    // A bare name that matches a loaded module is that module, wherever it was loaded from.
+    // A bare name that matches a loaded module is that module, wherever it was loaded from. A
+    // data-file mapping is no loaded module: every one is a mapping of its own.
     std::string path = hasPathPart(name) ? drive().fullPath(name) : std::string();
     for (const auto& m : t.libraries) {
-        if (path.empty() ? equalsIgnoreCase(baseName(m->windowsPath), name)
-                         : equalsIgnoreCase(m->windowsPath, path)) {
+        if (!datafile && !m->datafile &&
+            (path.empty() ? equalsIgnoreCase(baseName(m->windowsPath), name)
+                          : equalsIgnoreCase(m->windowsPath, path))) {
             ++m->loadCount;
             return m->handle;
         }
@@ -408,22 +423,43 @@ HMODULE WINAPI LoadLibraryA(LPCSTR libFileName) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
-    if (!parsePeImage(m->file.data(), m->file.size(), &m->image) || !loadableImage(m->image)) {
+    // Nothing of a data file runs, so its entry point and imports do not matter.
+    if (!parsePeImage(m->file.data(), m->file.size(), &m->image) ||
+        (!datafile && !loadableImage(m->image))) {
         SetLastError(ERROR_BAD_EXE_FORMAT);
         return nullptr;
     }
     for (const auto& other : t.libraries) {
-        if (equalsIgnoreCase(other->windowsPath, path)) {
+        if (!datafile && !other->datafile && equalsIgnoreCase(other->windowsPath, path)) {
             ++other->loadCount;
             return other->handle;
         }
     }
     m->windowsPath = path;
     m->loadCount = 1;
+    m->datafile = datafile;
     m->handle = chooseBase(m->image);
+    // A data-file mapping's handle is its base with bit 0 set, as Windows gives it: it names no
+    // loaded module, only a mapping whose resources can be read.
+    if (datafile)
+        m->handle = reinterpret_cast<HMODULE>(reinterpret_cast<uintptr_t>(m->handle) | 1);
     process().registerModule(m->handle, path);
     t.libraries.push_back(std::move(m));
     return t.libraries.back()->handle;
+}
+
+} // namespace
+
+HMODULE WINAPI LoadLibraryA(LPCSTR libFileName) {
+    return loadModule(libFileName, false);
+}
+
+HMODULE WINAPI LoadLibraryExA(LPCSTR libFileName, HANDLE file, DWORD flags) {
+    if (file != nullptr || (flags & ~LOAD_LIBRARY_AS_DATAFILE) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return loadModule(libFileName, (flags & LOAD_LIBRARY_AS_DATAFILE) != 0);
 }
 
 BOOL WINAPI FreeLibrary(HMODULE libModule) {
@@ -460,8 +496,8 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
         (byPath ? equalsIgnoreCase(*exePath, path) : equalsIgnoreCase(baseName(*exePath), name)))
         return process().exeModule();
     for (const auto& m : table().libraries) {
-        if (byPath ? equalsIgnoreCase(m->windowsPath, path)
-                   : equalsIgnoreCase(baseName(m->windowsPath), name))
+        if (!m->datafile && (byPath ? equalsIgnoreCase(m->windowsPath, path)
+                                    : equalsIgnoreCase(baseName(m->windowsPath), name)))
             return m->handle;
     }
     SetLastError(ERROR_MOD_NOT_FOUND);

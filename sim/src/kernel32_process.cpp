@@ -112,7 +112,9 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int
 // Windows XP semantics: a name that does not fit is cut to `size` characters without a
 // terminator, the result is `size`, and the last error is left as it was.
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
-    const std::string* path = sim::process().modulePathOf(module);
+    // A data-file mapping (bit 0 of the handle set) is no loaded module and has no file name.
+    const bool datafile = (reinterpret_cast<uintptr_t>(module) & 1) != 0;
+    const std::string* path = datafile ? nullptr : sim::process().modulePathOf(module);
     if (path == nullptr) {
         sim::process().setLastError(ERROR_MOD_NOT_FOUND);
         return 0;

@@ -4,11 +4,16 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <system_error>
 #include <vector>
 
 #include "sim/machine.h"
 #include "sim/vxd_host.h"
+
+#ifndef TAVROL_SIM_DRIVER_PATH
+#define TAVROL_SIM_DRIVER_PATH ""
+#endif
 
 namespace fs = std::filesystem;
 
@@ -64,7 +69,8 @@ void Process::reset() {
         m_handles.erase(m_handles.begin());
         object.reset();
     }
-    m_nextHandle = 0x40;
+    // Handle values go on counting: a handle a program kept from an earlier run in the same host
+    // process (a test) never names an object of a later one.
     m_modules.clear();
 }
 
@@ -237,13 +243,41 @@ VirtualDrive& drive() {
     return *instance;
 }
 
+std::string systemDirectory() {
+    return machine().isNt() ? "C:\\WINDOWS\\system32" : "C:\\WINDOWS\\SYSTEM";
+}
+
+void createWindowsFolders() {
+    drive().createDirectories(machine().isNt() ? systemDirectory() + "\\drivers"
+                                               : systemDirectory());
+}
+
+const char* builtDriverPath() {
+    return TAVROL_SIM_DRIVER_PATH;
+}
+
+static bool readWholeFile(const std::string& hostPath, std::string* contents) {
+    std::ifstream in(hostPath, std::ios::binary);
+    if (!in)
+        return false;
+    contents->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+bool isBuiltDriver(const std::string& windowsPath) {
+    std::string built, file;
+    std::string host = drive().hostPathOf(windowsPath);
+    return !host.empty() && readWholeFile(builtDriverPath(), &built) &&
+           readWholeFile(host, &file) && file == built;
+}
+
 void installProgram() {
     VirtualDrive& c = drive();
     std::string directory = kProgramDirectory;
     c.createDirectories(directory);
     const Directive* driverFile = machine().profile().find("driver-file");
     if (!driverFile || driverFile->args[0] != "absent")
-        c.writeFile(directory + "\\TAVROL.sys", "Tavrol kernel driver (placeholder)\n");
+        c.installFile(directory + "\\TAVROL.sys", builtDriverPath());
     // The release's TAVROL.VXD is the real driver, run on the emulated CPU; a build without one
     // installs none.
     const Directive* vxd = machine().profile().find("vxd");

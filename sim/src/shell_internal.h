@@ -28,6 +28,7 @@ struct RemoteWindow {
 struct NamedMutexUse {
     int handles = 0;
     int ownership = 0; // recursion count of this process's ownership, 0 when not the owner
+    int ownerFd = -1; // the exclusive lock on objects/mutex-<name>.owner while this process owns it
 };
 
 struct ShellState {

@@ -1,6 +1,9 @@
-// Named mutexes of the simulated PC (CreateMutexA, ReleaseMutex). Two processes on one state
-// directory meet through the file objects/mutex-<name>: every handle holds a shared flock on it,
-// so a process that can take it exclusively knows that no other process has the mutex open.
+// Named mutexes of the simulated PC (CreateMutexA, ReleaseMutex, WaitForSingleObject). Two
+// processes on one state directory meet through the file objects/mutex-<name>: every handle
+// holds a shared flock on it, so a process that can take it exclusively knows that no other
+// process has the mutex open. The process that owns the mutex holds an exclusive flock on
+// objects/mutex-<name>.owner, whose text "owned" stays behind when the owner ends without
+// releasing it: the next owner learns that the mutex was abandoned.
 #include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -42,6 +45,40 @@ std::string fileNameOf(const std::string& key) {
     return out;
 }
 
+const char kOwnedMark[] = "owned";
+
+std::string ownerFileOf(const ShellState& state, const std::string& key) {
+    return state.objectsDir + "/" + fileNameOf(key) + ".owner";
+}
+
+// Takes the owner's lock within `milliseconds` (INFINITE waits for good). On success *abandoned
+// tells whether the last owner ended without releasing the mutex.
+bool takeOwnerLock(const ShellState& state, const std::string& key, DWORD milliseconds, int* fd,
+                   bool* abandoned) {
+    for (DWORD waited = 0;; waited += 10) {
+        *fd = lockFile(ownerFileOf(state, key), LOCK_EX | LOCK_NB);
+        if (*fd >= 0)
+            break;
+        if (milliseconds != INFINITE && waited >= milliseconds)
+            return false;
+        usleep(10000);
+    }
+    char mark[sizeof kOwnedMark] = {};
+    ssize_t got = pread(*fd, mark, sizeof mark - 1, 0);
+    *abandoned =
+        got == static_cast<ssize_t>(sizeof kOwnedMark - 1) && strcmp(mark, kOwnedMark) == 0;
+    ssize_t put = pwrite(*fd, kOwnedMark, sizeof kOwnedMark - 1, 0);
+    (void)put;
+    return true;
+}
+
+// A release clears the mark; an owner that ends without one leaves it.
+void giveUpOwnerLock(int fd, bool released) {
+    if (released && ftruncate(fd, 0) != 0)
+        return; // the mark stays: the next owner hears of an abandoned mutex, never of none
+    close(fd);
+}
+
 class MutexObject : public KernelObject {
   public:
     MutexObject(const std::string& key, int fd, bool owned)
@@ -53,8 +90,12 @@ class MutexObject : public KernelObject {
             return;
         ShellState& state = shellState();
         auto use = state.mutexes.find(m_key);
-        if (use != state.mutexes.end() && --use->second.handles <= 0)
-            state.mutexes.erase(use); // the last handle: an owned mutex is abandoned
+        if (use != state.mutexes.end() && --use->second.handles <= 0) {
+            // The last handle: an owned mutex is abandoned.
+            if (use->second.ownerFd >= 0)
+                giveUpOwnerLock(use->second.ownerFd, false);
+            state.mutexes.erase(use);
+        }
     }
     const char* kind() const override { return "mutex"; }
 
@@ -64,11 +105,20 @@ class MutexObject : public KernelObject {
             return m_unnamedOwnership;
         return shellState().mutexes[m_key].ownership;
     }
+    bool named() const { return !m_key.empty(); }
+    const std::string& key() const { return m_key; }
+    // The owner's lock of a named mutex; an unnamed one has none.
+    int& ownerFd() {
+        if (m_key.empty())
+            return m_noOwnerFd;
+        return shellState().mutexes[m_key].ownerFd;
+    }
 
   private:
     std::string m_key;
     int m_fd;
     int m_unnamedOwnership;
+    int m_noOwnerFd = -1;
 };
 
 // Opens the process's share of the named mutex in the state directory. *existed tells whether
@@ -116,8 +166,14 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name
     }
     NamedMutexUse& use = state.mutexes[key];
     ++use.handles;
-    if (!existed && initialOwner)
+    if (!existed && initialOwner) {
         use.ownership = 1;
+        // Nobody else has it open, so the owner's lock is free; a mark left in it is from a mutex
+        // of the same name that is gone, and this one starts owned, not abandoned.
+        bool stale = false;
+        if (!state.objectsDir.empty())
+            takeOwnerLock(state, key, 0, &use.ownerFd, &stale);
+    }
     HANDLE handle = process().addHandle(std::make_unique<MutexObject>(key, fd, false));
     shellTrace("CreateMutexA " + traceQuoted(name) +
                (existed ? " -> already exists" : " -> created"));
@@ -137,7 +193,38 @@ BOOL WINAPI ReleaseMutex(HANDLE mutex) {
         SetLastError(ERROR_NOT_OWNER);
         return FALSE;
     }
-    --ownership;
+    if (--ownership == 0) {
+        MutexObject* owned = static_cast<MutexObject*>(object);
+        int& fd = owned->ownerFd();
+        if (fd >= 0) {
+            giveUpOwnerLock(fd, true);
+            fd = -1;
+        }
+    }
     shellTrace("ReleaseMutex -> released");
     return TRUE;
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    KernelObject* object = process().object(handle);
+    if (!object || strcmp(object->kind(), "mutex") != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    MutexObject* mutex = static_cast<MutexObject*>(object);
+    int& ownership = mutex->ownership();
+    if (ownership > 0) {
+        ++ownership; // the owner may wait again: mutexes count recursion
+        return WAIT_OBJECT_0;
+    }
+    bool abandoned = false;
+    ShellState& state = shellState();
+    if (mutex->named() && !state.objectsDir.empty() &&
+        !takeOwnerLock(state, mutex->key(), milliseconds, &mutex->ownerFd(), &abandoned)) {
+        shellTrace("WaitForSingleObject -> timeout");
+        return WAIT_TIMEOUT;
+    }
+    ownership = 1;
+    shellTrace(abandoned ? "WaitForSingleObject -> abandoned" : "WaitForSingleObject -> owned");
+    return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
 }

@@ -34,6 +34,10 @@ int writePhysDword(DWORD bus, DWORD address, DWORD value);
 // Driver service of the NT platform. installDriver: 0 ready, 1..10 the step that failed.
 int installDriver();
 void removeDriver();
+// The machine-wide name of one of the objects the runs that use the driver share, for a Windows
+// of that major version.
+enum : DWORD { DRIVER_OBJECT_NAME_SIZE = 64 };
+void driverObjectName(const char* name, DWORD majorVersion, char out[DRIVER_OBJECT_NAME_SIZE]);
 
 // Offset of the AGP capability in a 256-byte configuration image, 0 when there is none.
 int findAgpCapability(const BYTE* image);

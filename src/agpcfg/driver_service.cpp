@@ -1,14 +1,35 @@
-// The kernel driver's service on NT: installed and started at every run, removed at its end.
+// The kernel driver's service on NT. The driver file beside the program must be the driver the
+// program was built with; its bytes, once checked, are written into the system's driver folder
+// (which only administrators may write), and the service runs from that copy for the length of
+// the run. Runs of ours that overlap share the service: the last one to end removes it.
+#include <new>
 #include <string.h>
 
 #include "agpcfg/agpcfg.h"
+#include "agpcfg/driver_digest.h"
 
 static const char serviceName[] = "TAVROL";
 static const char driverFileName[] = "\\TAVROL"
                                      ".sys";
+static const char systemDriverFolder[] = "\\drivers";
 
-// The driver path, terminator included, lives in a buffer of this size.
-enum : DWORD { DRIVER_PATH_SIZE = 128 };
+// Machine-wide objects of the runs that use the driver: the lock makes "install" and "remove"
+// one step each, and the users object exists for as long as some run holds the driver.
+static const char driverLockName[] = "TavrolinDriverLock";
+static const char driverUsersName[] = "TavrolinDriverUsers";
+static const char globalPrefix[] = "Global\\";
+
+enum : DWORD {
+    // The driver path, terminator included, lives in a buffer of this size.
+    DRIVER_PATH_SIZE = 128,
+    // TAVROL.sys is a few KiB; anything this large is not it.
+    LARGEST_DRIVER = 1u << 20,
+    // How long a run waits for another to finish installing or removing the driver.
+    LOCK_WAIT_MS = 30000,
+    // How long a deleted service may take to go before its name can be used again.
+    DELETION_WAIT_MS = 3000,
+    DELETION_POLL_MS = 100,
+};
 
 enum : int {
     INSTALL_READY = 0,
@@ -21,8 +42,63 @@ enum : int {
     INSTALL_OPEN_INVALID_NAME = 7,
     INSTALL_OPEN_NO_SERVICE = 8,
     INSTALL_OPEN_OTHER = 9,
+    // Also the driver file that is missing, unreadable or not ours: the error a missing driver
+    // file has always given.
     INSTALL_START_FAILED = 10,
 };
+
+// This run's share of the driver, from installDriver to removeDriver; null when it has none.
+static HANDLE driverUse = NULL;
+
+void driverObjectName(const char* name, DWORD majorVersion, char out[DRIVER_OBJECT_NAME_SIZE]) {
+    // From Windows 2000 on, "Global\" puts the object where every session sees it, so that a
+    // run in another user's session counts too; NT 4.0 refuses a backslash in an object name.
+    out[0] = '\0';
+    if (majorVersion >= 5)
+        strcpy(out, globalPrefix);
+    strcat(out, name);
+}
+
+static HANDLE createDriverObject(const char* name) {
+    OSVERSIONINFOA version;
+    memset(&version, 0, sizeof version);
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!GetVersionExA(&version))
+        return NULL;
+    char fullName[DRIVER_OBJECT_NAME_SIZE];
+    driverObjectName(name, version.dwMajorVersion, fullName);
+    return CreateMutexA(NULL, FALSE, fullName);
+}
+
+// The lock, held; null when it could not be had in time. A lock whose holder died is ours too:
+// the steps under it undo whatever such a run left half done.
+static HANDLE takeDriverLock() {
+    HANDLE lock = createDriverObject(driverLockName);
+    if (lock == NULL)
+        return NULL;
+    DWORD waited = WaitForSingleObject(lock, LOCK_WAIT_MS);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+        CloseHandle(lock);
+        return NULL;
+    }
+    return lock;
+}
+
+static void releaseDriverLock(HANDLE lock) {
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+}
+
+// Whether a run of ours other than this one holds the users object. An object that cannot be
+// opened counts as held: removing the driver on a guess could pull it from under a run.
+static bool otherRunUsesDriver() {
+    HANDLE probe = createDriverObject(driverUsersName);
+    if (probe == NULL)
+        return true;
+    bool others = GetLastError() == ERROR_ALREADY_EXISTS;
+    CloseHandle(probe);
+    return others;
+}
 
 // The executable's directory is the current directory, so the driver file lies beside it. A
 // directory too long for the buffer cannot name the driver; it fails like a service creation.
@@ -32,6 +108,75 @@ static int buildDriverPath(char* path) {
         return 0;
     memcpy(path + length, driverFileName, sizeof driverFileName);
     return 1;
+}
+
+// %SystemRoot%\System32\drivers\TAVROL.sys, in MAX_PATH bytes.
+static int buildCopyPath(char* path) {
+    DWORD length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 ||
+        length + sizeof systemDriverFolder - 1 + sizeof driverFileName > (DWORD)MAX_PATH)
+        return 0;
+    memcpy(path + length, systemDriverFolder, sizeof systemDriverFolder - 1);
+    memcpy(path + length + sizeof systemDriverFolder - 1, driverFileName, sizeof driverFileName);
+    return 1;
+}
+
+// A driver image read into memory: what is checked is exactly what gets written.
+struct DriverImage {
+    BYTE* bytes;
+    DWORD size;
+};
+
+static void freeImage(DriverImage* image) {
+    delete[] image->bytes;
+    image->bytes = NULL;
+    image->size = 0;
+}
+
+static bool readImage(const char* path, DriverImage* image) {
+    image->bytes = NULL;
+    image->size = 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD size = GetFileSize(file, NULL);
+    DWORD read = 0;
+    bool good = size != INVALID_FILE_SIZE && size > 0 && size <= LARGEST_DRIVER &&
+                (image->bytes = new (std::nothrow) BYTE[size]) != NULL &&
+                ReadFile(file, image->bytes, size, &read, NULL) && read == size;
+    CloseHandle(file);
+    if (!good) {
+        freeImage(image);
+        return false;
+    }
+    image->size = size;
+    return true;
+}
+
+// Reads the file and keeps it only when it is one of the drivers this program was built with.
+static bool readAcceptedDriver(const char* path, DriverImage* image) {
+    if (!readImage(path, image))
+        return false;
+    if (isAcceptedDriver(image->bytes, image->size))
+        return true;
+    freeImage(image);
+    return false;
+}
+
+static bool writeImage(const char* path, const DriverImage& image) {
+    HANDLE file =
+        CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool good = WriteFile(file, image.bytes, image.size, &written, NULL) && written == image.size;
+    // A copy cut short must not stay where the service would load it.
+    if (!CloseHandle(file) || !good) {
+        DeleteFileA(path);
+        return false;
+    }
+    return true;
 }
 
 static SC_HANDLE openManager() {
@@ -51,7 +196,38 @@ static int managerFailure(DWORD error) {
     }
 }
 
-// A service left by an earlier run is taken over as it is, its path included.
+static void stopDriverService(SC_HANDLE manager) {
+    SC_HANDLE service = OpenServiceA(manager, serviceName, SERVICE_ALL_ACCESS);
+    if (service == NULL)
+        return;
+    SERVICE_STATUS status;
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+    CloseServiceHandle(service);
+}
+
+// Deletion is requested right after the stop: the service manager removes the service once it
+// has stopped and its last handle is closed.
+static void deleteDriverService(SC_HANDLE manager) {
+    SC_HANDLE service = OpenServiceA(manager, serviceName, SERVICE_ALL_ACCESS);
+    if (service == NULL)
+        return;
+    DeleteService(service);
+    CloseServiceHandle(service);
+}
+
+// A deleted service goes once it has stopped and every handle to it is closed; a driver that
+// unloads slowly keeps it a little while. One that cannot be opened is not waited for.
+static void waitUntilServiceGone(SC_HANDLE manager) {
+    for (DWORD waited = 0; waited < DELETION_WAIT_MS; waited += DELETION_POLL_MS) {
+        SC_HANDLE service = OpenServiceA(manager, serviceName, SERVICE_ALL_ACCESS);
+        if (service == NULL)
+            return;
+        CloseServiceHandle(service);
+        Sleep(DELETION_POLL_MS);
+    }
+}
+
+// A service that exists stays as it is: the callers have removed any that is not from the copy.
 static int createDriverService(SC_HANDLE manager, const char* path) {
     SC_HANDLE service = CreateServiceA(manager, serviceName, serviceName, SERVICE_ALL_ACCESS,
                                        SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
@@ -77,7 +253,7 @@ static int openServiceFailure(DWORD error) {
     }
 }
 
-// A driver still running from an earlier run is as good as one started now.
+// A driver already running for another run of ours is as good as one started now.
 static int startDriverService(SC_HANDLE manager) {
     SC_HANDLE service = OpenServiceA(manager, serviceName, SERVICE_ALL_ACCESS);
     if (service == NULL)
@@ -89,44 +265,92 @@ static int startDriverService(SC_HANDLE manager) {
     return result;
 }
 
-int installDriver() {
-    char path[DRIVER_PATH_SIZE];
-    if (!buildDriverPath(path))
-        return INSTALL_CREATE_FAILED;
-    SC_HANDLE manager = openManager();
-    if (manager == NULL)
-        return managerFailure(GetLastError());
-    int result = INSTALL_CREATE_FAILED;
-    if (createDriverService(manager, path))
-        result = startDriverService(manager);
-    CloseServiceHandle(manager);
-    return result;
-}
-
-static void stopDriverService(SC_HANDLE manager) {
+// Stops and deletes a TAVROL service that no run of ours uses, and waits until it is gone.
+static void removeLeftService(SC_HANDLE manager) {
     SC_HANDLE service = OpenServiceA(manager, serviceName, SERVICE_ALL_ACCESS);
     if (service == NULL)
         return;
     SERVICE_STATUS status;
     ControlService(service, SERVICE_CONTROL_STOP, &status);
-    CloseServiceHandle(service);
-}
-
-// Deletion is requested right after the stop: the service manager removes the service once it
-// has stopped and its last handle is closed.
-static void deleteDriverService(SC_HANDLE manager) {
-    SC_HANDLE service = OpenServiceA(manager, serviceName, SERVICE_ALL_ACCESS);
-    if (service == NULL)
-        return;
     DeleteService(service);
     CloseServiceHandle(service);
+    waitUntilServiceGone(manager);
 }
 
-// Nothing is reported: with no manager the service steps fail on their own.
+// The first run to use the driver installs it afresh: whatever TAVROL service exists is what an
+// earlier run left or something else put there, so it goes, and the copy is written anew.
+static int installFresh(SC_HANDLE manager, const char* copy, const DriverImage& image) {
+    removeLeftService(manager);
+    if (!writeImage(copy, image) || !createDriverService(manager, copy))
+        return INSTALL_CREATE_FAILED;
+    return startDriverService(manager);
+}
+
+// Another run of ours installed the driver and still uses it: its copy must be one we accept
+// too (another version's driver may not be replaced under a run that uses it).
+static int joinRunningDriver(SC_HANDLE manager, const char* copy) {
+    DriverImage running;
+    if (!readAcceptedDriver(copy, &running))
+        return INSTALL_START_FAILED;
+    freeImage(&running);
+    if (!createDriverService(manager, copy))
+        return INSTALL_CREATE_FAILED;
+    return startDriverService(manager);
+}
+
+int installDriver() {
+    // A run installs once; one that starts over gives up the share it had.
+    if (driverUse != NULL) {
+        CloseHandle(driverUse);
+        driverUse = NULL;
+    }
+    char source[DRIVER_PATH_SIZE];
+    char copy[MAX_PATH];
+    if (!buildDriverPath(source) || !buildCopyPath(copy))
+        return INSTALL_CREATE_FAILED;
+    DriverImage image;
+    if (!readAcceptedDriver(source, &image))
+        return INSTALL_START_FAILED;
+
+    int result = INSTALL_CREATE_FAILED;
+    HANDLE lock = takeDriverLock();
+    if (lock != NULL) {
+        SC_HANDLE manager = openManager();
+        if (manager == NULL) {
+            result = managerFailure(GetLastError());
+        } else {
+            driverUse = createDriverObject(driverUsersName);
+            bool shared = GetLastError() == ERROR_ALREADY_EXISTS;
+            if (driverUse != NULL)
+                result =
+                    shared ? joinRunningDriver(manager, copy) : installFresh(manager, copy, image);
+            CloseServiceHandle(manager);
+        }
+        releaseDriverLock(lock);
+    }
+    freeImage(&image);
+    return result;
+}
+
+// Nothing is reported. A run that never got its share of the driver removes nothing, and one
+// that cannot have the lock leaves the driver rather than pull it from under another run.
 void removeDriver() {
-    SC_HANDLE manager = openManager();
-    stopDriverService(manager);
-    deleteDriverService(manager);
-    if (manager != NULL)
-        CloseServiceHandle(manager);
+    if (driverUse == NULL)
+        return;
+    HANDLE lock = takeDriverLock();
+    CloseHandle(driverUse);
+    driverUse = NULL;
+    if (lock == NULL)
+        return;
+    if (!otherRunUsesDriver()) {
+        SC_HANDLE manager = openManager();
+        stopDriverService(manager);
+        deleteDriverService(manager);
+        if (manager != NULL)
+            CloseServiceHandle(manager);
+        char copy[MAX_PATH];
+        if (buildCopyPath(copy))
+            DeleteFileA(copy);
+    }
+    releaseDriverLock(lock);
 }

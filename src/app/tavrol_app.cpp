@@ -74,7 +74,7 @@ BOOL CTavrolApp::InitInstance() {
         return FALSE;
 
     // The boot-time switch is tested first, so log-on applies the modes even in safe mode.
-    if (commandLine && strstr(commandLine, TAVROL_STARTUP_SWITCH)) {
+    if (isStartupRun(commandLine)) {
         if (runsUnderWow64()) {
             refuseOn64BitWindows(true);
             return FALSE;
@@ -146,7 +146,13 @@ void CTavrolApp::runInteractive() {
 }
 
 HMODULE CTavrolApp::loadResourceLibrary(LPCSTR fileName) {
-    HMODULE library = LoadLibraryA(fileName);
+    // On NT the library is mapped as data: its resources are all the program uses, and no code
+    // in a replaced file can run with the administrator's rights. Windows 9x loads it as before.
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    bool windows9x = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+    HMODULE library = windows9x ? LoadLibraryA(fileName)
+                                : LoadLibraryExA(fileName, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (library)
         AfxSetResourceHandle(library);
     return library;

@@ -55,5 +55,9 @@ bool runsUnderWow64();
 // The one application object of the process.
 CTavrolApp* theTavrolApp();
 
+// Whether the command line asks for the log-on run: "-startup" as an argument of its own after
+// the program's path, never as part of the path (a folder named "tools-startup").
+bool isStartupRun(const char* commandLine);
+
 // "<text> (0x<code>)" bounded to `size` bytes; a long text is shortened, never the code.
 void formatAgpMessage(char* out, size_t size, const char* text, int code);

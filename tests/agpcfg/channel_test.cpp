@@ -257,23 +257,21 @@ void PrintTo(const PhysCase& value, std::ostream* out) {
     *out << value.device;
 }
 
+// The channel's PC with an NVIDIA card in place of the ATI one: the drivers serve its straps.
 class PhysicalMemory : public ChannelTest, public testing::WithParamInterface<PhysCase> {
   protected:
-    // The channel PC with an NVIDIA card: the drivers reach nothing but its straps register.
     PcSpec physPc() {
         PcSpec layout = channelPc(GetParam().nt);
-        for (sim::PciFunctionImage& f : layout.functions)
-            if (f.bus == 1 && f.device == 0)
-                putDword(&f, 0x00, (dwordOf(f, 0x00) & 0xFFFF0000) | 0x10DE);
+        layout.functions[2] = nvidiaCard(kStatus4xSbaFw, kCommand2x);
         return layout;
     }
 };
 
-// The card's BAR 0 is 0xD8000008: its straps register is at 0xD8000000 + 0x101000.
-constexpr DWORD kCardRegisters = 0xD8101000;
+// The straps register: the NVIDIA card's BAR 0 (0xE0000000) + 0x101000.
+constexpr DWORD kCardRegisters = 0xE0101000;
 
-// The drivers serve only the card's straps register, so the well-known example address is
-// refused after the request went out; the straps register is written.
+// The drivers serve only the card's straps, so the well-known example address is refused after
+// the request went out; the straps themselves are written.
 TEST_P(PhysicalMemory, WriteSendsTheRecordOfThePlatform) {
     ASSERT_NO_FATAL_FAILURE(start(physPc()));
     EXPECT_EQ(0, writePhysDword(1, 0x101000, 0x80000000));
@@ -290,7 +288,7 @@ TEST_P(PhysicalMemory, WriteSendsTheRecordOfThePlatform) {
 
 TEST_P(PhysicalMemory, ReadTakesTheValueField) {
     PcSpec layout = physPc();
-    layout.directives.push_back("phys 0xD8101000 0x12345E67");
+    layout.directives.push_back("phys 0xE0101000 0x12345E67");
     ASSERT_NO_FATAL_FAILURE(start(layout));
     DWORD value = 0xdeadbeef;
     ASSERT_EQ(0, readPhysDword(1, kCardRegisters, &value)) << sim::machine().traceText();

@@ -361,6 +361,46 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(std::get<0>(info.param) ? "Nt" : "Win9x") + std::get<1>(info.param).name;
     });
 
+// The drivers serve the straps only behind a 32-bit memory BAR 0 that the card decodes. For a card
+// whose BAR 0 is of another kind the program's request is refused, and discovery says so.
+struct RefusedBar {
+    const char* name;
+    uint32_t bar0;
+    uint32_t command; // PCI command and status dword
+};
+
+void PrintTo(const RefusedBar& value, std::ostream* out) {
+    *out << value.name;
+}
+
+class NvidiaStrapsTheDriversRefuse : public testing::TestWithParam<std::tuple<bool, RefusedBar>> {};
+
+TEST_P(NvidiaStrapsTheDriversRefuse, EndDiscoveryWithTheRequestError) {
+    bool nt = std::get<0>(GetParam());
+    const RefusedBar& bar = std::get<1>(GetParam());
+    PcSpec layout = nvidiaPc(nt, 0xE00);
+    for (sim::PciFunctionImage& function : layout.functions)
+        if (function.bus == 1) {
+            putDword(&function, 0x04, bar.command);
+            putDword(&function, 0x10, bar.bar0);
+        }
+    sim::TestPc pc = boot(layout);
+    ASSERT_TRUE(pc.ok());
+    CAgpConfig config;
+    EXPECT_EQ(AGP_ERR_PHYS_REQUEST, config.getInitError()) << sim::machine().traceText();
+    EXPECT_TRUE(sim::machine().traceOf(sim::TraceKind::PhysRead).empty());
+    EXPECT_TRUE(sim::machine().traceOf(sim::TraceKind::PhysWrite).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bars, NvidiaStrapsTheDriversRefuse,
+    testing::Combine(testing::Bool(),
+                     testing::Values(RefusedBar{"SixtyFourBit", 0xE000000C, 0x02B00007},
+                                     RefusedBar{"DecodingOff", 0xE0000000, 0x02B00005})),
+    [](const testing::TestParamInfo<std::tuple<bool, RefusedBar>>& info) {
+        return std::string(std::get<0>(info.param) ? "Nt" : "Win9x") + std::get<1>(info.param).name;
+    });
+
 // A write that does not reach the chip is not checked: discovery goes on with what the chip
 // then reports.
 TEST(NvidiaStrapsWriteFails, DiscoveryUsesTheChipAsItIs) {

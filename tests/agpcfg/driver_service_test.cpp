@@ -1,16 +1,48 @@
-// The kernel driver's service: every result of installDriver, a service left by an earlier run,
-// current directories too long for the driver path, and removal.
+// The kernel driver's service: the driver file checked and copied into the system's driver
+// folder, every result of installDriver, services that other runs or other programs left, the
+// machine-wide share of the driver, and removal.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "agp_pc.h"
+#include "shell/shell_pc.h"
 
 using namespace agptest;
 
 namespace {
 
-const std::string kDriverPath = std::string(sim::kProgramDirectory) + "\\TAVROL.sys";
+const std::string kSourcePath = std::string(sim::kProgramDirectory) + "\\TAVROL.sys";
+const std::string kCopyPath = "C:\\WINDOWS\\system32\\drivers\\TAVROL.sys";
+const char kUsersObject[] = "Global\\TavrolinDriverUsers";
+const char kLockObject[] = "Global\\TavrolinDriverLock";
+
+std::string builtDriver() {
+    std::ifstream in(sim::builtDriverPath(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string fileOnDrive(const std::string& windowsPath) {
+    std::ifstream in(sim::drive().hostPathOf(windowsPath), std::ios::binary);
+    if (!in)
+        return "<no file>";
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+sim::Service runningService(const std::string& path, bool tavrolDriver) {
+    sim::Service service;
+    service.name = service.displayName = "TAVROL";
+    service.type = SERVICE_KERNEL_DRIVER;
+    service.startType = SERVICE_DEMAND_START;
+    service.errorControl = SERVICE_ERROR_NORMAL;
+    service.binaryPath = path;
+    service.state = SERVICE_RUNNING;
+    service.loadedTavrolDriver = tavrolDriver;
+    return service;
+}
 
 class DriverService : public testing::Test {
   protected:
@@ -27,6 +59,25 @@ class DriverService : public testing::Test {
 
     int openServiceHandles() { return sim::machine().services().openHandleCount(); }
 
+    // Our driver serves its device: what the program needs of an installation.
+    bool deviceOpens() {
+        HANDLE device = CreateFileA("\\\\.\\Tavrol", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (device == INVALID_HANDLE_VALUE)
+            return false;
+        CloseHandle(device);
+        return true;
+    }
+
+    void expectOurDriverRunsFromTheCopy() {
+        ASSERT_NE(nullptr, service()) << sim::machine().traceText();
+        EXPECT_EQ(kCopyPath, service()->binaryPath);
+        EXPECT_EQ((DWORD)SERVICE_RUNNING, service()->state);
+        EXPECT_TRUE(service()->loadedTavrolDriver);
+        EXPECT_EQ(builtDriver(), fileOnDrive(kCopyPath));
+        EXPECT_TRUE(deviceOpens());
+    }
+
     sim::TestPc m_pc;
 };
 
@@ -38,13 +89,14 @@ std::vector<std::string> serviceCallNames() {
     return names;
 }
 
-TEST_F(DriverService, InstallsAndStartsTheDriverBesideTheProgram) {
+TEST_F(DriverService, InstallsTheCheckedDriverFromTheSystemsDriverFolder) {
     ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_EQ(0, installDriver());
-    // The service is created and its handle closed before it is opened again to be started.
-    EXPECT_EQ((std::vector<std::string>{"OpenSCManagerA", "CreateServiceA", "CloseServiceHandle",
-                                        "OpenServiceA", "StartServiceA", "CloseServiceHandle",
-                                        "CloseServiceHandle"}),
+    // No service is left to replace; the new one is created from the copy, its handle closed
+    // before it is opened again to be started.
+    EXPECT_EQ((std::vector<std::string>{"OpenSCManagerA", "OpenServiceA", "CreateServiceA",
+                                        "CloseServiceHandle", "OpenServiceA", "StartServiceA",
+                                        "CloseServiceHandle", "CloseServiceHandle"}),
               serviceCallNames());
     const sim::Service* driver = service();
     ASSERT_NE(nullptr, driver);
@@ -53,29 +105,102 @@ TEST_F(DriverService, InstallsAndStartsTheDriverBesideTheProgram) {
     EXPECT_EQ((DWORD)SERVICE_KERNEL_DRIVER, driver->type);
     EXPECT_EQ((DWORD)SERVICE_DEMAND_START, driver->startType);
     EXPECT_EQ((DWORD)SERVICE_ERROR_NORMAL, driver->errorControl);
-    EXPECT_EQ(kDriverPath, driver->binaryPath);
-    EXPECT_EQ((DWORD)SERVICE_RUNNING, driver->state);
+    expectOurDriverRunsFromTheCopy();
     EXPECT_EQ(0, openServiceHandles()) << sim::machine().traceText();
+    removeDriver();
 }
 
-// A run that never reached its end left the service running, possibly with another path: it is
-// taken over as it is.
-TEST_F(DriverService, TakesOverTheServiceOfAnEarlierRun) {
+// A driver file that is not the one the program was built with is refused before anything is
+// touched: no service, no copy, the driver-file error that a missing file gives.
+struct ForeignFile {
+    const char* name;
+    std::string (*contents)();
+};
+
+void PrintTo(const ForeignFile& value, std::ostream* out) {
+    *out << value.name;
+}
+
+class ForeignDriverFiles : public DriverService, public testing::WithParamInterface<ForeignFile> {};
+
+TEST_P(ForeignDriverFiles, AreRefusedAndNothingIsInstalled) {
     ASSERT_NO_FATAL_FAILURE(start());
-    sim::Service earlier;
-    earlier.name = "TAVROL";
-    earlier.displayName = "TAVROL";
-    earlier.type = SERVICE_KERNEL_DRIVER;
-    earlier.startType = SERVICE_DEMAND_START;
-    earlier.errorControl = SERVICE_ERROR_NORMAL;
-    earlier.binaryPath = "C:\\Old Tavrolin\\TAVROL.sys";
-    earlier.state = SERVICE_RUNNING;
-    sim::machine().services().add(earlier);
-    EXPECT_EQ(0, installDriver());
-    ASSERT_NE(nullptr, service());
-    EXPECT_EQ(earlier.binaryPath, service()->binaryPath);
-    EXPECT_EQ((DWORD)SERVICE_RUNNING, service()->state);
+    ASSERT_TRUE(sim::drive().writeFile(kSourcePath, GetParam().contents()));
+    EXPECT_EQ(10, installDriver());
+    EXPECT_TRUE(serviceCalls().empty()) << sim::machine().traceText();
+    EXPECT_EQ(nullptr, service());
+    EXPECT_FALSE(sim::drive().fileExists(kCopyPath));
+    removeDriver();
+    EXPECT_TRUE(serviceCalls().empty()) << "a refused run removes nothing";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Planted, ForeignDriverFiles,
+    testing::Values(ForeignFile{"Planted", [] { return std::string("a planted kernel driver"); }},
+                    ForeignFile{"Cut", [] { return builtDriver().substr(1); }},
+                    ForeignFile{"Extended", [] { return builtDriver() + '\0'; }},
+                    ForeignFile{"OneBitChanged",
+                                [] {
+                                    std::string image = builtDriver();
+                                    image[image.size() / 2] ^= 1;
+                                    return image;
+                                }},
+                    ForeignFile{"Empty", [] { return std::string(); }}),
+    [](const testing::TestParamInfo<ForeignFile>& info) { return std::string(info.param.name); });
+
+// Whatever TAVROL service exists when no run of ours uses the driver goes, and a fresh one runs
+// our driver from the copy: one left by a run that never ended, another program's, or one whose
+// file in the driver folder was replaced.
+struct LeftService {
+    const char* name;
+    std::string path;
+    bool running;
+    std::string copy; // what lies in the driver folder beforehand; empty for nothing
+};
+
+void PrintTo(const LeftService& value, std::ostream* out) {
+    *out << value.name;
+}
+
+class LeftServices : public DriverService, public testing::WithParamInterface<LeftService> {};
+
+TEST_P(LeftServices, AreReplacedByOursFromTheCopy) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    const LeftService& left = GetParam();
+    if (!left.copy.empty()) {
+        ASSERT_TRUE(sim::drive().writeFile(kCopyPath, left.copy));
+    }
+    if (!left.path.empty()) {
+        sim::Service earlier = runningService(left.path, false);
+        if (!left.running)
+            earlier.state = SERVICE_STOPPED;
+        sim::machine().services().add(earlier);
+    }
+    ASSERT_EQ(0, installDriver()) << sim::machine().traceText();
+    expectOurDriverRunsFromTheCopy();
     EXPECT_EQ(1u, sim::machine().services().services().size());
+    EXPECT_EQ(0, openServiceHandles());
+    removeDriver();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Earlier, LeftServices,
+    testing::Values(LeftService{"RunningFromAnotherFolder", "C:\\Old Tavrolin\\TAVROL.sys", true,
+                                ""},
+                    LeftService{"StoppedFromTheProgramFolder", kSourcePath, false, ""},
+                    LeftService{"RunningAPlantedCopy", kCopyPath, true, "a planted kernel driver"},
+                    LeftService{"NoServiceButAPlantedCopy", "", false, "a planted kernel driver"}),
+    [](const testing::TestParamInfo<LeftService>& info) { return std::string(info.param.name); });
+
+// A driver of another program that will not stop keeps its service from being replaced: the
+// run fails, and nothing of ours runs in its place.
+TEST_F(DriverService, ALeftDriverThatWillNotStopEndsTheInstallation) {
+    ASSERT_NO_FATAL_FAILURE(start({"scm-fail ControlService 1052"}));
+    sim::machine().services().add(runningService("C:\\Other\\TAVROL.sys", false));
+    EXPECT_EQ(4, installDriver());
+    ASSERT_NE(nullptr, service());
+    EXPECT_EQ("C:\\Other\\TAVROL.sys", service()->binaryPath);
+    EXPECT_FALSE(deviceOpens());
     EXPECT_EQ(0, openServiceHandles());
 }
 
@@ -116,13 +241,24 @@ INSTANTIATE_TEST_SUITE_P(ServiceManager, InstallFaults,
                                          InstallFault{"scm-fail OpenServiceA 1072", 9, true},
                                          InstallFault{"scm-fail StartServiceA 5", 10, true},
                                          InstallFault{"scm-fail StartServiceA 1058", 10, true},
-                                         InstallFault{"driver-file absent", 10, true}));
+                                         InstallFault{"driver-file absent", 10, false}));
 
 // A start that reports the driver as already running counts as a start.
 TEST_F(DriverService, AlreadyRunningCountsAsStarted) {
     ASSERT_NO_FATAL_FAILURE(start({"scm-fail StartServiceA 1056"}));
     EXPECT_EQ(0, installDriver());
     EXPECT_EQ(0, openServiceHandles());
+}
+
+// Without the system's driver folder the copy cannot be written: no service is created.
+TEST_F(DriverService, ACopyThatCannotBeWrittenInstallsNothing) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    ASSERT_TRUE(
+        std::filesystem::remove_all(sim::drive().hostPathOf("C:\\WINDOWS\\system32\\drivers")));
+    EXPECT_EQ(4, installDriver());
+    EXPECT_EQ(nullptr, service());
+    removeDriver();
+    EXPECT_EQ(nullptr, service());
 }
 
 // The driver path is built in 128 bytes: "\TAVROL.sys" adds 11 characters to the directory.
@@ -146,16 +282,15 @@ TEST_P(CurrentDirectoryLength, FitsTheDriverPathOrIsRefused) {
     if (directory.back() == '\\')
         directory.back() = 'z';
     ASSERT_EQ(GetParam().length, directory.size());
-    ASSERT_TRUE(sim::drive().createDirectories(directory));
-    ASSERT_TRUE(sim::drive().writeFile(directory + "\\TAVROL.sys", "driver"));
+    ASSERT_TRUE(sim::drive().installFile(directory + "\\TAVROL.sys", sim::builtDriverPath()));
     ASSERT_TRUE(SetCurrentDirectoryA(directory.c_str())) << GetLastError();
     sim::machine().clearTrace();
 
     int result = installDriver();
     if (GetParam().fits) {
         EXPECT_EQ(0, result);
-        ASSERT_NE(nullptr, service());
-        EXPECT_EQ(directory + "\\TAVROL.sys", service()->binaryPath);
+        expectOurDriverRunsFromTheCopy();
+        removeDriver();
     } else {
         EXPECT_EQ(4, result);
         EXPECT_TRUE(serviceCalls().empty()) << sim::machine().traceText();
@@ -171,7 +306,7 @@ INSTANTIATE_TEST_SUITE_P(Lengths, CurrentDirectoryLength,
                              return "Length" + std::to_string(info.param.length);
                          });
 
-TEST_F(DriverService, RemoveStopsAndDeletesTheService) {
+TEST_F(DriverService, RemoveStopsAndDeletesTheServiceAndTheCopy) {
     ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_EQ(0, installDriver());
     sim::machine().clearTrace();
@@ -182,10 +317,13 @@ TEST_F(DriverService, RemoveStopsAndDeletesTheService) {
                                         "CloseServiceHandle", "CloseServiceHandle"}),
               serviceCallNames());
     EXPECT_EQ(nullptr, service()) << sim::machine().traceText();
+    EXPECT_FALSE(sim::drive().fileExists(kCopyPath));
+    EXPECT_TRUE(sim::drive().fileExists(kSourcePath));
     EXPECT_EQ(0, openServiceHandles());
 }
 
-// Deletion is asked for even when the stop fails; the service goes once it stops.
+// Deletion is asked for even when the stop fails; the service goes once it stops, and the copy
+// that the running driver still maps stays until then.
 TEST_F(DriverService, RemoveDeletesEvenWhenTheStopFails) {
     ASSERT_NO_FATAL_FAILURE(start({"scm-fail ControlService 1061"}));
     ASSERT_EQ(0, installDriver());
@@ -193,18 +331,18 @@ TEST_F(DriverService, RemoveDeletesEvenWhenTheStopFails) {
     const sim::Service* driver = service();
     ASSERT_NE(nullptr, driver);
     EXPECT_TRUE(driver->markedForDelete);
+    EXPECT_TRUE(sim::drive().fileExists(kCopyPath));
     EXPECT_EQ(0, openServiceHandles());
 }
 
-TEST_F(DriverService, RemoveWithoutAServiceChangesNothing) {
+// A run that never installed the driver has no share of it and removes nothing, not even a
+// service that someone else runs.
+TEST_F(DriverService, RemoveWithoutAnInstallationTouchesNothing) {
     ASSERT_NO_FATAL_FAILURE(start());
+    sim::machine().services().add(runningService(kCopyPath, true));
     removeDriver();
-    EXPECT_TRUE(sim::machine().services().services().empty());
-    EXPECT_EQ(0, openServiceHandles());
-    for (const sim::TraceEntry& call : serviceCalls())
-        EXPECT_TRUE(call.name == "OpenSCManagerA" || call.name == "OpenServiceA" ||
-                    call.name == "CloseServiceHandle")
-            << call.toString();
+    EXPECT_TRUE(serviceCalls().empty()) << sim::machine().traceText();
+    EXPECT_NE(nullptr, service());
 }
 
 TEST_F(DriverService, RemoveWithoutTheManagerLeavesTheService) {
@@ -217,6 +355,65 @@ TEST_F(DriverService, RemoveWithoutTheManagerLeavesTheService) {
     ASSERT_NE(nullptr, service());
     EXPECT_FALSE(service()->markedForDelete);
     EXPECT_EQ(0, openServiceHandles());
+}
+
+// A copy in use that is not a driver we accept (another version's) cannot be replaced under
+// the run that uses it: the run gives the driver-file error and leaves it alone.
+TEST_F(DriverService, AnotherVersionsDriverInUseIsNotJoined) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    ASSERT_TRUE(sim::drive().writeFile(kCopyPath, "another version's driver"));
+    sim::machine().services().add(runningService(kCopyPath, false));
+    HANDLE otherRun = CreateMutexA(nullptr, FALSE, kUsersObject);
+    EXPECT_EQ(10, installDriver());
+    EXPECT_EQ("another version's driver", fileOnDrive(kCopyPath));
+    EXPECT_EQ((DWORD)SERVICE_RUNNING, service()->state);
+    removeDriver();
+    EXPECT_NE(nullptr, service());
+    CloseHandle(otherRun);
+}
+
+// Installing and removing are one step each across the machine: a run waits while another holds
+// the lock.
+TEST_F(DriverService, InstallationWaitsForAnotherRunsLock) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    std::string stateDir = m_pc.root() + "/state";
+    std::string error;
+    ASSERT_TRUE(sim::shell().attach(stateDir, &error)) << error;
+    ASSERT_TRUE(sim::machine().services().attach(stateDir, &error)) << error;
+    std::string released = m_pc.root() + "/released";
+    shelltest::OtherProcess other;
+    other.start(stateDir, [&](shelltest::OtherProcess& self) {
+        HANDLE lock = CreateMutexA(nullptr, FALSE, kLockObject);
+        if (!lock || WaitForSingleObject(lock, 0) != WAIT_OBJECT_0)
+            return 1;
+        self.signal();
+        Sleep(300);
+        std::ofstream(released) << "released";
+        ReleaseMutex(lock);
+        CloseHandle(lock);
+        return 0;
+    });
+    ASSERT_TRUE(other.wait()) << "the other run did not take the lock";
+    EXPECT_EQ(0, installDriver());
+    EXPECT_TRUE(std::ifstream(released).good()) << "the installation did not wait for the lock";
+    EXPECT_EQ(0, other.join());
+    removeDriver();
+}
+
+// From Windows 2000 on the objects live where every session sees them; NT 4.0 takes no
+// backslash in an object name.
+TEST(DriverObjectNames, AreGlobalFromWindows2000On) {
+    struct Case {
+        DWORD major;
+        const char* name;
+    } cases[] = {{4, "TavrolinDriverLock"},
+                 {5, "Global\\TavrolinDriverLock"},
+                 {6, "Global\\TavrolinDriverLock"}};
+    for (const Case& c : cases) {
+        char name[DRIVER_OBJECT_NAME_SIZE];
+        driverObjectName("TavrolinDriverLock", c.major, name);
+        EXPECT_STREQ(c.name, name) << "Windows major version " << c.major;
+    }
 }
 
 } // namespace

@@ -1,6 +1,10 @@
 // The four run modes of the program, end to end on the virtual PC.
 #include "program_fixture.h"
 
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
 #include "agpcfg/agpcfg.h"
 #include "sim/ui.h"
 #include "ui/tavrol_dlg.h"
@@ -31,8 +35,22 @@ TEST_F(RunModesTest, StartupRunAppliesTheStoredModesToBothEnds) {
     }
     EXPECT_TRUE(boxes().empty());
     EXPECT_FALSE(tavrolServiceExists());
-    EXPECT_FALSE(shellTraceMentions("CreateMutexA"));
-    EXPECT_EQ(nullptr, GetModuleHandleA("Tavrol.tvx"));
+    EXPECT_FALSE(shellTraceMentions("CreateMutexA \"Exists\""));
+    EXPECT_EQ(0, sim::loadedLibraryCount()) << "Tavrol.tvx is still mapped";
+}
+
+// The switch counts as an argument only: a program kept in a folder whose name holds it still
+// runs interactively.
+TEST_F(RunModesTest, AFolderNamedLikeTheSwitchStartsNoLogOnRun) {
+    boot("default");
+    const std::string program = "C:\\tools-startup\\Tavrol.exe";
+    ASSERT_TRUE(sim::drive().createDirectories("C:\\tools-startup"));
+    sim::process().setModulePath(program);
+    sim::process().setCommandLine(program);
+    CTavrolApp app;
+    char noArguments[] = "";
+    AfxWinMain(sim::process().exeModule(), noArguments, 1);
+    EXPECT_TRUE(shellTraceMentions("CreateMutexA \"Exists\"")) << "not the interactive run";
 }
 
 TEST_F(RunModesTest, StartupRunWithNothingStoredTouchesNoRegister) {
@@ -152,7 +170,7 @@ TEST_F(RunModesTest, SecondInstanceBringsTheFirstToTheFrontAndTouchesNothing) {
     EXPECT_TRUE(shellTraceMentions("SetForegroundWindow \"Vantorel Tavrolin\" -> own window"));
     EXPECT_TRUE(boxes().empty());
     EXPECT_TRUE(trace(sim::TraceKind::ServiceCall).empty());
-    EXPECT_EQ(nullptr, GetModuleHandleA("Tavrol.tvx"));
+    EXPECT_EQ(0, sim::loadedLibraryCount()) << "Tavrol.tvx is still mapped";
     EXPECT_EQ(1, sim::process().openHandleCount()) << "only the first instance's mutex is left";
     CloseHandle(first);
 }
@@ -165,7 +183,7 @@ TEST_F(RunModesTest, InteractiveRunTearsDownWhatItBuilt) {
     EXPECT_TRUE(shellTraceMentions("CreateMutexA"));
     EXPECT_FALSE(trace(sim::TraceKind::ServiceCall).empty());
     EXPECT_FALSE(tavrolServiceExists());
-    EXPECT_EQ(nullptr, GetModuleHandleA("Tavrol.tvx"));
+    EXPECT_EQ(0, sim::loadedLibraryCount()) << "Tavrol.tvx is still mapped";
     EXPECT_EQ(0, sim::process().openHandleCount());
     EXPECT_EQ(nullptr, m_pAgpAfterRun);
 }
@@ -202,13 +220,73 @@ TEST_F(RunModesTest, InteractiveRunShowsTheMainDialogAsTheMainWindowWithTheStore
     EXPECT_EQ(0, sim::process().openHandleCount());
 }
 
+// On NT the resource library is mapped as a data file, so no code of a replaced Tavrol.tvx runs
+// with the administrator's rights; Windows 9x loads it as before. A library with entry code shows
+// the difference: mapped, it still gives the dialog; loaded, its code would have to run, which
+// the simulated PC refuses as it refuses any code.
+struct LibraryCase {
+    const char* machine;
+    bool entryCode;
+    bool dialog;
+    bool datafile;
+};
+
+void PrintTo(const LibraryCase& value, std::ostream* out) {
+    *out << value.machine << (value.entryCode ? " with entry code" : "");
+}
+
+class ResourceLibraryLoading : public ProgramTest,
+                               public testing::WithParamInterface<LibraryCase> {};
+
+TEST_P(ResourceLibraryLoading, MapsItAsDataOnNtOnly) {
+    const LibraryCase& c = GetParam();
+    boot(c.machine);
+    if (c.entryCode) {
+        std::string tvx = std::string(sim::kProgramDirectory) + "\\Tavrol.tvx";
+        std::ifstream in(sim::drive().hostPathOf(tvx), std::ios::binary);
+        std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_GT(image.size(), 0x200u);
+        uint32_t pe = 0;
+        std::memcpy(&pe, &image[0x3C], 4);
+        const uint32_t entry = 0x1000; // AddressOfEntryPoint, 16 bytes into the optional header
+        std::memcpy(&image[pe + 4 + 20 + 16], &entry, 4);
+        ASSERT_TRUE(sim::drive().writeFile(tvx, image));
+    }
+    bool datafile = false;
+    bool dialog = false;
+    sim::ui().queueStep([&] {
+        dialog = sim::ui().topDialog() != nullptr;
+        datafile = sim::isDatafileModule(AfxGetResourceHandle());
+    });
+    run();
+    EXPECT_EQ(c.dialog, dialog);
+    EXPECT_EQ(c.datafile, datafile);
+    if (!c.dialog) {
+        ASSERT_EQ(1u, boxes().size());
+        EXPECT_EQ(0u, boxes()[0].text.find("Failed to load Tavrol.tvx."));
+    }
+    EXPECT_EQ(0, sim::loadedLibraryCount());
+}
+
+INSTANTIATE_TEST_SUITE_P(Platforms, ResourceLibraryLoading,
+                         testing::Values(LibraryCase{"default", false, true, true},
+                                         LibraryCase{"default", true, true, true},
+                                         LibraryCase{"ninex", false, true, false},
+                                         LibraryCase{"ninex", true, false, false}),
+                         [](const testing::TestParamInfo<LibraryCase>& info) {
+                             return std::string(info.param.machine == std::string("default")
+                                                    ? "Nt"
+                                                    : "Win9x") +
+                                    (info.param.entryCode ? "WithEntryCode" : "");
+                         });
+
 TEST_F(RunModesTest, InteractiveRunEndsSilentlyWhenTheSettingsKeyCannotBeCreated) {
     boot("default");
     sim::registry().setHklmReadOnly(true);
     run();
     EXPECT_TRUE(boxes().empty());
     EXPECT_TRUE(trace(sim::TraceKind::ServiceCall).empty());
-    EXPECT_EQ(nullptr, GetModuleHandleA("Tavrol.tvx"));
+    EXPECT_EQ(0, sim::loadedLibraryCount()) << "Tavrol.tvx is still mapped";
     EXPECT_EQ(0, sim::process().openHandleCount());
 }
 

@@ -1,6 +1,7 @@
 // The kernel driver's request core over a bus in memory: lengths, enumeration, access rules.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -67,6 +68,7 @@ struct SmallPc {
         fake.add(0, 7, 1, 0x01018A);
         FakeBus::setDword(fake.add(0, 9, 0, 0x020000), 0x10, 0xE4000000);
         FakeBus::Function& vga = fake.add(1, 0, 0, 0x030000, 0, 0x10DE);
+        FakeBus::setDword(vga, 0x04, 0x0007); // memory decoding on
         FakeBus::setDword(vga, 0x10, 0xE0000000);
         FakeBus::addAgp(vga, 0x44, 0x1F000102);
         vga.config[0x34] = 0x60; // power management first, then AGP
@@ -338,56 +340,136 @@ TEST(AccessRules, ALoopingCapabilityChainEndsWithoutAgp) {
     EXPECT_LT(fake.configReads, 200) << "the capability walk did not stop";
 }
 
-TEST(AccessRules, PhysicalWordsOnlyInsideADisplayFunctionsBar0Window) {
-    SmallPc pc;
-    pc.fake.phys[0xE0101000] = 0x00000E00;
-    Call call = serve(pc.fake, IOCTL_PHYS_READ_DWORD, physRequest(1, 0xE0101000));
-    ASSERT_EQ(TAVROL_STATUS_OK, call.status);
-    EXPECT_EQ(0x00000E00u, outputOf<PhysDwordRequest>(call).value);
-    EXPECT_EQ(TAVROL_STATUS_OK,
-              serve(pc.fake, IOCTL_PHYS_READ_DWORD, physRequest(1, 0xE0000000)).status);
-    EXPECT_EQ(TAVROL_STATUS_OK,
-              serve(pc.fake, IOCTL_PHYS_READ_DWORD, physRequest(1, 0xE0FFFFFC)).status);
-    int accessesAllowed = pc.fake.physAccesses;
+// The one physical word the driver serves is NVIDIA's straps register: BAR 0's base + 0x101000
+// of a display function on the request's bus whose BAR 0 is an assigned 32-bit memory BAR that
+// the function decodes. One card per case on bus 1.
+struct PhysCase {
+    const char* what;
+    uint16_t vendor;
+    uint32_t classCode;
+    uint16_t command; // PCI command register: bit 1 is memory decoding
+    uint32_t bar0, bar1;
+    PhysDwordRequest request;
+    bool served;
+};
 
-    struct Refused {
-        const char* what;
-        PhysDwordRequest request;
-    };
-    const Refused refused[] = {
-        {"RAM", physRequest(1, 0x00100000)},
-        {"BAR 0 + 16 MiB", physRequest(1, 0xE1000000)},
-        {"below BAR 0", physRequest(1, 0xDFFFFFFC)},
-        {"unaligned", physRequest(1, 0xE0101002)},
-        {"other bus", physRequest(0, 0xE0101000)},
-        {"bus beyond 255", physRequest(0x101, 0xE0101000)},
-        {"network card's BAR", physRequest(0, 0xE4000000)},
-        {"high half set", physRequest(1, 0xE0101000, 1)},
-    };
-    for (const Refused& r : refused) {
-        SCOPED_TRACE(r.what);
-        for (uint32_t code : {IOCTL_PHYS_READ_DWORD, IOCTL_PHYS_WRITE_DWORD}) {
-            call = serve(pc.fake, code, r.request);
-            EXPECT_EQ(TAVROL_STATUS_ACCESS_DENIED, call.status);
-            EXPECT_EQ(0u, call.written);
-            EXPECT_TRUE(untouched(call));
-        }
-    }
-    EXPECT_EQ(accessesAllowed, pc.fake.physAccesses) << "a refused request reached memory";
-    EXPECT_EQ(0x00000E00u, pc.fake.phys[0xE0101000]);
+const uint16_t kNvidia = 0x10DE;
+const uint16_t kDecoding = 0x0007; // I/O, memory, bus master
+
+const PhysCase kPhysCases[] = {
+    {"the straps", kNvidia, 0x030000, kDecoding, 0xE0000000, 0, physRequest(1, 0xE0101000), true},
+    {"the straps behind a prefetchable BAR", kNvidia, 0x030000, kDecoding, 0xD8000008, 0,
+     physRequest(1, 0xD8101000), true},
+    {"the straps of a 3D controller", kNvidia, 0x030200, kDecoding, 0xE0000000, 0,
+     physRequest(1, 0xE0101000), true},
+    {"the BAR's base", kNvidia, 0x030000, kDecoding, 0xE0000000, 0, physRequest(1, 0xE0000000),
+     false},
+    {"the dword before the straps", kNvidia, 0x030000, kDecoding, 0xE0000000, 0,
+     physRequest(1, 0xE0100FFC), false},
+    {"the dword after the straps", kNvidia, 0x030000, kDecoding, 0xE0000000, 0,
+     physRequest(1, 0xE0101004), false},
+    {"inside the straps dword", kNvidia, 0x030000, kDecoding, 0xE0000000, 0,
+     physRequest(1, 0xE0101002), false},
+    {"the last dword of 16 MiB", kNvidia, 0x030000, kDecoding, 0xE0000000, 0,
+     physRequest(1, 0xE0FFFFFC), false},
+    {"RAM", kNvidia, 0x030000, kDecoding, 0xE0000000, 0, physRequest(1, 0x00100000), false},
+    // A 64-bit BAR above 4 GiB: its low dword names RAM on a PAE machine.
+    {"64-bit BAR, low dword", kNvidia, 0x030000, kDecoding, 0xC000000C, 1,
+     physRequest(1, 0xC0101000), false},
+    {"64-bit BAR, full address", kNvidia, 0x030000, kDecoding, 0xC000000C, 1,
+     physRequest(1, 0xC0101000, 1), false},
+    {"BAR below 1 MiB", kNvidia, 0x030000, kDecoding, 0x000C0002, 0, physRequest(1, 0x001C1000),
+     false},
+    {"I/O BAR", kNvidia, 0x030000, kDecoding, 0x0000D001, 0, physRequest(1, 0x0010E000), false},
+    {"unassigned BAR", kNvidia, 0x030000, kDecoding, 0x00000000, 0, physRequest(1, 0x00101000),
+     false},
+    {"memory decoding off", kNvidia, 0x030000, 0x0005, 0xE0000000, 0, physRequest(1, 0xE0101000),
+     false},
+    // An integrated chip's small register BAR near the top of 4 GiB: the old window reached the
+    // IOAPIC, the HPET and the local APIC from it.
+    {"small BAR, IOAPIC", 0x8086, 0x030000, kDecoding, 0xFEB80000, 0, physRequest(1, 0xFEC00000),
+     false},
+    {"small BAR, HPET", 0x8086, 0x030000, kDecoding, 0xFEB80000, 0, physRequest(1, 0xFED00000),
+     false},
+    {"small BAR, local APIC", 0x8086, 0x030000, kDecoding, 0xFEB80000, 0,
+     physRequest(1, 0xFEE00000), false},
+    {"small NVIDIA BAR, IOAPIC", kNvidia, 0x030000, kDecoding, 0xFEB80000, 0,
+     physRequest(1, 0xFEC00000), false},
+    {"another vendor's straps offset", 0x1002, 0x030000, kDecoding, 0xE0000000, 0,
+     physRequest(1, 0xE0101000), false},
+    {"NVIDIA function that is no display", kNvidia, 0x060000, kDecoding, 0xE0000000, 0,
+     physRequest(1, 0xE0101000), false},
+    {"another bus", kNvidia, 0x030000, kDecoding, 0xE0000000, 0, physRequest(0, 0xE0101000), false},
+    {"bus beyond 255", kNvidia, 0x030000, kDecoding, 0xE0000000, 0, physRequest(0x101, 0xE0101000),
+     false},
+    {"the straps address with the high half set", kNvidia, 0x030000, kDecoding, 0xE0000000, 0,
+     physRequest(1, 0xE0101000, 1), false},
+};
+
+void PrintTo(const PhysCase& value, std::ostream* out) {
+    *out << value.what;
 }
 
-TEST(AccessRules, Bar0FlagsAreMaskedAndIoBarsRefused) {
+class PhysRule : public testing::TestWithParam<PhysCase> {};
+
+TEST_P(PhysRule, ServesOnlyTheStrapsOfADecodedNvidiaBar) {
+    const PhysCase& c = GetParam();
     FakeBus fake;
-    FakeBus::Function& prefetchable = fake.add(1, 0, 0, 0x030000);
-    FakeBus::setDword(prefetchable, 0x10, 0xD8000008);
-    FakeBus::Function& io = fake.add(2, 0, 0, 0x038000);
-    FakeBus::setDword(io, 0x10, 0x0000D001);
-    EXPECT_EQ(TAVROL_STATUS_OK,
-              serve(fake, IOCTL_PHYS_WRITE_DWORD, physRequest(1, 0xD8000000, 0, 7)).status);
-    EXPECT_EQ(7u, fake.phys[0xD8000000]);
-    EXPECT_EQ(TAVROL_STATUS_ACCESS_DENIED,
-              serve(fake, IOCTL_PHYS_READ_DWORD, physRequest(2, 0xD000)).status);
+    FakeBus::Function& card = fake.add(1, 0, 0, c.classCode, 0, c.vendor);
+    FakeBus::setDword(card, 0x04, c.command);
+    FakeBus::setDword(card, 0x10, c.bar0);
+    FakeBus::setDword(card, 0x14, c.bar1);
+    const uint64_t address = (uint64_t(c.request.addressHigh) << 32) | c.request.addressLow;
+    fake.phys[address] = 0x00000E00;
+
+    PhysDwordRequest read = c.request;
+    Call call = serve(fake, IOCTL_PHYS_READ_DWORD, read);
+    PhysDwordRequest write = c.request;
+    write.value = 0x80000000;
+    Call written = serve(fake, IOCTL_PHYS_WRITE_DWORD, write);
+    if (c.served) {
+        ASSERT_EQ(TAVROL_STATUS_OK, call.status);
+        EXPECT_EQ(0x00000E00u, outputOf<PhysDwordRequest>(call).value);
+        EXPECT_EQ(TAVROL_STATUS_OK, written.status);
+        EXPECT_EQ(0x80000000u, fake.phys[address]);
+        return;
+    }
+    for (const Call* refused : {&call, &written}) {
+        EXPECT_EQ(TAVROL_STATUS_ACCESS_DENIED, refused->status);
+        EXPECT_EQ(0u, refused->written);
+        EXPECT_TRUE(untouched(*refused));
+    }
+    EXPECT_EQ(0, fake.physAccesses) << "a refused request reached memory";
+    EXPECT_EQ(0x00000E00u, fake.phys[address]);
+}
+
+INSTANTIATE_TEST_SUITE_P(StrapsOnly, PhysRule, testing::ValuesIn(kPhysCases),
+                         [](const testing::TestParamInfo<PhysCase>& info) {
+                             std::string name;
+                             for (const char* p = info.param.what; *p; ++p)
+                                 if (std::isalnum(static_cast<unsigned char>(*p)))
+                                     name += *p;
+                             return name;
+                         });
+
+// A device has no namespace: only an open of the device itself goes on.
+TEST(CreateRule, OnlyTheDeviceItselfOpens) {
+    struct Case {
+        uint32_t fileNameLength; // bytes of the name after "\Device\Tavrol"
+        int related;
+        int allowed;
+    } cases[] = {
+        {0, 0, 1},  // "\\.\Tavrol"
+        {2, 0, 0},  // "\\.\Tavrol\"
+        {18, 0, 0}, // "\\.\Tavrol\anything"
+        {0, 1, 0},  // relative to another handle, no name
+        {18, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "name length " << c.fileNameLength << ", related " << c.related);
+        EXPECT_EQ(c.allowed, tavrolCreateAllowed(c.fileNameLength, c.related));
+    }
 }
 
 } // namespace

@@ -1,5 +1,5 @@
-// LoadLibraryA, FreeLibrary, GetModuleHandleA and the kernel32 resource functions of the
-// simulated PC.
+// LoadLibraryA, LoadLibraryExA, FreeLibrary, GetModuleHandleA and the kernel32 resource
+// functions of the simulated PC.
 #include <string.h>
 
 #include "../../res/resource.h"
@@ -131,6 +131,66 @@ TEST_F(LoadLibrary, GivesEachModuleItsOwnHandleEvenAtTheSamePreferredBase) {
     EXPECT_EQ(a, reinterpret_cast<HMODULE>(0x10000000)) << "the first takes its preferred base";
     EXPECT_EQ(markOf(a), "a");
     EXPECT_EQ(markOf(b), "b");
+}
+
+// A library mapped as a data file gives its resources and nothing else: its code never runs, so
+// an entry point is no obstacle, and no loaded module goes by its name or handle.
+using DataFile = FreshPc;
+
+TEST_F(DataFile, GivesResourcesOnlyAndIsNoLoadedModule) {
+    std::vector<uint8_t> withEntryPoint = markedLibrary("data");
+    testpe::put32(&withEntryPoint, testpe::kOptionalHeaderOffset + 16, 0x1000);
+    putFile("C:\\Lib\\Entry.dll", withEntryPoint);
+    EXPECT_EQ(LoadLibraryA("C:\\Lib\\Entry.dll"), nullptr) << "code that would run";
+
+    HMODULE data = LoadLibraryExA("C:\\Lib\\Entry.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(data, nullptr) << "last error " << GetLastError();
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(data) & 1, 1u) << "Windows marks a data file's handle";
+    EXPECT_TRUE(sim::isDatafileModule(data));
+    EXPECT_EQ(markOf(data), "data");
+    HRSRC found = FindResourceA(data, MAKEINTRESOURCEA(1), RT_RCDATA);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(SizeofResource(data, found), 4u);
+    EXPECT_NE(LockResource(LoadResource(data, found)), nullptr);
+
+    char path[MAX_PATH] = {};
+    SetLastError(kSentinel);
+    EXPECT_EQ(GetModuleFileNameA(data, path, sizeof path), 0u) << path;
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(GetModuleHandleA("Entry.dll"), nullptr);
+    EXPECT_EQ(GetModuleHandleA("C:\\Lib\\Entry.dll"), nullptr);
+
+    EXPECT_TRUE(FreeLibrary(data));
+    EXPECT_EQ(sim::loadedLibraryCount(), 0);
+    EXPECT_EQ(FindResourceA(data, MAKEINTRESOURCEA(1), RT_RCDATA), nullptr) << "unmapped";
+}
+
+TEST_F(DataFile, TheResourceLibraryServesStringsDialogsAndIcons) {
+    installTvx();
+    HMODULE tvx = LoadLibraryExA("Tavrol.tvx", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(tvx, nullptr);
+    char text[64];
+    EXPECT_GT(LoadStringA(tvx, IDS_ABOUT, text, sizeof text), 0);
+    EXPECT_NE(FindResourceA(tvx, MAKEINTRESOURCEA(IDD_TAVROL_DIALOG), RT_DIALOG), nullptr);
+    EXPECT_NE(LoadIconA(tvx, MAKEINTRESOURCEA(IDI_TAVROL)), nullptr);
+    HMODULE code = LoadLibraryA("Tavrol.tvx");
+    EXPECT_NE(code, tvx) << "a loaded module is not the data-file mapping";
+    FreeLibrary(code);
+    FreeLibrary(tvx);
+}
+
+TEST_F(DataFile, TakesNoFileHandleAndNoOtherFlag) {
+    installTvx();
+    for (DWORD flags : {DWORD(0x8), DWORD(LOAD_LIBRARY_AS_DATAFILE | 0x1)}) {
+        SetLastError(kSentinel);
+        EXPECT_EQ(LoadLibraryExA("Tavrol.tvx", nullptr, flags), nullptr) << std::hex << flags;
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+    }
+    EXPECT_EQ(LoadLibraryExA("Tavrol.tvx", reinterpret_cast<HANDLE>(4), LOAD_LIBRARY_AS_DATAFILE),
+              nullptr);
+    SetLastError(kSentinel);
+    EXPECT_EQ(LoadLibraryExA("Missing.tvx", nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_MOD_NOT_FOUND));
 }
 
 using FreeLibraryCount = FreshPc;

@@ -111,6 +111,60 @@ TEST_F(NamedMutex, TwoRunsOnOneStateDirectoryMeet) {
     CloseHandle(third);
 }
 
+// Waiting on a named mutex: ownership is the process's, counted, and passes between processes.
+TEST_F(NamedMutex, AnOwnerWaitsAgainAndReleasesAsOftenAsItTook) {
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, "Lock");
+    ASSERT_NE(nullptr, mutex);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutex, 0));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutex, INFINITE));
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    EXPECT_FALSE(ReleaseMutex(mutex));
+    EXPECT_EQ(WAIT_FAILED, WaitForSingleObject(reinterpret_cast<HANDLE>(0x777), 0));
+    EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), GetLastError());
+    CloseHandle(mutex);
+}
+
+TEST_F(NamedMutex, AWaitEndsWhenTheOtherRunReleases) {
+    attach();
+    OtherProcess owner;
+    owner.start(stateDir, [](OtherProcess& self) {
+        HANDLE mutex = CreateMutexA(nullptr, TRUE, "Lock");
+        self.signal();
+        self.wait();
+        return ReleaseMutex(mutex) ? 0 : 1;
+    });
+    ASSERT_TRUE(owner.wait()) << "the owner did not get going";
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, "Lock");
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(mutex, 50)) << "the other run owns it";
+    EXPECT_FALSE(ReleaseMutex(mutex));
+    owner.signal();
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutex, 5000));
+    EXPECT_EQ(0, owner.join());
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    CloseHandle(mutex);
+}
+
+TEST_F(NamedMutex, AnOwnerThatEndsWithoutReleasingAbandonsIt) {
+    attach();
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, "Lock");
+    OtherProcess owner;
+    owner.start(stateDir, [](OtherProcess& self) {
+        HANDLE own = CreateMutexA(nullptr, FALSE, "Lock");
+        if (WaitForSingleObject(own, 0) != WAIT_OBJECT_0)
+            return 1;
+        self.signal();
+        return 0; // ends owning it, like a crash
+    });
+    ASSERT_TRUE(owner.wait());
+    EXPECT_EQ(0, owner.join());
+    EXPECT_EQ(WAIT_ABANDONED, WaitForSingleObject(mutex, 5000));
+    EXPECT_TRUE(ReleaseMutex(mutex)) << "an abandoned mutex is the waiter's";
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutex, 0)) << "released properly this time";
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+}
+
 // Windows across processes --------------------------------------------------------------------
 
 class TopLevelWindows : public ShellPc {};

@@ -74,16 +74,43 @@ Result request(HANDLE device, DWORD code, const Record& in, Record* out,
     return Result{ok, GetLastError(), returned};
 }
 
-TEST(DriverDevice, OpensOnlyWhileTheServiceRunsFromAnExistingFile) {
+// The device exists while the service runs the driver built for the PC, which needs its file no
+// more once loaded. A file the service loads in its place runs as a driver, but not ours.
+TEST(DriverDevice, OpensOnlyWhileTheServiceRunsOurDriver) {
     sim::TestPc pc = sim::bootMachineForTest("default");
     expectOpenFails(openDriver(), ERROR_FILE_NOT_FOUND);
     startDriver();
     HANDLE device = openDriver();
     ASSERT_NE(INVALID_HANDLE_VALUE, device) << GetLastError();
     EXPECT_TRUE(CloseHandle(device));
+    EXPECT_FALSE(DeleteFileA(kDriverPath)) << "a running driver's image is mapped";
+    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
 
-    ASSERT_TRUE(sim::drive().removeFile(kDriverPath));
+    sim::Service planted = *sim::machine().services().find("TAVROL");
+    planted.state = SERVICE_STOPPED;
+    sim::machine().services().add(planted);
+    ASSERT_TRUE(sim::drive().writeFile(kDriverPath, "a planted kernel driver"));
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceA(manager, "TAVROL", SERVICE_ALL_ACCESS);
+    ASSERT_TRUE(StartServiceA(service, 0, nullptr)) << "the kernel loads any driver it is given";
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    EXPECT_FALSE(sim::machine().services().find("TAVROL")->loadedTavrolDriver);
     expectOpenFails(openDriver(), ERROR_FILE_NOT_FOUND);
+}
+
+// A name below the device reaches the driver, whose create rule refuses it.
+TEST(DriverDevice, NamesBelowTheDeviceAreRefused) {
+    sim::TestPc pc = sim::bootMachineForTest("default");
+    const char* below = "\\\\.\\Tavrol\\anything";
+    expectOpenFails(CreateFileA(below, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr),
+                    ERROR_PATH_NOT_FOUND);
+    startDriver();
+    expectOpenFails(CreateFileA(below, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr),
+                    ERROR_ACCESS_DENIED);
+    EXPECT_EQ(0, sim::machine().openDeviceCount("\\\\.\\Tavrol"));
 }
 
 TEST(DriverDevice, StoppedServiceHasNoDevice) {

@@ -162,10 +162,10 @@ TEST(ModulePath, TruncationAsWindowsXpDoesIt) {
     EXPECT_EQ(0u, GetModuleFileNameA(nullptr, buffer, 0));
 
     SetLastError(0);
-    EXPECT_EQ(0u, GetModuleFileNameA(reinterpret_cast<HMODULE>(0x7777), buffer, sizeof buffer));
+    EXPECT_EQ(0u, GetModuleFileNameA(reinterpret_cast<HMODULE>(0x7770), buffer, sizeof buffer));
     EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
-    sim::process().registerModule(reinterpret_cast<HMODULE>(0x7777), "C:\\X\\Tavrol.tvx");
-    EXPECT_EQ(15u, GetModuleFileNameA(reinterpret_cast<HMODULE>(0x7777), buffer, sizeof buffer));
+    sim::process().registerModule(reinterpret_cast<HMODULE>(0x7770), "C:\\X\\Tavrol.tvx");
+    EXPECT_EQ(15u, GetModuleFileNameA(reinterpret_cast<HMODULE>(0x7770), buffer, sizeof buffer));
     EXPECT_STREQ("C:\\X\\Tavrol.tvx", buffer);
     EXPECT_STREQ(kExePath, sim::process().modulePathOf(sim::process().exeModule())->c_str());
 }

@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "platform/platform.h"
+#include "shell/shell_pc.h"
 #include "sim/machine.h"
 #include "sim/process.h"
 
@@ -222,6 +224,43 @@ TEST(ServiceManager, DatabaseSurvivesAsText) {
         EXPECT_NE(nullptr, sim::machine().services().find("TAVROL"))
             << "a refused text lost services";
     }
+}
+
+// Attached to a state directory, the database is one for every process of the PC, as Windows'
+// service manager is: what one run installs, another sees and can remove.
+TEST(ServiceManager, ProcessesOfOnePcShareTheDatabase) {
+    sim::TestPc pc = sim::bootMachineForTest("default");
+    std::string stateDir = pc.root() + "/state";
+    std::string error;
+    ASSERT_TRUE(sim::machine().services().attach(stateDir, &error)) << error;
+    SC_HANDLE manager = openManager();
+    SC_HANDLE service = create(manager);
+    ASSERT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
+    CloseServiceHandle(service);
+
+    shelltest::OtherProcess other;
+    other.start(stateDir, [](shelltest::OtherProcess&) {
+        SC_HANDLE theirs = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE driver = OpenServiceA(theirs, "TAVROL", SERVICE_ALL_ACCESS);
+        SERVICE_STATUS status;
+        bool removed = driver && ControlService(driver, SERVICE_CONTROL_STOP, &status) &&
+                       DeleteService(driver);
+        CloseServiceHandle(driver);
+        CloseServiceHandle(theirs);
+        return removed ? 0 : 1;
+    });
+    EXPECT_EQ(0, other.join()) << "the other process did not find the running service";
+    EXPECT_FAILS_WITH(ERROR_SERVICE_DOES_NOT_EXIST,
+                      OpenServiceA(manager, "TAVROL", SERVICE_ALL_ACCESS));
+    CloseServiceHandle(manager);
+
+    sim::TestPc next = sim::bootMachineForTest("default");
+    ASSERT_TRUE(sim::machine().services().attach(stateDir, &error)) << error;
+    EXPECT_TRUE(sim::machine().services().services().empty());
+    std::ofstream(stateDir + "/services.txt") << "service\tbroken\n";
+    sim::TestPc third = sim::bootMachineForTest("default");
+    EXPECT_FALSE(sim::machine().services().attach(stateDir, &error));
+    EXPECT_EQ(stateDir + "/services.txt: services:1: malformed service line", error);
 }
 
 } // namespace

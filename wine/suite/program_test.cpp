@@ -1,7 +1,8 @@
 // Tavrol.exe end to end under Wine: the real program, its resource library and the driver built
-// for the suite, whose virtual PC is the default machine profile. Windows are worked with window
-// messages by tavrol-driver.exe; the registry, the service manager and the virtual PC's state are
-// read afterwards.
+// for the suite, whose virtual PC is the default machine profile. The runs on the virtual PC use
+// Tavrol-test.exe, the program built to accept the suite's drivers besides the release one. Windows
+// are worked with window messages by tavrol-driver.exe; the registry, the service manager and the
+// virtual PC's state are read afterwards.
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -29,6 +30,8 @@ const char kTaskXml[] =
     "<Command>C:\\tavrolin\\Tavrol.exe</Command><Arguments>-startup</Arguments></Exec>"
     "</Actions></Task>";
 const char kFolder[] = "tavrolin";
+// Where the program puts its checked copy of the driver while a run uses it.
+const char kDriverCopy[] = "C:\\windows\\system32\\drivers\\TAVROL.sys";
 const char kRateCombo[] = "1002";
 const std::string kRates = "1X (266Mb/s)|2X (532Mb/s)|4X (1064Mb/s)";
 
@@ -89,11 +92,13 @@ class ProgramUnderWine : public testing::Test {
   protected:
     void SetUp() override {
         WINE_SUITE_REQUIRED();
-        exe = wine::winFile("src/Tavrol.exe");
+        exe = wine::winFile("wine/Tavrol-test.exe");
+        releaseExe = wine::winFile("src/Tavrol.exe");
         tvx = wine::winFile("src/Tavrol.tvx");
         vmDriver = wine::winFile("wine/TAVROL-vm.sys");
-        if (exe.empty() || tvx.empty())
-            GTEST_SKIP() << "Tavrol.exe or Tavrol.tvx is not built in " << wine::env().winBuild;
+        if (exe.empty() || releaseExe.empty() || tvx.empty())
+            GTEST_SKIP() << "Tavrol.exe, Tavrol-test.exe or Tavrol.tvx is not built in "
+                         << wine::env().winBuild;
         ASSERT_FALSE(vmDriver.empty()) << "TAVROL-vm.sys is not built";
         // Wine's device host can refuse the first start of a driver after a fresh prefix; the
         // helper retries, the program (rightly) does not. Start one driver here first.
@@ -159,9 +164,18 @@ class ProgramUnderWine : public testing::Test {
         return state["data"];
     }
 
-    void expectNoServiceLeft() { EXPECT_EQ("absent", wine::serviceState()); }
+    // The service and the driver's copy both go with the last run.
+    void expectNoServiceLeft() {
+        EXPECT_EQ("absent", wine::serviceState());
+        EXPECT_FALSE(driverCopyExists()) << "the copy of the driver was left behind";
+    }
 
-    std::string exe, tvx, vmDriver, folder;
+    bool driverCopyExists() {
+        std::ifstream copy(wine::env().prefix + "/drive_c/windows/system32/drivers/TAVROL.sys");
+        return copy.good();
+    }
+
+    std::string exe, releaseExe, tvx, vmDriver, folder;
     bool windowsXp = false;
 };
 
@@ -275,7 +289,7 @@ TEST_F(ProgramUnderWine, ReleaseDriverFindsNoAgpAndTheProgramSaysSo) {
     const std::string release = wine::winFile("driver/nt/TAVROL.sys");
     ASSERT_FALSE(release.empty()) << "TAVROL.sys is not built";
     folder = wine::makeProgramFolder(
-        kFolder, {{exe, "Tavrol.exe"}, {tvx, "Tavrol.tvx"}, {release, "TAVROL.sys"}});
+        kFolder, {{releaseExe, "Tavrol.exe"}, {tvx, "Tavrol.tvx"}, {release, "TAVROL.sys"}});
     const wine::Output out = run("", {"box", "service", "answer:1", "exit"});
     EXPECT_EQ("Vantorel Tavrolin", out["box.title"]);
     EXPECT_EQ(resourceStringById(111) + " (0x1)", out["box.text"]);
@@ -340,24 +354,61 @@ TEST_F(ProgramUnderWine, UntickedBoxOnWindows7DeletesTheTaskAndAnOlderRunValue) 
     expectNoServiceLeft();
 }
 
-// Without TAVROL.sys the service is created but cannot start: the program reports AgpError 18
-// (string 115) and still removes the service it made.
-TEST_F(ProgramUnderWine, MissingDriverFileIsReportedAndItsServiceRemoved) {
+// Without TAVROL.sys there is nothing to check, so nothing is installed: the program reports the
+// driver-file error, AgpError 18 (string 115).
+TEST_F(ProgramUnderWine, MissingDriverFileIsReportedAndNothingInstalled) {
     folder = wine::makeProgramFolder(kFolder, {{exe, "Tavrol.exe"}, {tvx, "Tavrol.tvx"}});
     const wine::Output out = run("", {"box", "service", "answer:1", "exit"});
     EXPECT_EQ("Vantorel Tavrolin", out["box.title"]);
     // The message names the AgpError in hexadecimal after the text.
     EXPECT_EQ(resourceStringById(115) + " (0x12)", out["box.text"]);
-    EXPECT_EQ("stopped", out["service"]) << "the service should exist, not started";
+    EXPECT_EQ("absent", out["service"]) << "a service was made without a driver to check";
     EXPECT_EQ("0", out["exit"]);
     expectNoServiceLeft();
 }
 
-TEST_F(ProgramUnderWine, SystemMenuAboutCommandShowsTheAboutBoxOverTheDialog) {
+// The release program accepts the release driver only: the suite's driver beside it is a
+// foreign TAVROL.sys, refused with the driver-file error before anything is installed.
+TEST_F(ProgramUnderWine, ForeignDriverFileIsRefusedAndNothingInstalled) {
+    folder = wine::makeProgramFolder(
+        kFolder, {{releaseExe, "Tavrol.exe"}, {tvx, "Tavrol.tvx"}, {vmDriver, "TAVROL.sys"}});
     const wine::Output out =
-        run("", {"dialog", "syscommand:16", "other:1", "sleep:300", "no-box", "click:2", "exit"});
+        run("", {"box", "service", std::string("file:") + kDriverCopy, "answer:1", "exit"});
+    EXPECT_EQ(resourceStringById(115) + " (0x12)", out["box.text"]) << out.text;
+    EXPECT_EQ("absent", out["service"]) << "the foreign driver was installed";
+    EXPECT_EQ("absent", out["file"]) << "the foreign driver was copied";
+    EXPECT_EQ("0", out["exit"]);
+    expectNoServiceLeft();
+    EXPECT_EQ("absent", wine::helper({"reg-get", kMachineKey, "State"})["key"])
+        << "the foreign driver ran";
+}
+
+// While a run is open the service loads the driver from the checked copy in the system's driver
+// folder, which only administrators may write; the copy goes with the service at the end.
+TEST_F(ProgramUnderWine, ServiceRunsTheCopyInTheSystemsDriverFolderWhileARunIsOpen) {
+    const wine::Output out = run("", {"dialog", "service", "service-path",
+                                      std::string("file:") + kDriverCopy, "click:2", "exit"});
+    ASSERT_EQ("found", out["dialog"]) << out.text;
+    EXPECT_EQ("running", out["service"]);
+    // Values come escaped: each backslash doubled. The service manager may keep the path in its
+    // NT form.
+    std::string path = out["service.path"];
+    if (path.rfind("\\\\??\\\\", 0) == 0)
+        path = path.substr(6);
+    EXPECT_STRCASEEQ("C:\\\\windows\\\\system32\\\\drivers\\\\TAVROL.sys", path.c_str());
+    EXPECT_EQ("present", out["file"]);
+    EXPECT_EQ("0", out["exit"]);
+    expectNoServiceLeft();
+}
+
+// The resource library is mapped as a data file on NT: the About box still comes from it, with
+// the icon its template names.
+TEST_F(ProgramUnderWine, SystemMenuAboutCommandShowsTheAboutBoxOverTheDialog) {
+    const wine::Output out = run("", {"dialog", "syscommand:16", "other-icon", "other:1",
+                                      "sleep:300", "no-box", "click:2", "exit"});
     ASSERT_EQ("found", out["dialog"]) << out.text;
     EXPECT_EQ("About Tavrolin", out["other"]) << "the About command showed no About box";
+    EXPECT_EQ("set", out["other.icon"]) << "the About box's icon did not load";
     EXPECT_EQ("none", out["box.now"]);
     EXPECT_EQ("0", out["exit"]) << "the main dialog did not outlive its About box";
     expectNoServiceLeft();

@@ -1,4 +1,5 @@
-// Advisory locks on files of a state directory, shared by the simulated PC's processes.
+// Files of a state directory, shared by the simulated PC's processes: advisory locks, and whole
+// files read and written so that a reader never sees half of one.
 #pragma once
 
 #include <string>
@@ -22,5 +23,10 @@ class ScopedFileLock {
   private:
     int m_fd;
 };
+
+// Reads the whole file; false when it cannot be opened.
+bool readStateFile(const std::string& path, std::string* contents);
+// Writes through a temporary file and a rename.
+bool writeStateFileAtomically(const std::string& path, const std::string& contents);
 
 } // namespace sim

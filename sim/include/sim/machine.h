@@ -137,8 +137,15 @@ struct Service {
     std::string binaryPath;
     DWORD state = SERVICE_STOPPED;
     bool markedForDelete = false;
+    // What the kernel loaded at the last start: the driver built for the simulated PC, or any
+    // other file, a foreign driver that runs but serves none of our devices. Set while running.
+    bool loadedTavrolDriver = false;
 };
 
+// The database lives in the process; attached to a state directory it is kept in
+// <stateDir>/services.txt and shared by every process attached there, as Windows' one service
+// manager is: each service call holds an flock on services.lock, reloads the file when another
+// process changed it and writes its own change back.
 class ServiceManager {
   public:
     // Lookup is case-insensitive as on Windows; null when no such service exists.
@@ -153,7 +160,28 @@ class ServiceManager {
     std::string saveText() const;
     bool loadText(const std::string& text, std::string* error);
 
+    // Empties the database and detaches it.
     void reset();
+
+    // An existing file is loaded (a malformed one is refused with "<path>: <reason>" and nothing
+    // changes); a missing one is written from the database as it is.
+    bool attach(const std::string& stateDir, std::string* error);
+    void detach();
+    // A restart: every driver is stopped and services marked for deletion are gone.
+    void powerCycle();
+
+    // Brackets one service call: the shared file is reloaded at the start and written at the end.
+    class Sync {
+      public:
+        explicit Sync(ServiceManager& manager);
+        ~Sync();
+        Sync(const Sync&) = delete;
+        Sync& operator=(const Sync&) = delete;
+
+      private:
+        ServiceManager& m_manager;
+        int m_lock;
+    };
 
     // Used by the advapi32 functions of the sim.
     struct Handle {
@@ -168,9 +196,14 @@ class ServiceManager {
     void collect(const std::string& name);
 
   private:
+    bool parseText(const std::string& text, std::vector<Service>* services,
+                   std::string* error) const;
+
     std::vector<Service> m_services;
     std::map<uintptr_t, Handle> m_handles;
     uintptr_t m_nextHandle = 0x5C000;
+    std::string m_stateDir; // "" while detached
+    std::string m_savedText;
 };
 
 // ---------------------------------------------------------------------------------------------

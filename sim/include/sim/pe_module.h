@@ -97,6 +97,11 @@ bool setExecutableResources(const std::vector<uint8_t>& peFile);
 // Load count of a module (0 when it is not loaded) and the Windows path it was loaded from.
 int moduleLoadCount(HMODULE module);
 std::string moduleWindowsPath(HMODULE module);
+// Libraries of the process, loaded as code or mapped as data files, that are not freed yet.
+int loadedLibraryCount();
+// Whether a handle names a library mapped as a data file (LoadLibraryExA's
+// LOAD_LIBRARY_AS_DATAFILE) rather than one loaded as code.
+bool isDatafileModule(HMODULE module);
 
 // Forgets every loaded module, the executable's installed resources and every icon handle: the
 // state of a process that has just started. Called when a fresh virtual PC boots.

@@ -103,9 +103,21 @@ class VirtualDrive {
 
 VirtualDrive& drive();
 
-// Creates the program directory with its driver files "TAVROL.sys" and "TAVROL.VXD" (each unless
-// the machine's profile declares it absent: `#! driver-file absent`, `#! vxd absent`). TAVROL.VXD
-// is the one this build made, and missing when the build made none.
+// Windows' own folders on the C: drive: what GetSystemDirectoryA gives ("C:\WINDOWS\system32"
+// on NT, "C:\WINDOWS\SYSTEM" on Windows 9x). Every boot makes sure they exist, with the
+// system's driver folder "drivers" below it on NT.
+std::string systemDirectory();
+void createWindowsFolders();
+
+// The kernel driver built for the simulated PC: a stand-in file (the simulated PC runs no x86
+// code) whose bytes are what the build compiles into the program as its driver's digest.
+const char* builtDriverPath();
+// Whether a file on the drive is exactly that driver.
+bool isBuiltDriver(const std::string& windowsPath);
+
+// Creates the program directory with its driver files "TAVROL.sys" (the built driver) and
+// "TAVROL.VXD" (each unless the machine's profile declares it absent: `#! driver-file absent`,
+// `#! vxd absent`). TAVROL.VXD is the one this build made, and missing when the build made none.
 void installProgram();
 
 } // namespace sim

@@ -5,7 +5,14 @@
 
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #define FILE_FLAG_DELETE_ON_CLOSE 0x04000000u
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
@@ -41,10 +48,33 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 LPSTR WINAPI GetCommandLineA(void);
 HANDLE WINAPI GetCurrentProcess(void);
 
+// Files on the C: drive; CreateFileA takes them besides the devices.
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
+                     LPOVERLAPPED overlapped);
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
+                      LPOVERLAPPED overlapped);
+DWORD WINAPI GetFileSize(HANDLE file, LPDWORD fileSizeHigh);
+BOOL WINAPI DeleteFileA(LPCSTR fileName);
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
+
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_ABANDONED 0x00000080u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES mutexAttributes, BOOL initialOwner, LPCSTR name);
 BOOL WINAPI ReleaseMutex(HANDLE mutex);
+// Waits on mutexes only, the one kind of object the program waits for.
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+void WINAPI Sleep(DWORD milliseconds);
+
+#define LOAD_LIBRARY_AS_DATAFILE 0x00000002u
 
 HMODULE WINAPI LoadLibraryA(LPCSTR libFileName);
+// LOAD_LIBRARY_AS_DATAFILE maps the file for its resources only: no code of it runs, and the
+// handle (the base with bit 0 set, as Windows gives it) names no loaded module.
+HMODULE WINAPI LoadLibraryExA(LPCSTR libFileName, HANDLE file, DWORD flags);
 BOOL WINAPI FreeLibrary(HMODULE libModule);
 
 // Functions a module exports, for the ones the program looks up at run time: kernel32's
@@ -70,4 +100,13 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int
 #endif
 #ifndef ERROR_CALL_NOT_IMPLEMENTED
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
+#endif
+#ifndef ERROR_READ_FAULT
+#define ERROR_READ_FAULT 30L
+#endif
+#ifndef ERROR_FILE_EXISTS
+#define ERROR_FILE_EXISTS 80L
+#endif
+#ifndef ERROR_DISK_FULL
+#define ERROR_DISK_FULL 112L
 #endif
