@@ -244,7 +244,10 @@ VirtualDrive& drive() {
 }
 
 std::string systemDirectory() {
-    return machine().isNt() ? "C:\\WINDOWS\\system32" : "C:\\WINDOWS\\SYSTEM";
+    if (!machine().isNt())
+        return "C:\\WINDOWS\\SYSTEM";
+    // Vista renamed the folders Setup makes; XP's are upper and lower case.
+    return machine().isVistaOrLater() ? "C:\\Windows\\System32" : "C:\\WINDOWS\\system32";
 }
 
 void createWindowsFolders() {

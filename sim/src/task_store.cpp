@@ -12,7 +12,6 @@ namespace fs = std::filesystem;
 
 namespace sim {
 
-const char* const kTasksFolder = "C:\\Windows\\System32\\Tasks";
 
 namespace {
 
@@ -96,7 +95,7 @@ bool flag(const std::string& scope, const std::string& tag, bool fallback) {
 }
 
 std::string taskPath(const std::string& name) {
-    return std::string(kTasksFolder) + "\\" + name;
+    return systemDirectory() + "\\Tasks\\" + name;
 }
 
 bool readHostFile(const std::string& path, std::string* text) {
@@ -180,7 +179,7 @@ bool parseTaskXml(const std::string& name, const std::string& xml, ScheduledTask
 
 std::vector<ScheduledTask> scheduledTasks() {
     std::vector<ScheduledTask> tasks;
-    std::string folder = drive().hostPathOf(kTasksFolder);
+    std::string folder = drive().hostPathOf(systemDirectory() + "\\Tasks");
     std::error_code error;
     if (folder.empty() || !fs::is_directory(folder, error))
         return tasks;
