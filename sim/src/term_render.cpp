@@ -53,6 +53,13 @@ int brushColour(HBRUSH brush, bool* hollow) {
     return *hollow ? kDefault : backColour(info.colour);
 }
 
+// Drawing visits only the cells on the canvas: a dialog may be thousands of cells wide and high
+// (a template's size is a 16-bit number of dialog units), the screen never is.
+CellRect visible(const CellRect& r, int width, int height) {
+    return {std::max(0, r.left), std::max(0, r.top), std::min(width, r.right),
+            std::min(height, r.bottom)};
+}
+
 CellRect offset(const CellRect& r, int dx, int dy) {
     return {r.left + dx, r.top + dy, r.right + dx, r.bottom + dy};
 }
@@ -195,15 +202,17 @@ void Canvas::text(int x, int y, const std::string& text, int fg, int bg, int max
 }
 
 void Canvas::fill(const CellRect& r, int bg) {
-    for (int y = r.top; y < r.bottom; ++y) {
-        for (int x = r.left; x < r.right; ++x)
+    CellRect v = visible(r, m_width, m_height);
+    for (int y = v.top; y < v.bottom; ++y) {
+        for (int x = v.left; x < v.right; ++x)
             put(x, y, ' ', kDefault, bg);
     }
 }
 
 void Canvas::attributes(const CellRect& r, bool bold, bool dim, bool reverse) {
-    for (int y = std::max(0, r.top); y < std::min(m_height, r.bottom); ++y) {
-        for (int x = std::max(0, r.left); x < std::min(m_width, r.right); ++x) {
+    CellRect v = visible(r, m_width, m_height);
+    for (int y = v.top; y < v.bottom; ++y) {
+        for (int x = v.left; x < v.right; ++x) {
             Cell& cell = m_cells[static_cast<size_t>(y) * static_cast<size_t>(m_width) +
                                  static_cast<size_t>(x)];
             cell.bold = cell.bold || bold;
@@ -216,12 +225,13 @@ void Canvas::attributes(const CellRect& r, bool bold, bool dim, bool reverse) {
 void Canvas::box(const CellRect& r, const std::string& title, int fg, int bg) {
     if (r.right - r.left < 2 || r.bottom - r.top < 1)
         return;
-    for (int x = r.left; x < r.right; ++x) {
+    CellRect v = visible(r, m_width, m_height);
+    for (int x = v.left; x < v.right; ++x) {
         put(x, r.top, '-', fg, bg);
         if (r.bottom - r.top > 1)
             put(x, r.bottom - 1, '-', fg, bg);
     }
-    for (int y = r.top; y < r.bottom; ++y) {
+    for (int y = v.top; y < v.bottom; ++y) {
         put(r.left, y, y == r.top || y == r.bottom - 1 ? '+' : '|', fg, bg);
         put(r.right - 1, y, y == r.top || y == r.bottom - 1 ? '+' : '|', fg, bg);
     }
