@@ -59,6 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     require(sim::parseRegFile(sim::registry().toText(), "registry.reg", &stored, &error),
             "the store's file reads back");
     for (const sim::RegFileKey& key : keys) {
+        if (key.path.find('\\') == std::string::npos)
+            continue; // a root: always there, and holds no values
         const sim::RegFileKey* kept = keyNamed(stored, key.path);
         require(kept != nullptr, "every key of the file is kept");
         for (const sim::RegValue& value : key.values) {
