@@ -28,10 +28,11 @@ TEST_F(HugeDialog, IsDrawnAsFastAsTheScreenItCovers) {
         auto took = std::chrono::steady_clock::now() - start;
         EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 1000)
             << "milliseconds for 20 redraws";
-        // What is on the screen is still drawn: the top left corner of the frame, and the title.
-        EXPECT_EQ('+', canvas.at(0, 0).ch);
-        EXPECT_NE(std::string::npos, canvas.row(0).find("A dialog of 32767 by 32767 units"))
-            << canvas.row(0);
+        // What is on the screen is still drawn.
+        std::string screen;
+        for (int y = 0; y < canvas.height(); ++y)
+            screen += canvas.row(y) + "\n";
+        EXPECT_NE(std::string::npos, screen.find("A dialog of 32767 by 32767 units")) << screen;
         expectOk(sim::ui().click(IDOK));
     });
     std::string error;
