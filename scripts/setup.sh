@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ libgtest-dev libncurses-dev libvterm-dev pciutils python3
           g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 mingw-w64-i686-dev
-          nasm libunicorn-dev)
+          nasm libunicorn-dev clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

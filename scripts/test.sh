@@ -15,3 +15,7 @@ ctest --preset native -j "$jobs"
 cmake --preset native-asan >/dev/null
 cmake --build --preset native-asan -j "$jobs"
 ctest --preset native-asan -j "$jobs" -LE wine
+# The libFuzzer harnesses, 20 s each: a crash or a broken rule fails the run (see fuzz/run.sh).
+cmake --preset native-fuzz >/dev/null
+cmake --build --preset native-fuzz -j "$jobs"
+bash fuzz/run.sh 20

@@ -284,7 +284,9 @@ struct Parser {
     }
 
     bool parseLine(std::string text) {
-        if (!text.empty() && text.back() == '\r')
+        // Every CR before the LF belongs to the line ending (a CRLF file converted once more has
+        // two): kept in a description, one would be lost when the state file is written and read.
+        while (!text.empty() && text.back() == '\r')
             text.pop_back();
         if (text.compare(0, 2, "#!") == 0)
             return directive(text.substr(2));

@@ -4,7 +4,8 @@
 
 #include <string.h>
 
-#include <set>
+#include <iterator>
+#include <map>
 
 namespace sim {
 namespace {
@@ -19,6 +20,9 @@ const size_t kResourceDirectorySize = 16;
 const size_t kResourceEntrySize = 8;
 const size_t kResourceDataEntrySize = 16;
 const DWORD kHighBit = 0x80000000u;
+// A name is copied into every resource below it; a longer one, shared by the thousands of entries
+// a small file can hold, would make the file's few bytes stand for gigabytes.
+const WORD kMaxResourceNameLength = 256;
 
 // Little-endian reads from a span that the caller has already checked.
 WORD word(const uint8_t* p) {
@@ -110,10 +114,13 @@ class Parser {
         return true;
     }
 
-    // Maps [rva, rva + length) to a file offset; false when any byte of it has no file data.
+    // Maps [rva, rva + length) to a file offset; false when any byte of it has no file data. A
+    // section without file data holds nothing of the file, not even an empty span: its raw
+    // offset is not checked and may point anywhere.
     bool mapRva(DWORD rva, DWORD length, DWORD* offset) const {
         for (const PeSection& s : m_image->sections) {
-            if (rva >= s.virtualAddress && fits(rva - s.virtualAddress, length, s.rawSize)) {
+            if (s.rawSize != 0 && rva >= s.virtualAddress &&
+                fits(rva - s.virtualAddress, length, s.rawSize)) {
                 *offset = s.rawOffset + (rva - s.virtualAddress);
                 return true;
             }
@@ -141,6 +148,8 @@ class Parser {
         WORD length = word(m_data + m_rsrcOffset + offset);
         if (length == 0 || !fits(uint64_t(offset) + 2, uint64_t(length) * 2, m_rsrcSize))
             return fail("resource name outside the resource directory");
+        if (length > kMaxResourceNameLength)
+            return fail("resource name longer than 256 characters");
         name->clear();
         for (WORD i = 0; i < length; ++i) {
             WORD c = word(m_data + m_rsrcOffset + offset + 2 + i * 2u);
@@ -151,10 +160,23 @@ class Parser {
         return true;
     }
 
-    // Levels: 0 type, 1 name, 2 language; the entries of level 2 are data entries.
+    // Claims the bytes [start, end) of the resource section for one directory; false when another
+    // directory already holds any of them.
+    bool claim(DWORD start, DWORD end) {
+        auto next = m_directories.lower_bound(start);
+        if (next != m_directories.end() && next->first < end)
+            return false;
+        if (next != m_directories.begin() && std::prev(next)->second > start)
+            return false;
+        m_directories.emplace(start, end);
+        return true;
+    }
+
+    // Levels: 0 type, 1 name, 2 language; the entries of level 2 are data entries. Every
+    // directory, with its entries, has bytes of its own: directories that are shared, overlap or
+    // loop are refused, so that the tree has at most one entry for every 8 bytes of the section
+    // and the work a file can cause grows with its size alone.
     bool directory(DWORD offset, int level, PeResource* pending) {
-        if (!m_visited.insert(offset).second)
-            return fail("resource directories are shared or loop");
         if (!fits(offset, kResourceDirectorySize, m_rsrcSize))
             return fail("resource directory outside the resource section");
         const uint8_t* dir = m_data + m_rsrcOffset + offset;
@@ -162,6 +184,8 @@ class Parser {
         if (!fits(uint64_t(offset) + kResourceDirectorySize, entries * kResourceEntrySize,
                   m_rsrcSize))
             return fail("resource directory entries outside the resource section");
+        if (!claim(offset, DWORD(offset + kResourceDirectorySize + entries * kResourceEntrySize)))
+            return fail("resource directories are shared, overlap or loop");
         for (uint64_t i = 0; i < entries; ++i) {
             const uint8_t* entry = dir + kResourceDirectorySize + i * kResourceEntrySize;
             DWORD nameField = dword(entry);
@@ -217,7 +241,7 @@ class Parser {
     size_t m_sectionTable = 0;
     DWORD m_rsrcOffset = 0;
     DWORD m_rsrcSize = 0;
-    std::set<DWORD> m_visited;
+    std::map<DWORD, DWORD> m_directories; // start and end of every directory read so far
 };
 
 // Converts what FindResourceA takes into a key: an integer resource, "#123", or a name.

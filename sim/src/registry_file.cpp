@@ -2,6 +2,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "registry_internal.h"
 #include "sim/registry.h"
 #include "sim_advapi32.h"
 
@@ -118,7 +119,7 @@ std::string trimmed(const std::string& text) {
     size_t begin = text.find_first_not_of(" \t");
     if (begin == std::string::npos)
         return "";
-    size_t end = text.find_last_not_of(" \t\r");
+    size_t end = text.find_last_not_of(" \t");
     return text.substr(begin, end - begin + 1);
 }
 
@@ -167,19 +168,15 @@ bool parseKeyLine(Reader& reader, const std::string& text, std::string* path) {
         return reader.fail("unknown root key '" + root +
                            "' (HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER)");
     if (slash != std::string::npos) {
+        // The store takes the path by the rule of the registry functions; a trailing backslash,
+        // which they forgive, would name the key twice in the file.
         std::string rest = inside.substr(slash + 1);
-        size_t start = 0;
-        for (;;) {
-            size_t next = rest.find('\\', start);
-            size_t length = (next == std::string::npos ? rest.size() : next) - start;
-            if (length == 0)
-                return reader.fail("empty key name in '" + inside + "'");
-            if (length > 255)
-                return reader.fail("key name longer than 255 characters");
-            if (next == std::string::npos)
-                break;
-            start = next + 1;
-        }
+        std::vector<std::string> names;
+        LONG refused = regdb::splitPath(rest.c_str(), &names);
+        if (refused == ERROR_BAD_PATHNAME || rest.empty() || rest.back() == '\\')
+            return reader.fail("empty key name in '" + inside + "'");
+        if (refused != ERROR_SUCCESS)
+            return reader.fail("key name longer than 255 characters");
     }
     *path = equalsNoCase(root, "HKEY_LOCAL_MACHINE") ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
     if (slash != std::string::npos)
@@ -289,6 +286,21 @@ bool parseValueLine(Reader& reader, const std::string& text, RegValue* value, bo
     return parseData(reader, trimmed(rest.substr(1)), value, more);
 }
 
+// Lines end as regedit ends them: at CR LF, at LF, or at a CR alone, as an old Mac editor writes
+// them. A CR is never part of a line, so none can slip into a key or value name.
+std::string nextLine(const std::string& text, size_t* start) {
+    size_t end = text.find_first_of("\r\n", *start);
+    std::string line =
+        text.substr(*start, end == std::string::npos ? std::string::npos : end - *start);
+    if (end == std::string::npos)
+        *start = text.size();
+    else if (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n')
+        *start = end + 2;
+    else
+        *start = end + 1;
+    return line;
+}
+
 RegFileKey* findKey(std::vector<RegFileKey>* keys, const std::string& path) {
     for (RegFileKey& key : *keys)
         if (equalsNoCase(key.path, path))
@@ -317,13 +329,8 @@ bool parseRegFile(const std::string& text, const std::string& fileName,
     bool more = false;
     size_t start = 0;
     while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        std::string raw =
-            text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        start = end == std::string::npos ? text.size() : end + 1;
+        std::string raw = nextLine(text, &start);
         ++reader.line;
-        if (!raw.empty() && raw.back() == '\r')
-            raw.pop_back();
         if (more) {
             if (!parseHexBytes(reader, raw, &pending.data, &more))
                 return false;
@@ -339,6 +346,9 @@ bool parseRegFile(const std::string& text, const std::string& fileName,
         }
         if (line.empty() || line[0] == ';')
             continue;
+        // Names are C strings to the registry functions: a NUL would cut one short.
+        if (line.find('\0') != std::string::npos)
+            return reader.fail("a NUL character in the line (the file is not text)");
         if (line[0] == '[') {
             std::string path;
             if (!parseKeyLine(reader, line, &path))

@@ -192,6 +192,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"UnclosedKey", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\n", 3, "']'"},
         BadFile{"UnknownRoot", "REGEDIT4\n[HKEY_USERS\\x]\n", 2, "HKEY_USERS"},
         BadFile{"EmptyKeyName", "REGEDIT4\n[HKEY_CURRENT_USER\\a\\\\b]\n", 2, "empty key name"},
+        BadFile{"TrailingBackslash", "REGEDIT4\n[HKEY_CURRENT_USER\\a\\]\n", 2, "empty key name"},
         BadFile{"DeletedKey", "REGEDIT4\n[-HKEY_CURRENT_USER\\a]\n", 2, "deleting a key"},
         BadFile{"ValueFirst", "REGEDIT4\n\n\"a\"=dword:1\n", 3, "before the first [key]"},
         BadFile{"ValueAtRoot", "REGEDIT4\n[HKEY_CURRENT_USER]\n\"a\"=dword:1\n", 3, "root key"},

@@ -64,8 +64,9 @@ struct PeImage {
 };
 
 // Parses a 32-bit PE file (PE32 optional header) held in memory. Every offset is checked against
-// the file; a resource tree whose directories are shared or loop is refused. Returns false for
-// anything malformed, with `why` (if given) set to a short English reason.
+// the file; a resource tree whose directories are shared, overlap or loop is refused, and so is a
+// resource name longer than 256 characters. Returns false for anything malformed, with `why` (if
+// given) set to a short English reason.
 bool parsePeImage(const uint8_t* data, size_t size, PeImage* image, std::string* why = nullptr);
 
 // Finds a resource of a parsed image by type and name as FindResourceA takes them: an integer
