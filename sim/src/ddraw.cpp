@@ -5,7 +5,7 @@
 
 namespace {
 
-class DirectDrawObject : public IDirectDraw {
+class DirectDrawObject final : public IDirectDraw {
   public:
     // The probe needs no other interface of the object.
     HRESULT QueryInterface(REFIID, void** object) override {
