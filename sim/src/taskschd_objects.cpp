@@ -147,41 +147,59 @@ class LogonTrigger final : public ComObject<ITrigger> {
     bool m_enabled = true;
 };
 
-class TriggerCollection final : public ComObject<ITriggerCollection> {
+// The items a collection made, each held by one reference until the collection goes. A Create
+// call may fail as the profile says (`call`), and makes only the kind the simulated service knows.
+template <class Item> class MadeItems {
   public:
-    ~TriggerCollection() override {
-        for (LogonTrigger* trigger : m_items)
-            trigger->Release();
+    MadeItems() = default;
+    MadeItems(const MadeItems&) = delete;
+    MadeItems& operator=(const MadeItems&) = delete;
+    ~MadeItems() {
+        for (Item* item : m_items)
+            item->Release();
     }
-    const std::vector<LogonTrigger*>& items() const { return m_items; }
-    HRESULT get_Count(LONG* count) override {
+    const std::vector<Item*>& items() const { return m_items; }
+    HRESULT count(LONG* count) const {
         if (count == nullptr)
             return E_POINTER;
         *count = LONG(m_items.size());
         return S_OK;
     }
-    HRESULT get_Item(LONG, ITrigger**) override { return E_NOTIMPL; }
-    HRESULT get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
-    HRESULT Create(TASK_TRIGGER_TYPE2 type, ITrigger** trigger) override {
-        if (trigger == nullptr)
+    template <class Interface> HRESULT make(const char* call, bool known, Interface** made) {
+        if (made == nullptr)
             return E_POINTER;
-        *trigger = nullptr;
-        HRESULT fault = noteCall("TriggerCreate");
+        *made = nullptr;
+        HRESULT fault = noteCall(call);
         if (FAILED(fault))
             return fault;
-        if (type != TASK_TRIGGER_LOGON)
-            return E_NOTIMPL; // the simulated service knows log-on triggers only
-        LogonTrigger* made = new LogonTrigger;
-        made->AddRef();
-        m_items.push_back(made);
-        *trigger = made;
+        if (!known)
+            return E_NOTIMPL;
+        Item* item = new Item;
+        item->AddRef();
+        m_items.push_back(item);
+        *made = item;
         return S_OK;
+    }
+
+  private:
+    std::vector<Item*> m_items;
+};
+
+class TriggerCollection final : public ComObject<ITriggerCollection> {
+  public:
+    const std::vector<LogonTrigger*>& items() const { return m_made.items(); }
+    HRESULT get_Count(LONG* count) override { return m_made.count(count); }
+    HRESULT get_Item(LONG, ITrigger**) override { return E_NOTIMPL; }
+    HRESULT get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
+    // The simulated service knows log-on triggers only.
+    HRESULT Create(TASK_TRIGGER_TYPE2 type, ITrigger** trigger) override {
+        return m_made.make("TriggerCreate", type == TASK_TRIGGER_LOGON, trigger);
     }
     HRESULT Remove(VARIANT) override { return E_NOTIMPL; }
     HRESULT Clear() override { return E_NOTIMPL; }
 
   private:
-    std::vector<LogonTrigger*> m_items;
+    MadeItems<LogonTrigger> m_made;
 };
 
 class ExecAction final : public ComObject<IExecAction> {
@@ -217,35 +235,15 @@ class ExecAction final : public ComObject<IExecAction> {
 
 class ActionCollection final : public ComObject<IActionCollection> {
   public:
-    ~ActionCollection() override {
-        for (ExecAction* action : m_items)
-            action->Release();
-    }
-    const std::vector<ExecAction*>& items() const { return m_items; }
-    HRESULT get_Count(LONG* count) override {
-        if (count == nullptr)
-            return E_POINTER;
-        *count = LONG(m_items.size());
-        return S_OK;
-    }
+    const std::vector<ExecAction*>& items() const { return m_made.items(); }
+    HRESULT get_Count(LONG* count) override { return m_made.count(count); }
     HRESULT get_Item(LONG, IAction**) override { return E_NOTIMPL; }
     HRESULT get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
     HRESULT get_XmlText(BSTR*) override { return E_NOTIMPL; }
     HRESULT put_XmlText(BSTR) override { return E_NOTIMPL; }
-    HRESULT Create(TASK_ACTION_TYPE Type, IAction** action) override {
-        if (action == nullptr)
-            return E_POINTER;
-        *action = nullptr;
-        HRESULT fault = noteCall("ActionCreate");
-        if (FAILED(fault))
-            return fault;
-        if (Type != TASK_ACTION_EXEC)
-            return E_NOTIMPL; // the simulated service starts programs only
-        ExecAction* made = new ExecAction;
-        made->AddRef();
-        m_items.push_back(made);
-        *action = made;
-        return S_OK;
+    // The simulated service starts programs only.
+    HRESULT Create(TASK_ACTION_TYPE type, IAction** action) override {
+        return m_made.make("ActionCreate", type == TASK_ACTION_EXEC, action);
     }
     HRESULT Remove(VARIANT) override { return E_NOTIMPL; }
     HRESULT Clear() override { return E_NOTIMPL; }
@@ -253,7 +251,7 @@ class ActionCollection final : public ComObject<IActionCollection> {
     HRESULT put_Context(BSTR) override { return E_NOTIMPL; }
 
   private:
-    std::vector<ExecAction*> m_items;
+    MadeItems<ExecAction> m_made;
 };
 
 class Principal final : public ComObject<IPrincipal> {
