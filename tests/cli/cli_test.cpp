@@ -1,4 +1,6 @@
 // tavrolin-sim as a person uses it: runs that follow each other on one virtual PC.
+#include "sim_front_end.h"
+
 #include <gtest/gtest.h>
 
 #include <spawn.h>
@@ -15,56 +17,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kSim = std::string(TAVROL_BINARY_DIR) + "/sim/cli/tavrolin-sim";
+using namespace sim_front_end;
 
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-class CliTest : public ::testing::Test {
+class CliTest : public SimFrontEnd {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/tavrolin-cli-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        m_dir = pattern;
-        m_state = m_dir + "/pc";
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(m_dir, ignored);
-    }
-
-    std::string file(const std::string& name, const std::string& text) {
-        std::string path = m_dir + "/" + name;
-        std::ofstream(path) << text;
-        return path;
-    }
-
-    static std::string slurp(const std::string& path) {
-        std::ifstream in(path);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-
-    // Runs tavrolin-sim with `args` on this test's state directory, stdin from /dev/null.
-    Result sim(const std::string& args) {
-        std::string out = m_dir + "/out.txt", err = m_dir + "/err.txt";
-        std::string line = "'" + kSim + "' --state '" + m_state + "' " + args + " </dev/null >'" +
-                           out + "' 2>'" + err + "'";
-        Result r;
-        int raw = system(line.c_str());
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = slurp(out);
-        r.err = slurp(err);
-        return r;
-    }
-
     // The virtual PC's service database as the state directory keeps it.
     std::string services() { return slurp(m_state + "/services.txt"); }
-
-    std::string m_dir;
-    std::string m_state;
 };
 
 TEST_F(CliTest, ChoosingFourXWithRunAtLogOnIsReappliedAfterAReboot) {

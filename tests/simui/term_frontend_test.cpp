@@ -1,6 +1,7 @@
 // tavrolin-sim's terminal face as a person meets it: the real program in a pseudo-terminal, its
 // screen read through a terminal emulator; and runs without a terminal ncurses can use.
 #include "pty_screen.h"
+#include "sim_front_end.h"
 
 #include <gtest/gtest.h>
 
@@ -14,50 +15,27 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kSim = std::string(TAVROL_BINARY_DIR) + "/sim/cli/tavrolin-sim";
 const std::string kMachines = std::string(TAVROL_SOURCE_DIR) + "/machines/";
 
-class FrontEndTest : public ::testing::Test {
+class FrontEndTest : public sim_front_end::SimFrontEnd {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/tavrolin-term-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        m_dir = pattern;
-        m_state = m_dir + "/pc";
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(m_dir, ignored);
-    }
-
-    std::string file(const std::string& name, const std::string& text) {
-        std::string path = m_dir + "/" + name;
-        std::ofstream(path) << text;
-        return path;
-    }
-    static std::string slurp(const std::string& path) {
-        std::ifstream in(path);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
     // A profile: a shipped dump with directives added.
     std::string profile(const std::string& base, const std::string& directives) {
         return file("machine.lspci", slurp(kMachines + base) + directives);
     }
 
-    // tavrolin-sim without a terminal: stdin from /dev/null, stdout and stderr to files.
+    // tavrolin-sim without a terminal; its output only where the caller asks for it.
     int sim(const std::string& args, std::string* out = nullptr, std::string* err = nullptr) {
-        std::string o = m_dir + "/out.txt", e = m_dir + "/err.txt";
-        std::string line = "'" + kSim + "' --state '" + m_state + "' " + args + " </dev/null >'" +
-                           o + "' 2>'" + e + "'";
-        int raw = system(line.c_str());
+        sim_front_end::Result r = SimFrontEnd::sim(args);
         if (out)
-            *out = slurp(o);
+            *out = r.out;
         if (err)
-            *err = slurp(e);
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+            *err = r.err;
+        return r.status;
     }
+
     std::vector<std::string> run(const std::string& machine = "") {
-        std::vector<std::string> argv = {kSim, "--state", m_state};
+        std::vector<std::string> argv = {sim_front_end::kSim, "--state", m_state};
         if (!machine.empty()) {
             argv.push_back("--machine");
             argv.push_back(machine);
@@ -65,9 +43,6 @@ class FrontEndTest : public ::testing::Test {
         argv.push_back("run");
         return argv;
     }
-
-    std::string m_dir;
-    std::string m_state;
 };
 
 } // namespace
