@@ -2,7 +2,9 @@
 # Installs what a fresh Debian 12 machine lacks to build and test Tavrolin (run as root).
 set -euo pipefail
 packages=(cmake ninja-build g++ libgtest-dev libncurses-dev pciutils python3
-          g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 mingw-w64-i686-dev)
+          g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 mingw-w64-i686-dev
+          g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+          openssl osslsigncode)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
