@@ -68,25 +68,16 @@ unsigned agpCommand(const std::string& stateHex, unsigned baseClass) {
     return 0xdeadbeef;
 }
 
-class ProgramUnderWine : public testing::Test {
+class ProgramUnderWine : public wine::FlavorTest {
   protected:
     void SetUp() override {
         WINE_SUITE_REQUIRED();
         exe = wine::winFile("src/Tavrol.exe");
         tvx = wine::winFile("src/Tavrol.tvx");
         vmDriver = wine::winFile("wine/TAVROL-vm.sys");
-        if (exe.empty() || tvx.empty())
-            GTEST_SKIP() << "Tavrol.exe or Tavrol.tvx is not built in " << wine::env().winBuild;
+        ASSERT_FALSE(exe.empty() || tvx.empty())
+            << "Tavrol.exe or Tavrol.tvx is not built in " << wine::env().winBuild;
         ASSERT_FALSE(vmDriver.empty()) << "TAVROL-vm.sys is not built";
-        // Wine's device host can refuse the first start of a driver after a fresh prefix; the
-        // helper retries, the program (rightly) does not. Start one driver here first.
-        static bool hostWarm = false;
-        if (!hostWarm) {
-            const std::string warm = wine::makeProgramFolder("warmup", {{vmDriver, "TAVROL.sys"}});
-            hostWarm =
-                wine::helper({"service-start", warm + "\\TAVROL.sys"})["service"] == "running";
-            ASSERT_TRUE(hostWarm) << "no driver starts in this prefix";
-        }
         // Every case starts from a machine that never ran the program.
         wine::removeService();
         wine::deleteKey(kSettingsKey);
@@ -120,7 +111,7 @@ class ProgramUnderWine : public testing::Test {
     std::string exe, tvx, vmDriver, folder;
 };
 
-TEST_F(ProgramUnderWine, InteractiveRunShowsTheModesBothEndsSupport) {
+TEST_P(ProgramUnderWine, InteractiveRunShowsTheModesBothEndsSupport) {
     const wine::Output out = run("", {"dialog", "dump", "click:2", "exit"});
     ASSERT_EQ("found", out["dialog"]) << out.text;
     EXPECT_EQ("Vantorel Tavrolin", out["dialog.title"]);
@@ -151,7 +142,7 @@ TEST_F(ProgramUnderWine, InteractiveRunShowsTheModesBothEndsSupport) {
     EXPECT_EQ("absent", settings["value"]) << "Cancel stored settings";
 }
 
-TEST_F(ProgramUnderWine, FourXWithOkProgramsBothEndsAndStoresSettingsAndRunValue) {
+TEST_P(ProgramUnderWine, FourXWithOkProgramsBothEndsAndStoresSettingsAndRunValue) {
     const wine::Output out =
         run("", {"dialog", "select:1002:4X (1064Mb/s)", "click:1005", "click:1", "exit"});
     ASSERT_EQ("found", out["dialog"]) << out.text;
@@ -174,7 +165,7 @@ TEST_F(ProgramUnderWine, FourXWithOkProgramsBothEndsAndStoresSettingsAndRunValue
     expectNoServiceLeft();
 }
 
-TEST_F(ProgramUnderWine, StartupRunReappliesTheStoredModesWithoutAWindow) {
+TEST_P(ProgramUnderWine, StartupRunReappliesTheStoredModesWithoutAWindow) {
     const unsigned settings = 4 * 32 + 1 * 8 + 1 * 2 + 1; // 4X, sideband, fast writes, run
     ASSERT_EQ("Settings", wine::helper({"reg-set", kSettingsKey, "Settings", "dword",
                                         std::to_string(settings)})["set"]);
@@ -193,7 +184,7 @@ TEST_F(ProgramUnderWine, StartupRunReappliesTheStoredModesWithoutAWindow) {
         << "a -startup run changed the stored settings";
 }
 
-TEST_F(ProgramUnderWine, SecondInstanceBringsTheFirstToTheFrontAndEnds) {
+TEST_P(ProgramUnderWine, SecondInstanceBringsTheFirstToTheFrontAndEnds) {
     const wine::Output out = run("", {"dialog", "decoy", "foreground", "launch:", "sleep:500",
                                       "foreground", "click:2", "exit"});
     ASSERT_EQ("found", out["dialog"]) << out.text;
@@ -207,7 +198,7 @@ TEST_F(ProgramUnderWine, SecondInstanceBringsTheFirstToTheFrontAndEnds) {
     expectNoServiceLeft();
 }
 
-TEST_F(ProgramUnderWine, MissingResourceLibraryIsReportedBeforeAnyDriverIsInstalled) {
+TEST_P(ProgramUnderWine, MissingResourceLibraryIsReportedBeforeAnyDriverIsInstalled) {
     folder = wine::makeProgramFolder(kFolder, {{exe, "Tavrol.exe"}, {vmDriver, "TAVROL.sys"}});
     const wine::Output out = run("", {"box", "service", "answer:1", "exit"});
     EXPECT_EQ("Vantorel Tavrolin", out["box.title"]);
@@ -225,7 +216,7 @@ TEST_F(ProgramUnderWine, MissingResourceLibraryIsReportedBeforeAnyDriverIsInstal
 
 // The release driver over Wine's HAL finds no PCI function: the program must say there is no AGP
 // card and clean up after itself.
-TEST_F(ProgramUnderWine, ReleaseDriverFindsNoAgpAndTheProgramSaysSo) {
+TEST_P(ProgramUnderWine, ReleaseDriverFindsNoAgpAndTheProgramSaysSo) {
     const std::string release = wine::winFile("driver/nt/TAVROL.sys");
     ASSERT_FALSE(release.empty()) << "TAVROL.sys is not built";
     folder = wine::makeProgramFolder(
@@ -238,7 +229,7 @@ TEST_F(ProgramUnderWine, ReleaseDriverFindsNoAgpAndTheProgramSaysSo) {
     expectNoServiceLeft();
 }
 
-TEST_F(ProgramUnderWine, RestoreOnlyDeletesTheSettingsAndKeepsTheRunValueAndTheModes) {
+TEST_P(ProgramUnderWine, RestoreOnlyDeletesTheSettingsAndKeepsTheRunValueAndTheModes) {
     ASSERT_EQ("Settings", wine::helper({"reg-set", kSettingsKey, "Settings", "dword",
                                         std::to_string(4 * 32 + 1)})["set"]);
     ASSERT_EQ(kRunValue, wine::helper({"reg-set", kRunKey, kRunValue, "string",
@@ -259,7 +250,7 @@ TEST_F(ProgramUnderWine, RestoreOnlyDeletesTheSettingsAndKeepsTheRunValueAndTheM
 
 // Without TAVROL.sys the service is created but cannot start: the program reports AgpError 18
 // (string 115) and still removes the service it made.
-TEST_F(ProgramUnderWine, MissingDriverFileIsReportedAndItsServiceRemoved) {
+TEST_P(ProgramUnderWine, MissingDriverFileIsReportedAndItsServiceRemoved) {
     folder = wine::makeProgramFolder(kFolder, {{exe, "Tavrol.exe"}, {tvx, "Tavrol.tvx"}});
     const wine::Output out = run("", {"box", "service", "answer:1", "exit"});
     EXPECT_EQ("Vantorel Tavrolin", out["box.title"]);
@@ -270,7 +261,7 @@ TEST_F(ProgramUnderWine, MissingDriverFileIsReportedAndItsServiceRemoved) {
     expectNoServiceLeft();
 }
 
-TEST_F(ProgramUnderWine, SystemMenuAboutCommandShowsTheAboutBoxOverTheDialog) {
+TEST_P(ProgramUnderWine, SystemMenuAboutCommandShowsTheAboutBoxOverTheDialog) {
     const wine::Output out =
         run("", {"dialog", "syscommand:16", "other:1", "sleep:300", "no-box", "click:2", "exit"});
     ASSERT_EQ("found", out["dialog"]) << out.text;
@@ -280,7 +271,7 @@ TEST_F(ProgramUnderWine, SystemMenuAboutCommandShowsTheAboutBoxOverTheDialog) {
     expectNoServiceLeft();
 }
 
-TEST_F(ProgramUnderWine, ApplyProgramsSidebandAndFastWritesAndCancelKeepsThem) {
+TEST_P(ProgramUnderWine, ApplyProgramsSidebandAndFastWritesAndCancelKeepsThem) {
     const wine::Output out = run("", {"dialog", "click:1003", "click:1004", "click:1007",
                                       "sleep:500", "no-box", "dump", "click:2", "exit"});
     ASSERT_EQ("found", out["dialog"]) << out.text;
@@ -307,7 +298,7 @@ TEST_F(ProgramUnderWine, ApplyProgramsSidebandAndFastWritesAndCancelKeepsThem) {
 
 // The card's sideband bit takes no writes in this machine: the change does not hold, so the
 // program must put both ends back and untick the box, and store what is really in force.
-TEST_F(ProgramUnderWine, SidebandThatDoesNotHoldIsUndoneOnBothEndsAndUnticked) {
+TEST_P(ProgramUnderWine, SidebandThatDoesNotHoldIsUndoneOnBothEndsAndUnticked) {
     const std::string stuckDriver = wine::winFile("wine/TAVROL-vm-stuck.sys");
     ASSERT_FALSE(stuckDriver.empty()) << "TAVROL-vm-stuck.sys is not built";
     folder = wine::makeProgramFolder(
@@ -329,5 +320,7 @@ TEST_F(ProgramUnderWine, SidebandThatDoesNotHoldIsUndoneOnBothEndsAndUnticked) {
         << "the stored settings claim sideband";
     expectNoServiceLeft();
 }
+
+WINE_FLAVORS(ProgramUnderWine);
 
 } // namespace
