@@ -75,9 +75,11 @@ std::string makePrefix() {
     if (!mkdtemp(dir.data()))
         return "cannot make a temporary folder for the prefix";
     state().environment.prefix = dir.data();
-    if (!run(wineCommand("wineboot -i")) || !run(wineserver("-w")))
+    if (!run("timeout 300 " + wineCommand("wineboot -i")) ||
+        !run("timeout 120 " + wineserver("-w")))
         return "wineboot could not make the prefix " + env().prefix + " with " + loader;
-    if (!run(wineCommand("reg add 'HKCU\\Software\\Wine\\Drivers' /v Graphics /d null /f")))
+    if (!run("timeout 60 " +
+             wineCommand("reg add 'HKCU\\Software\\Wine\\Drivers' /v Graphics /d null /f")))
         return "cannot select the null graphics driver";
     run(wineserver("-k"));
     run("timeout 60 " + wineserver("-w"));
