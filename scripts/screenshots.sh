@@ -3,19 +3,37 @@
 # box and the restore-defaults dialog, written to docs/ as PNG files. The program runs on the
 # Wine suite's driver, whose virtual PC is machines/default.lspci: Tavrol-test.exe, the program
 # built to accept that driver too.
-#   bash scripts/screenshots.sh [WINDOWS_BUILD_DIR]   (default build/windows-i686; run as root)
+#   bash scripts/screenshots.sh [WINDOWS_BUILD_DIR]   (run as root)
+# The default build is build/windows-i686 where this host runs 32-bit programs (and
+# TAVROL_WINE_FLAVORS does not leave i686 out), else build/windows-x86_64: the dialogs are the
+# same resources in both.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-build=$(realpath "${1:-build/windows-i686}")
-for f in wine/Tavrol-test.exe src/Tavrol.tvx wine/TAVROL-vm.sys wine/tavrol-driver.exe; do
-    [ -f "$build/$f" ] || { echo "missing $build/$f: build the windows-i686 preset first" >&2; exit 1; }
-done
 bash scripts/wine-setup.sh
+if [ $# -ge 1 ]; then
+    build=$(realpath "$1")
+elif [[ ",${TAVROL_WINE_FLAVORS:-i686}," =~ [,\ ]i686[,\ ] ]] &&
+    bash scripts/wine-flavor.sh runs-i686 >/dev/null; then
+    build=$root/build/windows-i686
+else
+    build=$root/build/windows-x86_64
+fi
+for f in wine/Tavrol-test.exe src/Tavrol.tvx wine/TAVROL-vm.sys wine/tavrol-driver.exe; do
+    [ -f "$build/$f" ] || { echo "missing $build/$f: build the windows preset of $build first" >&2; exit 1; }
+done
+# The build's flavor, from its program's PE magic: PE32+ is x86-64.
+if objdump -p "$build/wine/Tavrol-test.exe" | grep -q '^Magic.*(PE32+)'; then
+    flavor=x86_64 arch=win64
+else
+    flavor=i686 arch=win32
+fi
+loader=$(bash scripts/wine-flavor.sh loader "$flavor")
 
 work=$(mktemp -d /tmp/tavrol-shots-XXXXXX)
 display=:$((90 + RANDOM % 9))
-export WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$work/prefix WINEARCH=$arch WINELOADER=$loader WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
 export DISPLAY=$display
 unset WAYLAND_DISPLAY
 xvfb_pid=
@@ -31,12 +49,12 @@ trap cleanup EXIT
 Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 sleep 1
-wineboot -i >/dev/null 2>&1
+"$loader" wineboot -i >/dev/null 2>&1
 wineserver -w
 # A Wine virtual desktop draws the windows' frames and captions, which a bare X server without a
 # window manager would leave out.
-wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x480 /f >/dev/null 2>&1
+"$loader" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+"$loader" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x480 /f >/dev/null 2>&1
 # Wine draws the caption buttons with Marlett; this package of Wine does not find its own copy.
 [ -f /usr/share/wine/fonts/marlett.ttf ] && cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 wineserver -k
@@ -50,7 +68,7 @@ cp "$build/wine/TAVROL-vm.sys" "$program/TAVROL.sys"
 
 # The helper stops at each handshake until the picture is taken (it waits for the marker file
 # C:\NAME.ready to disappear).
-wine "$build/wine/tavrol-driver.exe" session 'C:\tavrolin\Tavrol.exe' '' \
+"$loader" "$build/wine/tavrol-driver.exe" session 'C:\tavrolin\Tavrol.exe' '' \
     dialog sleep:1500 handshake:main \
     syscommand:16 sleep:1500 handshake:about other:1 \
     click:1006 sleep:1500 handshake:restore other:2 \

@@ -88,7 +88,8 @@ void CAgpConfig::discover() {
         m_initError = AGP_ERR_VERSION;
         return;
     }
-    isNt = version.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS;
+    // A build without the 9x back end takes the NT path whatever the version says.
+    isNt = !PLATFORM_HAS_WIN9X || version.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS;
 
     AgpError error = startChannel();
     if (error == AGP_OK)

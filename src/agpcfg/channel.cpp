@@ -18,12 +18,21 @@ PciAddress pciAddressOf(DWORD bus, DWORD slotWord) {
 }
 
 static const ChannelBackend& backend() {
+#if PLATFORM_HAS_WIN9X
     return isNt ? channelNt : channel9x;
+#else
+    return channelNt;
+#endif
 }
 
-// Only Windows 9x programs the PCI BIOS from the application; there is nothing to probe on NT.
+// Only Windows 9x programs the PCI BIOS from the application; there is nothing to probe on NT,
+// nor in a build that never runs on 9x.
 int detectPciBios() {
+#if PLATFORM_HAS_WIN9X
     return channel9x.detect();
+#else
+    return 0;
+#endif
 }
 
 int findPciClass(DWORD classCode, DWORD index, PciAddress* address) {

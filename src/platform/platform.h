@@ -23,6 +23,16 @@ template <typename Function> Function lookUpProc(HMODULE module, LPCSTR name) {
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
+// Whether this build can find itself on Windows 9x: the i686 program runs on 9x and NT alike, and
+// the simulated PC has 9x machines. A 64-bit process only ever runs on the NT family, so the x64
+// program has no PCI BIOS call and no virtual device driver channel (no *_9x.cpp file is built).
+#if defined(_WIN64)
+#define PLATFORM_HAS_WIN9X 0
+#else
+#define PLATFORM_HAS_WIN9X 1
+#endif
+
+#if PLATFORM_HAS_WIN9X
 // Registers of a PCI BIOS call (software interrupt 1Ah, AH = B1h).
 struct PciBiosRegs {
     DWORD eax;
@@ -51,3 +61,4 @@ inline BOOL callPciBios(PciBiosRegs* regs) {
 #else
 BOOL callPciBios(PciBiosRegs* regs);
 #endif
+#endif // PLATFORM_HAS_WIN9X

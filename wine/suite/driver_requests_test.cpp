@@ -66,16 +66,18 @@ struct Display {
     unsigned bus = 0, slot = 0, bar0 = 0, agp = 0;
 };
 
-class VirtualPcDriver : public testing::Test {
+class VirtualPcDriver : public wine::FlavorTest {
   protected:
     static void SetUpTestSuite() {
-        if (!wine::env().skipReason.empty() || !wine::ensurePrefix().empty() ||
-            wine::winFile("wine/TAVROL-vm.sys").empty())
+        started = false;
+        if (!wine::useSuiteFlavor().empty())
             return;
         wine::deleteKey(kMachineKey);
         started = startDriver("vmdriver", wine::winFile("wine/TAVROL-vm.sys"));
     }
     static void TearDownTestSuite() {
+        if (!wine::useSuiteFlavor().empty())
+            return;
         if (started)
             wine::removeService();
         wine::deleteKey(kMachineKey);
@@ -124,7 +126,7 @@ class VirtualPcDriver : public testing::Test {
 
 bool VirtualPcDriver::started = false;
 
-TEST_F(VirtualPcDriver, ListsTheProfilesFunctionsByClass) {
+TEST_P(VirtualPcDriver, ListsTheProfilesFunctionsByClass) {
     const auto results =
         wine::requests({requestLine(IOCTL_PCI_FIND_CLASS, 408, 408, hexDwords({0x060000})),
                         requestLine(IOCTL_PCI_FIND_CLASS, 408, 408, hexDwords({0xFF0000}))});
@@ -135,7 +137,7 @@ TEST_F(VirtualPcDriver, ListsTheProfilesFunctionsByClass) {
     EXPECT_EQ(0u, dwordAt(results[1].out, 4)) << "an unassigned class code";
 }
 
-TEST_F(VirtualPcDriver, ReadsConfigurationOfExistingFunctionsOnly) {
+TEST_P(VirtualPcDriver, ReadsConfigurationOfExistingFunctionsOnly) {
     const auto results = wine::requests(
         {configRequest(IOCTL_PCI_READ_CONFIG_DWORD, 0),
          requestLine(IOCTL_PCI_READ_CONFIG_DWORD, 16, 16, hexDwords({display.bus, 31, 0, 0})),
@@ -146,7 +148,7 @@ TEST_F(VirtualPcDriver, ReadsConfigurationOfExistingFunctionsOnly) {
     expectRefused(results[2], kErrorGenFailure, 264);
 }
 
-TEST_F(VirtualPcDriver, RefusesWrongRecordSizesBeforeTouchingTheBuffer) {
+TEST_P(VirtualPcDriver, RefusesWrongRecordSizesBeforeTouchingTheBuffer) {
     const unsigned code = IOCTL_PCI_READ_CONFIG_DWORD;
     const auto results = wine::requests({
         requestLine(code, 16, 12, hexDwords({display.bus, display.slot, 0, 0})),
@@ -164,7 +166,7 @@ TEST_F(VirtualPcDriver, RefusesWrongRecordSizesBeforeTouchingTheBuffer) {
     expectRefused(results[5], kErrorInvalidParameter, 12);
 }
 
-TEST_F(VirtualPcDriver, RefusesUnknownRequestCodes) {
+TEST_P(VirtualPcDriver, RefusesUnknownRequestCodes) {
     const auto results =
         wine::requests({requestLine(0x80012418, 16, 16), requestLine(0x80012401, 408, 408),
                         requestLine(0x00012400, 408, 408)});
@@ -175,7 +177,7 @@ TEST_F(VirtualPcDriver, RefusesUnknownRequestCodes) {
 
 // The rule itself is the request core's, tested there case by case; here the loaded driver shows
 // that it applies it: the card's straps are served, the words beside them and RAM are not.
-TEST_F(VirtualPcDriver, ReachesOnlyTheCardsStraps) {
+TEST_P(VirtualPcDriver, ReachesOnlyTheCardsStraps) {
     const unsigned straps = display.bar0 + TAVROL_NVIDIA_STRAPS_OFFSET;
     const auto results = wine::requests({
         physRequest(IOCTL_PHYS_READ_DWORD, display.bus, straps),
@@ -194,7 +196,7 @@ TEST_F(VirtualPcDriver, ReachesOnlyTheCardsStraps) {
 // Only the device itself opens. On Windows the driver's create routine refuses a name below the
 // device (the core's rule, tested there); Wine's object manager already refuses such a name
 // itself, with ERROR_FILE_NOT_FOUND, before the driver sees it.
-TEST_F(VirtualPcDriver, OpensOnlyTheDeviceItself) {
+TEST_P(VirtualPcDriver, OpensOnlyTheDeviceItself) {
     const wine::Output opened =
         wine::helper({"device-open", "\\\\.\\Tavrol", "\\\\.\\Tavrol\\anything"});
     const std::vector<std::string> results = opened.all("open");
@@ -203,7 +205,7 @@ TEST_F(VirtualPcDriver, OpensOnlyTheDeviceItself) {
     EXPECT_NE("ok", results[1]) << "a name below the device opened it";
 }
 
-TEST_F(VirtualPcDriver, WritesOnlyTheAgpCommandRegister) {
+TEST_P(VirtualPcDriver, WritesOnlyTheAgpCommandRegister) {
     const unsigned command = display.agp + 8;
     const auto before = wine::requests({configRequest(IOCTL_PCI_READ_CONFIG_DWORD, command)});
     expectServed(before[0], 16);
@@ -231,9 +233,12 @@ TEST_F(VirtualPcDriver, WritesOnlyTheAgpCommandRegister) {
     EXPECT_EQ(original, dwordAt(results[7].out, 12));
 }
 
+WINE_FLAVORS(VirtualPcDriver);
+
 // The release driver over Wine's HAL, which reports no PCI bus at all.
-TEST(ReleaseDriver, LoadsServesFindsNoPciFunctionAndIsRemoved) {
-    WINE_SUITE_REQUIRED();
+class ReleaseDriver : public wine::FlavorTest {};
+
+TEST_P(ReleaseDriver, LoadsServesFindsNoPciFunctionAndIsRemoved) {
     const std::string driver = wine::winFile("driver/nt/TAVROL.sys");
     ASSERT_FALSE(driver.empty()) << "TAVROL.sys is not built";
     ASSERT_TRUE(startDriver("releasedriver", driver));
@@ -259,5 +264,7 @@ TEST(ReleaseDriver, LoadsServesFindsNoPciFunctionAndIsRemoved) {
     EXPECT_FALSE(gone[0].opened) << "the device outlived its service";
     EXPECT_EQ(2u, gone[0].openError) << "ERROR_FILE_NOT_FOUND";
 }
+
+WINE_FLAVORS(ReleaseDriver);
 
 } // namespace

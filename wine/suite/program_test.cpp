@@ -88,7 +88,7 @@ unsigned reservedAgpWrites(const std::string& stateHex) {
     return wine::dwordAt(stateHex, 12 + 256 * wine::dwordAt(stateHex, 4) + 32 * 8);
 }
 
-class ProgramUnderWine : public testing::Test {
+class ProgramUnderWine : public wine::FlavorTest {
   protected:
     void SetUp() override {
         WINE_SUITE_REQUIRED();
@@ -96,19 +96,9 @@ class ProgramUnderWine : public testing::Test {
         releaseExe = wine::winFile("src/Tavrol.exe");
         tvx = wine::winFile("src/Tavrol.tvx");
         vmDriver = wine::winFile("wine/TAVROL-vm.sys");
-        if (exe.empty() || releaseExe.empty() || tvx.empty())
-            GTEST_SKIP() << "Tavrol.exe, Tavrol-test.exe or Tavrol.tvx is not built in "
-                         << wine::env().winBuild;
+        ASSERT_FALSE(exe.empty() || releaseExe.empty() || tvx.empty())
+            << "Tavrol.exe, Tavrol-test.exe or Tavrol.tvx is not built in " << wine::env().winBuild;
         ASSERT_FALSE(vmDriver.empty()) << "TAVROL-vm.sys is not built";
-        // Wine's device host can refuse the first start of a driver after a fresh prefix; the
-        // helper retries, the program (rightly) does not. Start one driver here first.
-        static bool hostWarm = false;
-        if (!hostWarm) {
-            const std::string warm = wine::makeProgramFolder("warmup", {{vmDriver, "TAVROL.sys"}});
-            hostWarm =
-                wine::helper({"service-start", warm + "\\TAVROL.sys"})["service"] == "running";
-            ASSERT_TRUE(hostWarm) << "no driver starts in this prefix";
-        }
         // Every case starts from a machine that never ran the program.
         wine::removeService();
         wine::deleteKey(kSettingsKey);
@@ -179,7 +169,7 @@ class ProgramUnderWine : public testing::Test {
     bool windowsXp = false;
 };
 
-TEST_F(ProgramUnderWine, InteractiveRunShowsTheModesBothEndsSupport) {
+TEST_P(ProgramUnderWine, InteractiveRunShowsTheModesBothEndsSupport) {
     const wine::Output out = run("", {"dialog", "dump", "click:2", "exit"});
     ASSERT_EQ("found", out["dialog"]) << out.text;
     EXPECT_EQ("Vantorel Tavrolin", out["dialog.title"]);
@@ -210,7 +200,7 @@ TEST_F(ProgramUnderWine, InteractiveRunShowsTheModesBothEndsSupport) {
     EXPECT_EQ("absent", settings["value"]) << "Cancel stored settings";
 }
 
-TEST_F(ProgramUnderWine, FourXWithOkProgramsBothEndsAndStoresSettingsAndRunValueOnXp) {
+TEST_P(ProgramUnderWine, FourXWithOkProgramsBothEndsAndStoresSettingsAndRunValueOnXp) {
     runAsWindowsXp();
     const wine::Output out =
         run("", {"dialog", "select:1002:4X (1064Mb/s)", "click:1005", "click:1", "exit"});
@@ -234,7 +224,7 @@ TEST_F(ProgramUnderWine, FourXWithOkProgramsBothEndsAndStoresSettingsAndRunValue
     expectNoServiceLeft();
 }
 
-TEST_F(ProgramUnderWine, StartupRunReappliesTheStoredModesWithoutAWindow) {
+TEST_P(ProgramUnderWine, StartupRunReappliesTheStoredModesWithoutAWindow) {
     const unsigned settings = 4 * 32 + 1 * 8 + 1 * 2 + 1; // 4X, sideband, fast writes, run
     ASSERT_EQ("Settings", wine::helper({"reg-set", kSettingsKey, "Settings", "dword",
                                         std::to_string(settings)})["set"]);
@@ -253,7 +243,7 @@ TEST_F(ProgramUnderWine, StartupRunReappliesTheStoredModesWithoutAWindow) {
         << "a -startup run changed the stored settings";
 }
 
-TEST_F(ProgramUnderWine, SecondInstanceBringsTheFirstToTheFrontAndEnds) {
+TEST_P(ProgramUnderWine, SecondInstanceBringsTheFirstToTheFrontAndEnds) {
     const wine::Output out = run("", {"dialog", "decoy", "foreground", "launch:", "sleep:500",
                                       "foreground", "click:2", "exit"});
     ASSERT_EQ("found", out["dialog"]) << out.text;
@@ -267,7 +257,7 @@ TEST_F(ProgramUnderWine, SecondInstanceBringsTheFirstToTheFrontAndEnds) {
     expectNoServiceLeft();
 }
 
-TEST_F(ProgramUnderWine, MissingResourceLibraryIsReportedBeforeAnyDriverIsInstalled) {
+TEST_P(ProgramUnderWine, MissingResourceLibraryIsReportedBeforeAnyDriverIsInstalled) {
     folder = wine::makeProgramFolder(kFolder, {{exe, "Tavrol.exe"}, {vmDriver, "TAVROL.sys"}});
     const wine::Output out = run("", {"box", "service", "answer:1", "exit"});
     EXPECT_EQ("Vantorel Tavrolin", out["box.title"]);
@@ -285,7 +275,7 @@ TEST_F(ProgramUnderWine, MissingResourceLibraryIsReportedBeforeAnyDriverIsInstal
 
 // The release driver over Wine's HAL finds no PCI function: the program must say there is no AGP
 // card and clean up after itself.
-TEST_F(ProgramUnderWine, ReleaseDriverFindsNoAgpAndTheProgramSaysSo) {
+TEST_P(ProgramUnderWine, ReleaseDriverFindsNoAgpAndTheProgramSaysSo) {
     const std::string release = wine::winFile("driver/nt/TAVROL.sys");
     ASSERT_FALSE(release.empty()) << "TAVROL.sys is not built";
     folder = wine::makeProgramFolder(
@@ -300,7 +290,7 @@ TEST_F(ProgramUnderWine, ReleaseDriverFindsNoAgpAndTheProgramSaysSo) {
 
 // On Windows 7 restoring the defaults ends the log-on run too: the task and an older version's
 // Run value go with the settings; the modes in force stay.
-TEST_F(ProgramUnderWine, RestoreOnlyDeletesSettingsTaskAndRunValueAndKeepsTheModes) {
+TEST_P(ProgramUnderWine, RestoreOnlyDeletesSettingsTaskAndRunValueAndKeepsTheModes) {
     ASSERT_EQ("Settings", wine::helper({"reg-set", kSettingsKey, "Settings", "dword",
                                         std::to_string(4 * 32 + 1)})["set"]);
     leaveTaskAndRunValueOfAnEarlierRun();
@@ -321,7 +311,7 @@ TEST_F(ProgramUnderWine, RestoreOnlyDeletesSettingsTaskAndRunValueAndKeepsTheMod
 // The program reaches Wine's Task Scheduler through ole32 and oleaut32 loaded at run time. Wine
 // has no log-on triggers (ITriggerCollection::Create answers E_NOTIMPL), so ticking the box must
 // end in the warning, with no task half made and the older Run value gone all the same.
-TEST_F(ProgramUnderWine, TickedBoxOnWindows7ReportsATaskSchedulerWithoutLogOnTriggers) {
+TEST_P(ProgramUnderWine, TickedBoxOnWindows7ReportsATaskSchedulerWithoutLogOnTriggers) {
     ASSERT_EQ(kRunValue,
               wine::helper({"reg-set", kRunKey, kRunValue, "string", kOldRunCommand})["set"]);
     const wine::Output out =
@@ -341,7 +331,7 @@ TEST_F(ProgramUnderWine, TickedBoxOnWindows7ReportsATaskSchedulerWithoutLogOnTri
 }
 
 // Unticking the box on Windows 7 deletes the task through Wine's Task Scheduler.
-TEST_F(ProgramUnderWine, UntickedBoxOnWindows7DeletesTheTaskAndAnOlderRunValue) {
+TEST_P(ProgramUnderWine, UntickedBoxOnWindows7DeletesTheTaskAndAnOlderRunValue) {
     ASSERT_EQ("Settings", wine::helper({"reg-set", kSettingsKey, "Settings", "dword",
                                         std::to_string(2 * 32 + 1)})["set"]);
     leaveTaskAndRunValueOfAnEarlierRun();
@@ -356,7 +346,7 @@ TEST_F(ProgramUnderWine, UntickedBoxOnWindows7DeletesTheTaskAndAnOlderRunValue) 
 
 // Without TAVROL.sys there is nothing to check, so nothing is installed: the program reports the
 // driver-file error, AgpError 18 (string 115).
-TEST_F(ProgramUnderWine, MissingDriverFileIsReportedAndNothingInstalled) {
+TEST_P(ProgramUnderWine, MissingDriverFileIsReportedAndNothingInstalled) {
     folder = wine::makeProgramFolder(kFolder, {{exe, "Tavrol.exe"}, {tvx, "Tavrol.tvx"}});
     const wine::Output out = run("", {"box", "service", "answer:1", "exit"});
     EXPECT_EQ("Vantorel Tavrolin", out["box.title"]);
@@ -369,7 +359,7 @@ TEST_F(ProgramUnderWine, MissingDriverFileIsReportedAndNothingInstalled) {
 
 // The release program accepts the release driver only: the suite's driver beside it is a
 // foreign TAVROL.sys, refused with the driver-file error before anything is installed.
-TEST_F(ProgramUnderWine, ForeignDriverFileIsRefusedAndNothingInstalled) {
+TEST_P(ProgramUnderWine, ForeignDriverFileIsRefusedAndNothingInstalled) {
     folder = wine::makeProgramFolder(
         kFolder, {{releaseExe, "Tavrol.exe"}, {tvx, "Tavrol.tvx"}, {vmDriver, "TAVROL.sys"}});
     const wine::Output out =
@@ -385,7 +375,7 @@ TEST_F(ProgramUnderWine, ForeignDriverFileIsRefusedAndNothingInstalled) {
 
 // While a run is open the service loads the driver from the checked copy in the system's driver
 // folder, which only administrators may write; the copy goes with the service at the end.
-TEST_F(ProgramUnderWine, ServiceRunsTheCopyInTheSystemsDriverFolderWhileARunIsOpen) {
+TEST_P(ProgramUnderWine, ServiceRunsTheCopyInTheSystemsDriverFolderWhileARunIsOpen) {
     const wine::Output out = run("", {"dialog", "service", "service-path",
                                       std::string("file:") + kDriverCopy, "click:2", "exit"});
     ASSERT_EQ("found", out["dialog"]) << out.text;
@@ -403,7 +393,7 @@ TEST_F(ProgramUnderWine, ServiceRunsTheCopyInTheSystemsDriverFolderWhileARunIsOp
 
 // The resource library is mapped as a data file on NT: the About box still comes from it, with
 // the icon its template names.
-TEST_F(ProgramUnderWine, SystemMenuAboutCommandShowsTheAboutBoxOverTheDialog) {
+TEST_P(ProgramUnderWine, SystemMenuAboutCommandShowsTheAboutBoxOverTheDialog) {
     const wine::Output out = run("", {"dialog", "syscommand:16", "other-icon", "other:1",
                                       "sleep:300", "no-box", "click:2", "exit"});
     ASSERT_EQ("found", out["dialog"]) << out.text;
@@ -414,7 +404,7 @@ TEST_F(ProgramUnderWine, SystemMenuAboutCommandShowsTheAboutBoxOverTheDialog) {
     expectNoServiceLeft();
 }
 
-TEST_F(ProgramUnderWine, ApplyProgramsSidebandAndFastWritesAndCancelKeepsThem) {
+TEST_P(ProgramUnderWine, ApplyProgramsSidebandAndFastWritesAndCancelKeepsThem) {
     const wine::Output out = run("", {"dialog", "click:1003", "click:1004", "click:1007",
                                       "sleep:500", "no-box", "dump", "click:2", "exit"});
     ASSERT_EQ("found", out["dialog"]) << out.text;
@@ -441,7 +431,7 @@ TEST_F(ProgramUnderWine, ApplyProgramsSidebandAndFastWritesAndCancelKeepsThem) {
 
 // The card's sideband bit takes no writes in this machine: the change does not hold, so the
 // program must put both ends back and untick the box, and store what is really in force.
-TEST_F(ProgramUnderWine, SidebandThatDoesNotHoldIsUndoneOnBothEndsAndUnticked) {
+TEST_P(ProgramUnderWine, SidebandThatDoesNotHoldIsUndoneOnBothEndsAndUnticked) {
     const std::string stuckDriver = wine::winFile("wine/TAVROL-vm-stuck.sys");
     ASSERT_FALSE(stuckDriver.empty()) << "TAVROL-vm-stuck.sys is not built";
     folder = wine::makeProgramFolder(
@@ -467,7 +457,7 @@ TEST_F(ProgramUnderWine, SidebandThatDoesNotHoldIsUndoneOnBothEndsAndUnticked) {
 // Both ends of the 875P with the Radeon 9200 run in AGP 3.0 mode: the dialog lists 4X and 8X
 // with 8X selected and sideband addressing ticked for good, and 4X is rate value 1 on both ends,
 // written without a value AGP 3.0 does not allow.
-TEST_F(ProgramUnderWine, Agp3LinkShowsFourXAndEightXAndFourXIsRateValueOne) {
+TEST_P(ProgramUnderWine, Agp3LinkShowsFourXAndEightXAndFourXIsRateValueOne) {
     const std::string agp3Driver = wine::winFile("wine/TAVROL-vm-agp3.sys");
     ASSERT_FALSE(agp3Driver.empty()) << "TAVROL-vm-agp3.sys is not built";
     folder = wine::makeProgramFolder(
@@ -497,5 +487,7 @@ TEST_F(ProgramUnderWine, Agp3LinkShowsFourXAndEightXAndFourXIsRateValueOne) {
         << "the stored word is not the register value";
     expectNoServiceLeft();
 }
+
+WINE_FLAVORS(ProgramUnderWine);
 
 } // namespace

@@ -1,33 +1,34 @@
-// The Wine suite's environment and its entry point: a fresh 32-bit prefix with Wine's null
-// graphics driver, made once per run and removed afterwards.
+// The Wine suite's environment and its entry point: per flavor a fresh prefix with Wine's null
+// graphics driver, made on first use and removed at the end, and the one line that says which
+// flavors ran.
 #include "wine_env.h"
-
-#include <gtest/gtest.h>
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <fstream>
+#include <map>
 
 namespace wine {
 namespace {
 
-Environment environment;
-bool prefixTried = false;
-std::string prefixError;
+struct FlavorState {
+    Environment environment;
+    std::string loader; // the Wine loader that runs the flavor's programs
+    bool prefixTried = false;
+    std::string prefixError;
+};
+
+std::map<std::string, FlavorState> states;
+const Flavor* current = &flavors().front();
+
+FlavorState& state() {
+    return states[current->name];
+}
 
 bool fileExists(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-std::string quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
 }
 
 bool run(const std::string& command) {
@@ -36,98 +37,144 @@ bool run(const std::string& command) {
     return status == 0;
 }
 
+// The running flavor's Wine settings, to put before a command.
+std::string wineEnv() {
+    return "env WINEPREFIX=" + quote(state().environment.prefix) +
+           " WINEARCH=" + current->wineArch + " WINELOADER=" + quote(state().loader) +
+           " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' ";
+}
+
+// `program` and its arguments run by the flavor's loader inside its prefix.
+std::string wineCommand(const std::string& program) {
+    return wineEnv() + quote(state().loader) + " " + program;
+}
+
+std::string wineserver(const std::string& arguments) {
+    return wineEnv() + "wineserver " + arguments;
+}
+
 // Makes the prefix. The graphics driver is chosen before the prefix's wineserver starts for
 // real work: wineboot, set the key, stop everything, then keep one server for the whole run.
 std::string makePrefix() {
-    char dir[] = "/tmp/tavrol-wine-XXXXXX";
-    if (!mkdtemp(dir))
+    const std::string preset = std::string("windows-") + current->name;
+    if (winFile("wine/tavrol-driver.exe").empty() || winFile("wine/TAVROL-vm.sys").empty())
+        return "no " + preset + " build in " + env().winBuild + " (build the " + preset +
+               " preset first)";
+    int status = 0;
+    std::string loader = host("bash " + quote(TAVROL_SOURCE_DIR "/scripts/wine-flavor.sh") +
+                                  " loader " + current->name + " 2>&1",
+                              &status);
+    while (!loader.empty() && loader.back() == '\n')
+        loader.pop_back();
+    if (status != 0)
+        return loader;
+    state().loader = loader;
+    const std::string pattern = std::string("/tmp/tavrol-wine-") + current->name + "-XXXXXX";
+    std::vector<char> dir(pattern.begin(), pattern.end());
+    dir.push_back('\0');
+    if (!mkdtemp(dir.data()))
         return "cannot make a temporary folder for the prefix";
-    environment.prefix = dir;
-    setenv("WINEPREFIX", dir, 1);
-    setenv("WINEARCH", "win32", 1);
-    setenv("WINEDEBUG", "-all", 1);
-    // No Mono and no Gecko: nothing here needs them, and their installers would ask.
-    setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
-    if (!run("timeout 300 wineboot -i") || !run("timeout 120 wineserver -w"))
-        return "wineboot could not make the prefix " + environment.prefix;
-    if (!run("timeout 60 wine reg add 'HKCU\\Software\\Wine\\Drivers' /v Graphics /d null /f"))
+    state().environment.prefix = dir.data();
+    if (!run("timeout 300 " + wineCommand("wineboot -i")) ||
+        !run("timeout 120 " + wineserver("-w")))
+        return "wineboot could not make the prefix " + env().prefix + " with " + loader;
+    if (!run("timeout 60 " +
+             wineCommand("reg add 'HKCU\\Software\\Wine\\Drivers' /v Graphics /d null /f")))
         return "cannot select the null graphics driver";
-    run("wineserver -k");
-    run("timeout 60 wineserver -w");
-    // Kept between the helper's runs, but gone 30 s after the last one even if the suite dies.
-    if (!run("wineserver -p30"))
+    run(wineserver("-k"));
+    run("timeout 60 " + wineserver("-w"));
+    // Kept between the helper's runs, and while the other flavor's cases run (the cases of a
+    // fixture run for one flavor, then for the other), but gone three minutes after the last
+    // one even if the suite dies.
+    if (!run(wineserver("-p180")))
         return "cannot start a persistent wineserver";
+    // Wine's device host can refuse the first start of a driver after a fresh prefix; the helper
+    // retries, the program (rightly) does not. One driver started and removed here warms it.
+    const std::string warm =
+        makeProgramFolder("warmup", {{winFile("wine/TAVROL-vm.sys"), "TAVROL.sys"}});
+    const Output started = helper({"service-start", warm + "\\TAVROL.sys"});
+    removeService();
+    if (started["service"] != "running")
+        return "no driver starts in this prefix:\n" + started.text;
     return "";
 }
 
-class SuiteEnvironment : public testing::Environment {
-  public:
-    void SetUp() override {
-        const char* build = getenv("TAVROL_WIN_BUILD");
-        environment.winBuild = build && *build ? build : TAVROL_SOURCE_DIR "/build/windows-i686";
-        if (!run("command -v wine && command -v wineboot && command -v wineserver")) {
-            environment.skipReason = "Wine is not installed (run scripts/wine-setup.sh)";
-            return;
-        }
-        if (winFile("wine/tavrol-driver.exe").empty()) {
-            environment.skipReason = "no Windows build in " + environment.winBuild +
-                                     " (build the windows-i686 preset first)";
-            return;
-        }
-    }
+// Which flavors run here, decided once before the cases run.
+FlavorPlan plan;
 
-    void TearDown() override {
-        if (environment.prefix.empty())
-            return;
-        run("wineserver -k");
-        run("timeout 60 wineserver -w");
+void decideFlavors() {
+    HostFacts facts;
+    const char* requested = getenv("TAVROL_WINE_FLAVORS");
+    facts.requested = requested ? requested : "";
+    if (!run("command -v wineserver"))
+        facts.noWine = "Wine is not installed (run scripts/wine-setup.sh)";
+    facts.i686 = probeI686();
+    plan = planFlavors(facts);
+
+    const char* builds = getenv("TAVROL_WIN_BUILDS");
+    const std::string buildRoot = builds && *builds ? builds : TAVROL_SOURCE_DIR "/build";
+    for (const Flavor& flavor : flavors())
+        states[flavor.name].environment.winBuild = buildRoot + "/windows-" + flavor.name;
+    for (const auto& left : plan.notRun)
+        states[left.first].environment.skipReason =
+            left.first + " does not run here: " + left.second;
+}
+
+void removePrefixes() {
+    for (auto& entry : states) {
+        if (entry.second.environment.prefix.empty())
+            continue;
+        useFlavor(entry.first);
+        run(wineserver("-k"));
+        run("timeout 60 " + wineserver("-w"));
         if (!getenv("TAVROL_KEEP_PREFIX"))
-            run("rm -rf " + quote(environment.prefix));
+            run("rm -rf " + quote(entry.second.environment.prefix));
     }
-};
+}
 
 } // namespace
 
 const Environment& env() {
-    return environment;
+    return state().environment;
+}
+
+const Flavor& flavor() {
+    return *current;
+}
+
+void useFlavor(const std::string& name) {
+    const Flavor* found = findFlavor(name);
+    if (found)
+        current = found;
+    else
+        ADD_FAILURE() << "no flavor " << name;
+}
+
+std::string useSuiteFlavor() {
+    const testing::TestSuite* suite = testing::UnitTest::GetInstance()->current_test_suite();
+    const std::string name = suite ? suite->name() : "";
+    useFlavor(name.substr(0, name.find('/')));
+    if (!env().skipReason.empty())
+        return env().skipReason;
+    return ensurePrefix();
 }
 
 std::string ensurePrefix() {
-    if (!prefixTried) {
-        prefixTried = true;
-        prefixError = makePrefix();
+    if (!state().prefixTried) {
+        state().prefixTried = true;
+        state().prefixError = makePrefix();
     }
-    return prefixError;
-}
-
-std::string host(const std::string& command, int* status) {
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) {
-        if (status)
-            *status = -1;
-        return output;
-    }
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.append(buffer, got);
-    const int result = pclose(pipe);
-    if (status)
-        *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
-    return output;
+    return state().prefixError;
 }
 
 std::string winFile(const std::string& relative) {
-    const std::string path = environment.winBuild + "/" + relative;
+    const std::string path = env().winBuild + "/" + relative;
     return fileExists(path) ? path : "";
 }
 
 std::string makeProgramFolder(const std::string& name,
                               const std::map<std::string, std::string>& files) {
-    const std::string folder = environment.prefix + "/drive_c/" + name;
+    const std::string folder = env().prefix + "/drive_c/" + name;
     run("rm -rf " + quote(folder));
     run("mkdir -p " + quote(folder));
     for (const auto& file : files) {
@@ -135,6 +182,29 @@ std::string makeProgramFolder(const std::string& name,
             ADD_FAILURE() << "cannot copy " << file.first << " to " << folder;
     }
     return "C:\\" + name;
+}
+
+Output helper(const std::vector<std::string>& args) {
+    std::string command = "cd " + quote(env().prefix + "/drive_c") + " && timeout 120 " +
+                          wineCommand(quote(winFile("wine/tavrol-driver.exe")));
+    for (const std::string& arg : args)
+        command += " " + quote(arg);
+    Output output;
+    output.text = host(command + " 2>/dev/null", &output.exitCode);
+    size_t start = 0;
+    while (start < output.text.size()) {
+        size_t end = output.text.find('\n', start);
+        if (end == std::string::npos)
+            end = output.text.size();
+        std::string line = output.text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const size_t equals = line.find('=');
+        if (equals != std::string::npos)
+            output.lines.emplace_back(line.substr(0, equals), line.substr(equals + 1));
+        start = end + 1;
+    }
+    return output;
 }
 
 std::string Output::operator[](const std::string& key) const {
@@ -157,29 +227,6 @@ bool Output::has(const std::string& key) const {
         if (line.first == key)
             return true;
     return false;
-}
-
-Output helper(const std::vector<std::string>& args) {
-    std::string command = "cd " + quote(environment.prefix + "/drive_c") + " && timeout 120 wine " +
-                          quote(winFile("wine/tavrol-driver.exe"));
-    for (const std::string& arg : args)
-        command += " " + quote(arg);
-    Output output;
-    output.text = host(command + " 2>/dev/null", &output.exitCode);
-    size_t start = 0;
-    while (start < output.text.size()) {
-        size_t end = output.text.find('\n', start);
-        if (end == std::string::npos)
-            end = output.text.size();
-        std::string line = output.text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        const size_t equals = line.find('=');
-        if (equals != std::string::npos)
-            output.lines.emplace_back(line.substr(0, equals), line.substr(equals + 1));
-        start = end + 1;
-    }
-    return output;
 }
 
 std::vector<RequestResult> requests(const std::vector<std::string>& specs) {
@@ -251,6 +298,18 @@ unsigned dwordAt(const std::string& hex, size_t byteOffset) {
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    testing::AddGlobalTestEnvironment(new wine::SuiteEnvironment);
-    return RUN_ALL_TESTS();
+    if (GTEST_FLAG_GET(list_tests))
+        return RUN_ALL_TESTS();
+    // No case may reach a display: the prefixes use Wine's null graphics driver.
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    wine::decideFlavors();
+    int result = RUN_ALL_TESTS();
+    wine::removePrefixes();
+    printf("%s\n", wine::plan.line().c_str());
+    if (!wine::plan.error.empty()) {
+        printf("Wine suite failed: %s\n", wine::plan.error.c_str());
+        result = 1;
+    }
+    return result;
 }

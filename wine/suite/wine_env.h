@@ -1,10 +1,21 @@
-// The Wine suite's environment: one fresh Wine prefix per run, the Windows build's files, and
+// The Wine suite's environment: per flavor one fresh Wine prefix and one Windows build tree, and
 // tavrol-driver.exe run inside Wine with its "key=value" observations parsed.
+//
+// A case is written once and runs once per flavor (i686 in a 32-bit prefix, x86_64 in a 64-bit
+// one): its fixture derives from wine::FlavorTest (cases that run programs) or
+// wine::FlavorImageTest (cases that only read the built files), its cases are TEST_P, and
+// WINE_FLAVORS(Fixture) after them instantiates the fixture for each flavor. Every function below
+// acts on the flavor of the case that is running.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <map>
 #include <string>
 #include <vector>
+
+#include "flavors.h"
+#include "host.h"
 
 namespace wine {
 
@@ -31,28 +42,58 @@ struct RequestResult {
     std::string tail; // hex of the four sentinel bytes past it
 };
 
-// Set by the environment before any test runs; empty `skipReason` means the suite can run.
+// The running flavor's side of the host, set up before any case runs.
 struct Environment {
-    std::string skipReason;
-    std::string winBuild; // the windows-i686 build tree
-    std::string prefix;   // WINEPREFIX of this run
+    std::string skipReason; // why its program and driver cases do not run here; "" when they do
+    std::string winBuild;   // its Windows build tree, build/windows-FLAVOR
+    std::string prefix;     // its WINEPREFIX, once made
 };
 const Environment& env();
+const Flavor& flavor();
 
-// Makes the prefix on first use; "" when it is ready, else why it could not be made.
+// Makes the flavor the running one.
+void useFlavor(const std::string& name);
+// For SetUpTestSuite and TearDownTestSuite, which have no parameter: makes the flavor of the
+// running test suite (named FLAVOR/Fixture) the running one. Returns "" when its program cases
+// can run and its prefix is ready, else why not.
+std::string useSuiteFlavor();
+
+// Makes the running flavor's prefix on first use; "" when it is ready, else why it could not be
+// made.
 std::string ensurePrefix();
 
-// Skips the calling test when the suite cannot run here (no Wine, no Windows build), and fails it
-// when the prefix cannot be made.
+// Skips the calling case when its flavor does not run here, and fails it when the prefix cannot
+// be made (a missing Windows build included). For the SetUp of a FlavorTest fixture.
 #define WINE_SUITE_REQUIRED()                                                                      \
     do {                                                                                           \
+        wine::useFlavor(GetParam());                                                               \
         if (!wine::env().skipReason.empty())                                                       \
             GTEST_SKIP() << wine::env().skipReason;                                                \
         const std::string prefixError = wine::ensurePrefix();                                      \
         ASSERT_TRUE(prefixError.empty()) << "Wine prefix set-up failed: " << prefixError;          \
     } while (0)
 
-// Files of the Windows build, by path below the build tree; "" when missing.
+// Base of the fixtures whose cases run Windows programs under Wine. A fixture with its own SetUp
+// starts it with WINE_SUITE_REQUIRED().
+class FlavorTest : public testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override { WINE_SUITE_REQUIRED(); }
+};
+
+// Base of the fixtures whose cases read the built images only: they run for every flavor on
+// every host.
+class FlavorImageTest : public testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override { useFlavor(GetParam()); }
+};
+
+// Runs every case of the fixture once per flavor, as FLAVOR/Fixture.Case/0, one flavor after
+// the other.
+#define WINE_FLAVORS(fixture)                                                                      \
+    INSTANTIATE_TEST_SUITE_P(i686, fixture, testing::Values(std::string("i686")));                 \
+    INSTANTIATE_TEST_SUITE_P(x86_64, fixture, testing::Values(std::string("x86_64")))
+
+// Files of the running flavor's Windows build, by path below the build tree; "" when missing.
 std::string winFile(const std::string& relative);
 
 // A folder C:\NAME in the prefix holding the given files (source path -> name in the folder).
@@ -72,8 +113,5 @@ void deleteKey(const std::string& path);
 // Little-endian hex of dwords, for request inputs.
 std::string hexDwords(const std::vector<unsigned>& words);
 unsigned dwordAt(const std::string& hex, size_t byteOffset);
-
-// Runs a shell command on the host; returns its stdout and puts its status in *status.
-std::string host(const std::string& command, int* status = nullptr);
 
 } // namespace wine
