@@ -44,11 +44,6 @@ std::string wineEnv() {
            " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' ";
 }
 
-// `program` and its arguments run by the flavor's loader inside its prefix.
-std::string wineCommand(const std::string& program) {
-    return wineEnv() + quote(state().loader) + " " + program;
-}
-
 std::string wineserver(const std::string& arguments) {
     return wineEnv() + "wineserver " + arguments;
 }
@@ -133,6 +128,10 @@ void removePrefixes() {
 }
 
 } // namespace
+
+std::string wineCommand(const std::string& program) {
+    return wineEnv() + quote(state().loader) + " " + program;
+}
 
 const Environment& env() {
     return state().environment;

@@ -101,6 +101,10 @@ std::string winFile(const std::string& relative);
 std::string makeProgramFolder(const std::string& name,
                               const std::map<std::string, std::string>& files);
 
+// A shell command that runs `program` (a Windows program and its arguments, quoted for the shell)
+// with the running flavor's loader inside its prefix.
+std::string wineCommand(const std::string& program);
+
 // Runs tavrol-driver.exe with the arguments inside the prefix.
 Output helper(const std::vector<std::string>& args);
 std::vector<RequestResult> requests(const std::vector<std::string>& specs);
