@@ -19,7 +19,7 @@ grep -h '^Wine flavors:' build/native/Testing/Temporary/LastTest.log || true
 cmake --preset native-asan >/dev/null
 cmake --build --preset native-asan -j "$jobs"
 ctest --preset native-asan -j "$jobs" -LE wine
-# The libFuzzer harnesses, 20 s each: a crash or a broken rule fails the run (see fuzz/run.sh).
+# The libFuzzer harnesses, 10 s each: a crash or a broken rule fails the run (see fuzz/run.sh).
 cmake --preset native-fuzz >/dev/null
 cmake --build --preset native-fuzz -j "$jobs"
-bash fuzz/run.sh 20
+bash fuzz/run.sh 10
