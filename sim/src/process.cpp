@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "sim/file_lock.h"
 #include "sim/machine.h"
 #include "sim/vxd_host.h"
 
@@ -259,19 +260,11 @@ const char* builtDriverPath() {
     return TAVROL_SIM_DRIVER_PATH;
 }
 
-static bool readWholeFile(const std::string& hostPath, std::string* contents) {
-    std::ifstream in(hostPath, std::ios::binary);
-    if (!in)
-        return false;
-    contents->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
 bool isBuiltDriver(const std::string& windowsPath) {
     std::string built, file;
     std::string host = drive().hostPathOf(windowsPath);
-    return !host.empty() && readWholeFile(builtDriverPath(), &built) &&
-           readWholeFile(host, &file) && file == built;
+    return !host.empty() && readStateFile(builtDriverPath(), &built) &&
+           readStateFile(host, &file) && file == built;
 }
 
 void installProgram() {

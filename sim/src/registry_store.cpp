@@ -94,20 +94,6 @@ std::string filePathOf(const std::string& directory) {
     return directory + "/registry.reg";
 }
 
-bool readWholeFile(const std::string& path, std::string* text) {
-    FILE* file = fopen(path.c_str(), "rb");
-    if (!file)
-        return false;
-    char buffer[4096];
-    size_t got;
-    text->clear();
-    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
-        text->append(buffer, got);
-    bool ok = !ferror(file);
-    fclose(file);
-    return ok;
-}
-
 bool signatureOf(const std::string& path, FileSignature* signature) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0)
@@ -190,7 +176,7 @@ LONG reloadIfChanged() {
         return ERROR_SUCCESS; // unchanged, or removed by hand: the next change writes it again
     std::string text, error;
     std::vector<RegFileKey> keys;
-    if (!readWholeFile(path, &text) || !parseRegFile(text, path, &keys, &error)) {
+    if (!readStateFile(path, &text) || !parseRegFile(text, path, &keys, &error)) {
         fprintf(stderr, "registry: %s\n", error.empty() ? "cannot read the file" : error.c_str());
         return ERROR_BADDB;
     }
@@ -402,7 +388,7 @@ bool Registry::attach(const std::string& stateDir, std::string* error) {
     std::string path = regdb::filePathOf(stateDir);
     std::string text;
     bool ok = true;
-    if (regdb::readWholeFile(path, &text)) {
+    if (readStateFile(path, &text)) {
         std::vector<RegFileKey> keys;
         ok = parseRegFile(text, path, &keys, error);
         if (ok) {

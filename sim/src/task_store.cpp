@@ -5,13 +5,13 @@
 #include <fstream>
 #include <sstream>
 
+#include "sim/file_lock.h"
 #include "sim/process.h"
 #include "sim/tasks.h"
 
 namespace fs = std::filesystem;
 
 namespace sim {
-
 
 namespace {
 
@@ -98,16 +98,6 @@ std::string taskPath(const std::string& name) {
     return systemDirectory() + "\\Tasks\\" + name;
 }
 
-bool readHostFile(const std::string& path, std::string* text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream out;
-    out << in.rdbuf();
-    *text = out.str();
-    return true;
-}
-
 } // namespace
 
 std::string formatTaskXml(const ScheduledTask& task) {
@@ -191,7 +181,7 @@ std::vector<ScheduledTask> scheduledTasks() {
     for (const fs::path& file : files) {
         std::string text;
         ScheduledTask task;
-        if (readHostFile(file.string(), &text) &&
+        if (readStateFile(file.string(), &text) &&
             parseTaskXml(file.filename().string(), text, &task))
             tasks.push_back(task);
     }
@@ -201,7 +191,7 @@ std::vector<ScheduledTask> scheduledTasks() {
 bool findScheduledTask(const std::string& name, ScheduledTask* task) {
     std::string host = drive().hostPathOf(taskPath(name));
     std::string text;
-    return !host.empty() && readHostFile(host, &text) && parseTaskXml(name, text, task);
+    return !host.empty() && readStateFile(host, &text) && parseTaskXml(name, text, task);
 }
 
 bool storeScheduledTask(const ScheduledTask& task) {
