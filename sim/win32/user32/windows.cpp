@@ -1,6 +1,6 @@
 // user32 windows of the simulated PC: the window table, messages, window data, text, focus,
 // menus and the paint cycle. Dialog creation and the modal loop are in ui_dialog.cpp.
-#include "ui_internal.h"
+#include "window_manager.h"
 
 #include <algorithm>
 #include <cctype>

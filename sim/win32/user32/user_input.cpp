@@ -1,7 +1,7 @@
 // The user's side of the window manager: inspecting the top dialog and acting on it as a person
 // would (clicks, check boxes, combo items, keys, the system menu). Both faces and the tests go
 // through these functions.
-#include "ui_internal.h"
+#include "window_manager.h"
 
 #include <cstdio>
 #include <deque>

@@ -1,6 +1,6 @@
 // The predefined control classes of the simulated PC: buttons, statics, combo boxes and edit
 // fields, with their messages, notifications and recorded painting.
-#include "ui_internal.h"
+#include "window_manager.h"
 
 #include <algorithm>
 #include <cctype>

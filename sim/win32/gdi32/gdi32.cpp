@@ -1,6 +1,6 @@
 // gdi32 of the simulated PC: fonts, brushes, stock objects, and device contexts whose drawing is
 // recorded for tests and the faces instead of being rasterised.
-#include "ui_internal.h"
+#include "window_manager.h"
 
 #include <map>
 

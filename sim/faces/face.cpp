@@ -1,5 +1,5 @@
 // Which face drives the window manager (none, a script, the terminal) and how it finishes.
-#include "ui_internal.h"
+#include "window_manager.h"
 
 namespace sim {
 namespace {

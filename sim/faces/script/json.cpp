@@ -1,5 +1,5 @@
 // JSON lines of the script face: a dialog's controls and the recorded drawing operations.
-#include "ui_internal.h"
+#include "window_manager.h"
 #include "sim/pe_module.h"
 
 #include <cstdio>

@@ -1,7 +1,7 @@
 // The terminal face on ncurses: copies the rendered canvas to the screen and turns the person's
 // keys and clicks into the window manager's user input.
 #include "term_internal.h"
-#include "ui_internal.h"
+#include "window_manager.h"
 
 #include <curses.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 // Dialogs of the simulated PC: creation from a template, the modal loop, and the dialog
 // manager's default processing (DefDlgProc and DefWindowProc).
-#include "ui_internal.h"
+#include "window_manager.h"
 #include "sim/pe_module.h"
 
 #include <algorithm>
