@@ -1,14 +1,10 @@
 // Loading, opening, serving and unloading a dynamic VxD on the simulated Windows 98 SE: the driver
 // file from the virtual drive, run by VxdHost over the machine's PCI bus and physical memory.
-#include "vxd_device.h"
+#include "sim/vxd_device.h"
 
 #include "sim/machine.h"
 #include "sim/pe_module.h"
 #include "sim/process.h"
-
-#ifndef TAVROL_VXD_PATH
-#define TAVROL_VXD_PATH ""
-#endif
 
 namespace sim {
 
@@ -60,10 +56,6 @@ DWORD VxdDevice::request(DWORD code, const void* in, DWORD inSize, void* out, DW
     if (!result.completed)
         return ERROR_GEN_FAILURE;
     return result.eax;
-}
-
-const char* builtVxdPath() {
-    return TAVROL_VXD_PATH;
 }
 
 } // namespace sim

@@ -1,5 +1,5 @@
 // Which face drives the window manager (none, a script, the terminal) and how it finishes.
-#include "window_manager.h"
+#include "faces.h"
 
 namespace sim {
 namespace {

@@ -74,6 +74,11 @@ int busWritePhys(void* context, uint64_t address, uint32_t value) {
 
 } // namespace
 
+Machine& machine() {
+    static Machine* instance = new Machine; // never destroyed: handles may refer to it at exit
+    return *instance;
+}
+
 Machine::Machine() = default;
 Machine::~Machine() = default;
 

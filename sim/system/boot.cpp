@@ -1,5 +1,5 @@
 // Booting the virtual PC: one machine, one running program, one C: drive at a time.
-#include "sim/machine.h"
+#include "sim/boot.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -30,11 +30,6 @@ std::string makeTemporaryRoot() {
 }
 
 } // namespace
-
-Machine& machine() {
-    static Machine* instance = new Machine; // never destroyed: handles may refer to it at exit
-    return *instance;
-}
 
 void addResetHook(ResetHook hook) {
     std::vector<ResetHook>& hooks = resetHooks();

@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include <fstream>
 #include <iterator>
 #include <map>
 
@@ -23,6 +24,7 @@ const DWORD kHighBit = 0x80000000u;
 // A name is copied into every resource below it; a longer one, shared by the thousands of entries
 // a small file can hold, would make the file's few bytes stand for gigabytes.
 const WORD kMaxResourceNameLength = 256;
+const size_t kLargestModuleFile = 64u << 20;
 
 // Little-endian reads from a span that the caller has already checked.
 WORD word(const uint8_t* p) {
@@ -311,6 +313,19 @@ const PeResource* findResource(const PeImage& image, LPCSTR type, LPCSTR name, D
     if (found == nullptr && error)
         *error = typeSeen ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND;
     return found;
+}
+
+bool readHostFile(const std::string& hostPath, std::vector<uint8_t>* bytes) {
+    std::ifstream in(hostPath, std::ios::binary);
+    if (!in)
+        return false;
+    in.seekg(0, std::ios::end);
+    std::streamoff length = in.tellg();
+    if (length < 0 || size_t(length) > kLargestModuleFile)
+        return false;
+    in.seekg(0, std::ios::beg);
+    bytes->resize(size_t(length));
+    return length == 0 || bool(in.read(reinterpret_cast<char*>(bytes->data()), length));
 }
 
 } // namespace sim

@@ -10,10 +10,12 @@
 
 #include "sim/file_lock.h"
 #include "sim/machine.h"
-#include "sim/vxd_host.h"
 
 #ifndef TAVROL_SIM_DRIVER_PATH
 #define TAVROL_SIM_DRIVER_PATH ""
+#endif
+#ifndef TAVROL_VXD_PATH
+#define TAVROL_VXD_PATH ""
 #endif
 
 namespace fs = std::filesystem;
@@ -258,6 +260,10 @@ void createWindowsFolders() {
 
 const char* builtDriverPath() {
     return TAVROL_SIM_DRIVER_PATH;
+}
+
+const char* builtVxdPath() {
+    return TAVROL_VXD_PATH;
 }
 
 bool isBuiltDriver(const std::string& windowsPath) {

@@ -2,7 +2,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "registry_internal.h"
+#include "sim/registry_internal.h"
 #include "sim/registry.h"
 #include "sim_advapi32.h"
 

@@ -10,9 +10,10 @@
 
 #include <map>
 
-#include "registry_internal.h"
+#include "sim/registry_internal.h"
 
 #include "sim/file_lock.h"
+#include "sim/boot.h"
 #include "sim/machine.h"
 #include "sim_advapi32.h"
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/boot.h"
 #include "sim/machine.h"
 #include "sim/registry.h"
 #include "sim_win32.h"

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "sim/boot.h"
 #include "sim/machine.h"
 #include "sim/registry.h"
 #include "sim_win32.h"

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "sim/boot.h"
 #include "sim/machine.h"
 #include "sim/process.h"
 #include "sim/shell.h"

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "sim/boot.h"
 #include "sim/machine.h"
 
 namespace {

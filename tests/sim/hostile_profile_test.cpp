@@ -6,6 +6,7 @@
 #include <string>
 
 #include "regression_input.h"
+#include "sim/boot.h"
 #include "sim/machine.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "sim/boot.h"
 #include "sim/machine.h"
 
 namespace {

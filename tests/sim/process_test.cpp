@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "sim/boot.h"
 #include "sim/machine.h"
 #include "sim/process.h"
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "sim/boot.h"
 #include "sim/machine.h"
 
 namespace {

@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "shell/shell_pc.h"
+#include "sim/boot.h"
 #include "sim/machine.h"
 #include "sim/process.h"
 

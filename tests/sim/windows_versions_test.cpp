@@ -7,6 +7,7 @@
 #include <regex>
 #include <sstream>
 
+#include "sim/boot.h"
 #include "sim/machine.h"
 #include "sim/tasks.h"
 

@@ -175,7 +175,7 @@ TEST(TerminalBoxes, MessageBoxShowsTitleTextAndTheChosenButton) {
     int y = static_cast<int>(row / 81), x = static_cast<int>(row % 81);
     EXPECT_FALSE(c.at(x, y).reverse);
     EXPECT_TRUE(c.at(x + 9, y).reverse) << "No is highlighted";
-    EXPECT_EQ((std::vector<int>{IDYES, IDNO}), sim::term::messageBoxButtons(MB_YESNO));
+    EXPECT_EQ((std::vector<int>{IDYES, IDNO}), sim::messageBoxButtons(MB_YESNO));
 }
 
 TEST(TerminalBoxes, SystemMenuGraysAndHighlightsItems) {

@@ -8,6 +8,7 @@
 
 #include "sim/le_image.h"
 #include "sim/pe_module.h"
+#include "sim/process.h"
 #include "sim/vxd_host.h"
 
 inline const std::vector<uint8_t>& builtVxdFile() {

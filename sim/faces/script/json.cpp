@@ -1,5 +1,5 @@
 // JSON lines of the script face: a dialog's controls and the recorded drawing operations.
-#include "window_manager.h"
+#include "faces.h"
 #include "sim/pe_module.h"
 
 #include <cstdio>
@@ -90,39 +90,6 @@ std::string opsJson(const std::vector<PaintOp>& ops) {
 }
 
 } // namespace
-
-std::string jsonString(const std::string& text) {
-    std::string s = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"':
-            s += "\\\"";
-            break;
-        case '\\':
-            s += "\\\\";
-            break;
-        case '\n':
-            s += "\\n";
-            break;
-        case '\r':
-            s += "\\r";
-            break;
-        case '\t':
-            s += "\\t";
-            break;
-        default:
-            if (c < 0x20 || c >= 0x7F) {
-                // Windows-1252 bytes above 0x7F are written as their Latin-1 code points.
-                char buffer[8];
-                std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-                s += buffer;
-            } else {
-                s += static_cast<char>(c);
-            }
-        }
-    }
-    return s + "\"";
-}
 
 std::string describeAsJson(const DialogInfo& dialog) {
     std::string s = "{\"dialog\":" + jsonString(dialog.title) +

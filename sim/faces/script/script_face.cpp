@@ -1,6 +1,6 @@
 // The script face: runs a parsed script one action per idle turn of the modal loops, prints the
 // JSON lines it asks for, and stops the run at the first action the dialog cannot take.
-#include "window_manager.h"
+#include "faces.h"
 
 #include <unistd.h>
 

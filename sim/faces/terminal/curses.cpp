@@ -1,7 +1,7 @@
 // The terminal face on ncurses: copies the rendered canvas to the screen and turns the person's
 // keys and clicks into the window manager's user input.
 #include "term_internal.h"
-#include "window_manager.h"
+#include "faces.h"
 
 #include <curses.h>
 #include <unistd.h>
@@ -277,7 +277,7 @@ bool idle() {
 // A message box is modal over everything: arrows or Tab choose a button, Enter presses it, Esc
 // is Cancel where the box has one (and OK on a box with only OK). It starts on its default button.
 int messageBox(const MessageBoxRecord& box) {
-    std::vector<int> buttons = term::messageBoxButtons(box.type);
+    std::vector<int> buttons = messageBoxButtons(box.type);
     int selected = term::defaultBoxButton(box.type), count = static_cast<int>(buttons.size());
     for (;;) {
         term::Canvas canvas(COLS, LINES);

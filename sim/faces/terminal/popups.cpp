@@ -48,23 +48,6 @@ std::string commandName(const DialogInfo& dialog, int id) {
 
 } // namespace
 
-std::vector<int> messageBoxButtons(UINT type) {
-    switch (type & 0xF) {
-    case MB_OKCANCEL:
-        return {IDOK, IDCANCEL};
-    case 2: // MB_ABORTRETRYIGNORE
-        return {IDABORT, IDRETRY, IDIGNORE};
-    case 3: // MB_YESNOCANCEL
-        return {IDYES, IDNO, IDCANCEL};
-    case MB_YESNO:
-        return {IDYES, IDNO};
-    case 5: // MB_RETRYCANCEL
-        return {IDRETRY, IDCANCEL};
-    default:
-        return {IDOK};
-    }
-}
-
 int defaultBoxButton(UINT type) {
     int count = static_cast<int>(messageBoxButtons(type).size());
     int index = static_cast<int>((type & 0xF00) >> 8);

@@ -1,6 +1,6 @@
 // The face of a run without a usable terminal: nobody can answer, so each dialog closes as
 // Cancel as soon as it waits for input, and one line tells what it showed.
-#include "window_manager.h"
+#include "faces.h"
 
 namespace sim {
 namespace {

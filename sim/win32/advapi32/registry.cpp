@@ -1,7 +1,7 @@
 // advapi32 registry functions of the simulated PC, with Windows NT's results.
 #include <string.h>
 
-#include "registry_internal.h"
+#include "sim/registry_internal.h"
 #include "sim_advapi32.h"
 
 using namespace sim::regdb;

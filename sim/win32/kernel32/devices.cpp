@@ -10,7 +10,7 @@
 #include "kernel32_internal.h"
 #include "sim/machine.h"
 #include "sim/process.h"
-#include "vxd_device.h"
+#include "sim/vxd_device.h"
 
 namespace {
 

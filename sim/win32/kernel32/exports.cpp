@@ -4,6 +4,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "sim/boot.h"
 #include "sim/machine.h"
 #include "sim/process.h"
 #include "sim/tasks.h"

@@ -4,10 +4,10 @@
 
 #include <stdlib.h>
 
-#include <fstream>
 #include <iterator>
 #include <memory>
 
+#include "sim/boot.h"
 #include "sim/machine.h"
 #include "sim/process.h"
 #include "system_dlls.h"
@@ -23,7 +23,6 @@ const WORD kMachineI386 = 0x014C;
 const WORD kFileExecutableImage = 0x0002;
 const uintptr_t kFirstLibraryBase = 0x10000000;
 const uintptr_t kAllocationGranularity = 0x10000;
-const size_t kLargestModuleFile = 64u << 20;
 
 struct Module {
     HMODULE handle = nullptr;
@@ -164,19 +163,6 @@ HMODULE chooseBase(const PeImage& image) {
 }
 
 } // namespace
-
-bool readHostFile(const std::string& hostPath, std::vector<uint8_t>* bytes) {
-    std::ifstream in(hostPath, std::ios::binary);
-    if (!in)
-        return false;
-    in.seekg(0, std::ios::end);
-    std::streamoff length = in.tellg();
-    if (length < 0 || size_t(length) > kLargestModuleFile)
-        return false;
-    in.seekg(0, std::ios::beg);
-    bytes->resize(size_t(length));
-    return length == 0 || bool(in.read(reinterpret_cast<char*>(bytes->data()), length));
-}
 
 namespace {
 

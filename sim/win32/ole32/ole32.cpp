@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sim/boot.h"
 #include "sim/machine.h"
 #include "sim/tasks.h"
 #include "taskschd_objects.h"

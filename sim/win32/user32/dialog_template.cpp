@@ -1,5 +1,5 @@
 // Dialog templates: DLGTEMPLATE and DLGTEMPLATEEX, read with every offset checked.
-#include "sim/ui.h"
+#include "sim/desktop.h"
 
 #include <cctype>
 #include <cstring>

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "shell_internal.h"
+#include "sim/boot.h"
 #include "sim/machine.h"
 #include "sim_user32.h"
 

@@ -173,6 +173,56 @@ int defaultBoxAnswer(UINT type) {
     }
 }
 
+std::string jsonString(const std::string& text) {
+    std::string s = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"':
+            s += "\\\"";
+            break;
+        case '\\':
+            s += "\\\\";
+            break;
+        case '\n':
+            s += "\\n";
+            break;
+        case '\r':
+            s += "\\r";
+            break;
+        case '\t':
+            s += "\\t";
+            break;
+        default:
+            if (c < 0x20 || c >= 0x7F) {
+                // Windows-1252 bytes above 0x7F are written as their Latin-1 code points.
+                char buffer[8];
+                std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+                s += buffer;
+            } else {
+                s += static_cast<char>(c);
+            }
+        }
+    }
+    return s + "\"";
+}
+
+std::vector<int> messageBoxButtons(UINT type) {
+    switch (type & 0xF) {
+    case MB_OKCANCEL:
+        return {IDOK, IDCANCEL};
+    case 2: // MB_ABORTRETRYIGNORE
+        return {IDABORT, IDRETRY, IDIGNORE};
+    case 3: // MB_YESNOCANCEL
+        return {IDYES, IDNO, IDCANCEL};
+    case MB_YESNO:
+        return {IDYES, IDNO};
+    case 5: // MB_RETRYCANCEL
+        return {IDRETRY, IDCANCEL};
+    default:
+        return {IDOK};
+    }
+}
+
 void reportUiError(const std::string& message) {
     state().errors.push_back(message);
 }
@@ -563,7 +613,7 @@ void Ui::setMessageBoxHandler(std::function<int(const MessageBoxRecord&)> handle
 int Ui::answerMessageBox(const MessageBoxRecord& box) {
     int answer = takeAnswer();
     if (answer) {
-        for (int button : term::messageBoxButtons(box.type)) {
+        for (int button : messageBoxButtons(box.type)) {
             if (button == answer)
                 return answer;
         }

@@ -1,7 +1,7 @@
 // The window manager's own state: windows, menus, device contexts, the posted-message queue.
 #pragma once
 
-#include "sim/ui.h"
+#include "sim/desktop.h"
 
 #include <deque>
 #include <map>
@@ -133,7 +133,7 @@ Window* addWindow(std::unique_ptr<Window> window);
 
 } // namespace wm
 
-// Shared by the window manager's files and the faces.
+// Shared by the window manager's files.
 void userSelectItem(wm::Window* combo, int index);
 // The drop-down list of a combo box: opened, and closed with the highlighted item taken or not.
 void openList(wm::Window* combo);
@@ -143,6 +143,4 @@ bool isEditableCombo(const wm::Window* combo);
 std::string controlText(const wm::Window* control);
 void takeIdleStep(bool* more);
 void reportUiError(const std::string& message);
-int defaultBoxAnswer(UINT type);
-void installFace(Face face, std::function<std::string()> finish);
 } // namespace sim

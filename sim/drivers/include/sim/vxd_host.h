@@ -79,7 +79,5 @@ class VxdHost {
     std::unique_ptr<State> m;
 };
 
-// Host path of the TAVROL.VXD this build made, "" when it made none.
-const char* builtVxdPath();
 
 } // namespace sim

@@ -1,7 +1,7 @@
 // The simulated PC's hardware half: machine profiles, PCI functions and physical memory, the PCI
 // BIOS, the devices of the two drivers, the service manager, the DirectDraw probe, and the trace.
 //
-// Booting a virtual PC in a test takes one call. The returned object owns a fresh temporary root
+// Booting a virtual PC (sim/boot.h) in a test takes one call. The returned object owns a fresh temporary root
 // (its C: drive holds a fresh install of the program) and removes it when it goes away:
 //
 //     sim::TestPc pc = sim::bootForTest(profileText);       // lspci -xxx text plus #! directives
@@ -339,49 +339,5 @@ class Machine {
 };
 
 Machine& machine();
-
-// ---------------------------------------------------------------------------------------------
-// Booting
-
-// Registers a function that puts another component's per-PC state back to its start; every boot
-// calls all of them before the new PC is set up. Registering the same function twice is harmless.
-typedef void (*ResetHook)();
-void addResetHook(ResetHook hook);
-// Counts boots, for components that prefer to notice a new PC lazily.
-unsigned bootGeneration();
-
-// Boots a PC from a profile on a root folder: the C: drive is root/drive_c. With `freshInstall`
-// the program directory is created with the driver files the profile does not declare absent.
-// The process starts in the program directory with the default module path and command line.
-// The service database starts empty: a saved one is loaded with services().loadText afterwards.
-void boot(const Profile& profile, const std::string& root, bool freshInstall);
-
-class TestPc {
-  public:
-    TestPc() = default;
-    TestPc(TestPc&& other) noexcept;
-    TestPc& operator=(TestPc&& other) noexcept;
-    TestPc(const TestPc&) = delete;
-    TestPc& operator=(const TestPc&) = delete;
-    ~TestPc();
-
-    bool ok() const { return m_ok; }
-    const std::string& error() const { return m_error; }
-    const std::string& root() const { return m_root; }
-
-  private:
-    friend TestPc bootForTest(const std::string& profileText);
-    friend TestPc bootProfileForTest(const Profile& profile);
-    friend TestPc bootMachineForTest(const std::string& machineName);
-    bool m_ok = false;
-    std::string m_error;
-    std::string m_root;
-};
-
-// A fresh PC from profile text (an empty text gives an NT machine without PCI functions).
-TestPc bootForTest(const std::string& profileText);
-TestPc bootProfileForTest(const Profile& profile);
-// A fresh PC from machines/<name>.lspci ("default", "ninex", "ati", ...).
-TestPc bootMachineForTest(const std::string& machineName);
 
 } // namespace sim

@@ -112,6 +112,8 @@ void createWindowsFolders();
 // The kernel driver built for the simulated PC: a stand-in file (the simulated PC runs no x86
 // code) whose bytes are what the build compiles into the program as its driver's digest.
 const char* builtDriverPath();
+// Host path of the TAVROL.VXD this build made, "" when it made none.
+const char* builtVxdPath();
 // Whether a file on the drive is exactly that driver.
 bool isBuiltDriver(const std::string& windowsPath);
 
