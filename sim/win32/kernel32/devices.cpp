@@ -1,6 +1,6 @@
 // kernel32 of the simulated PC: CreateFileA, DeviceIoControl and CloseHandle for the devices of
 // the kernel driver ("\\.\Tavrol") and the Windows 9x virtual device driver ("\\.\TAVROL.VXD");
-// CreateFileA hands files on the C: drive to kernel32_files.cpp.
+// CreateFileA hands files on the C: drive to files.cpp.
 #include <algorithm>
 #include <cctype>
 #include <cstdio>

@@ -118,6 +118,9 @@ bool startsWithNoCase(const std::string& text, const std::string& prefix);
 Menu* systemMenuOf(Window* dialog);
 Menu* findMenu(HMENU handle);
 void refreshSystemMenu(Window* dialog);
+// Forgets a dialog's system menu: GetSystemMenu makes a new one on the next call.
+void dropSystemMenu(Window* dialog);
+void forgetMenus();
 
 // GDI side: device contexts belong to windows and record what is drawn on them.
 HDC beginPaintDc(Window* window);

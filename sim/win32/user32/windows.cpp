@@ -1,5 +1,6 @@
-// user32 windows of the simulated PC: the window table, messages, window data, text, focus,
-// menus and the paint cycle. Dialog creation and the modal loop are in ui_dialog.cpp.
+// user32 windows of the simulated PC: the window table, messages, window data, text and focus.
+// Menus are in menus.cpp, the paint cycle in paint.cpp, dialog creation and the modal loop in
+// dialog.cpp.
 #include "window_manager.h"
 
 #include <algorithm>
@@ -12,7 +13,6 @@ namespace {
 
 struct WindowTable {
     std::map<uintptr_t, std::unique_ptr<Window>> windows;
-    std::map<uintptr_t, Menu*> menus;
     std::vector<HWND> modal;
     std::deque<PostedMessage> posted;
     uintptr_t nextHandle = 0x10000;
@@ -88,8 +88,7 @@ void destroyWindow(Window* window) {
         if (parent->focus == handle)
             parent->focus = nullptr;
     }
-    if (window->systemMenu)
-        table().menus.erase(key(window->systemMenu->handle));
+    dropSystemMenu(window);
     if (window->isDialog)
         shell().unregisterWindow(handle);
     auto& posted = table().posted;
@@ -105,7 +104,7 @@ void resetWindows() {
             shell().unregisterWindow(entry.second->handle);
     }
     table().windows.clear();
-    table().menus.clear();
+    forgetMenus();
     table().modal.clear();
     table().posted.clear();
 }
@@ -161,79 +160,6 @@ bool startsWithNoCase(const std::string& text, const std::string& prefix) {
             return false;
     }
     return true;
-}
-
-Menu* findMenu(HMENU handle) {
-    auto it = table().menus.find(key(handle));
-    return it == table().menus.end() ? nullptr : it->second;
-}
-
-// The standard items of a dialog's window menu; Restore and Minimize are grayed as Windows grays
-// them for the window's current state.
-Menu* systemMenuOf(Window* dialog) {
-    if (!dialog || !(dialog->style & WS_SYSMENU))
-        return nullptr;
-    if (!dialog->systemMenu) {
-        dialog->systemMenu.reset(new Menu);
-        Menu* menu = dialog->systemMenu.get();
-        menu->handle = reinterpret_cast<HMENU>(newHandle());
-        menu->items.push_back({MF_STRING, SC_RESTORE, "&Restore", false});
-        menu->items.push_back({MF_STRING, SC_MOVE, "&Move", false});
-        if (dialog->style & WS_MINIMIZEBOX)
-            menu->items.push_back({MF_STRING, SC_MINIMIZE, "Mi&nimize", false});
-        menu->items.push_back({MF_SEPARATOR, 0, "", false});
-        menu->items.push_back({MF_STRING, SC_CLOSE, "&Close\tAlt+F4", false});
-        table().menus[key(menu->handle)] = menu;
-    }
-    refreshSystemMenu(dialog);
-    return dialog->systemMenu.get();
-}
-
-void refreshSystemMenu(Window* dialog) {
-    if (!dialog->systemMenu)
-        return;
-    for (MenuItemInfo& item : dialog->systemMenu->items) {
-        if (item.id == SC_RESTORE)
-            item.grayed = !dialog->iconic;
-        else if (item.id == SC_MINIMIZE)
-            item.grayed = dialog->iconic;
-    }
-}
-
-void invalidate(Window* window) {
-    window->needsPaint = true;
-    for (HWND child : window->children) {
-        if (Window* c = find(child))
-            c->needsPaint = true;
-    }
-}
-
-void paintWindow(Window* window) {
-    HWND handle = window->handle;
-    if (window->needsPaint && !window->painting) {
-        window->painting = true;
-        sendMessage(window, WM_PAINT, 0, 0);
-        window = find(handle);
-        if (!window)
-            return;
-        window->painting = false;
-        window->needsPaint = false;
-    }
-    if (!window->isDialog || window->iconic)
-        return;
-    for (HWND child : std::vector<HWND>(window->children)) {
-        Window* c = find(child);
-        if (c && c->needsPaint && (c->style & WS_VISIBLE))
-            paintWindow(c);
-    }
-}
-
-// Paints what is invalid, bottom dialog first, as Windows does when the queue runs empty.
-void paintPending() {
-    for (HWND h : std::vector<HWND>(table().modal)) {
-        if (Window* w = find(h))
-            paintWindow(w);
-    }
 }
 
 } // namespace wm
@@ -518,23 +444,6 @@ HWND WINAPI GetParent(HWND window) {
     return w->isDialog ? w->owner : w->parent;
 }
 
-BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase) {
-    (void)rect, (void)erase;
-    Window* w = find(window);
-    if (!w)
-        return FALSE;
-    invalidate(w);
-    return TRUE;
-}
-
-BOOL WINAPI UpdateWindow(HWND window) {
-    Window* w = find(window);
-    if (!w)
-        return FALSE;
-    paintWindow(w);
-    return TRUE;
-}
-
 BOOL WINAPI DestroyWindow(HWND window) {
     Window* w = find(window);
     if (!w)
@@ -547,112 +456,4 @@ BOOL WINAPI DestroyWindow(HWND window) {
     }
     destroyWindow(w);
     return TRUE;
-}
-
-HMENU WINAPI GetSystemMenu(HWND window, BOOL revert) {
-    Window* w = find(window);
-    if (!w || !w->isDialog)
-        return nullptr;
-    if (revert) {
-        // The standard menu comes back on the next call, under a new handle.
-        if (w->systemMenu) {
-            table().menus.erase(key(w->systemMenu->handle));
-            w->systemMenu.reset();
-        }
-        return nullptr;
-    }
-    Menu* menu = systemMenuOf(w);
-    return menu ? menu->handle : nullptr;
-}
-
-BOOL WINAPI AppendMenuA(HMENU menu, UINT flags, UINT_PTR idNewItem, LPCSTR text) {
-    Menu* m = findMenu(menu);
-    if (!m || (flags & MF_POPUP))
-        return FALSE;
-    sim::MenuItemInfo item;
-    item.flags = flags;
-    item.grayed = (flags & (MF_GRAYED | MF_DISABLED)) != 0;
-    if (!(flags & MF_SEPARATOR)) {
-        item.id = static_cast<UINT>(idNewItem);
-        item.text = text ? text : "";
-    }
-    m->items.push_back(item);
-    return TRUE;
-}
-
-int WINAPI GetMenuItemCount(HMENU menu) {
-    Menu* m = findMenu(menu);
-    return m ? static_cast<int>(m->items.size()) : -1;
-}
-
-static const sim::MenuItemInfo* menuItem(HMENU menu, UINT item, UINT flags) {
-    Menu* m = findMenu(menu);
-    if (!m)
-        return nullptr;
-    if (flags & MF_BYPOSITION)
-        return item < m->items.size() ? &m->items[item] : nullptr;
-    for (const auto& entry : m->items) {
-        if (!(entry.flags & MF_SEPARATOR) && entry.id == item)
-            return &entry;
-    }
-    return nullptr;
-}
-
-int WINAPI GetMenuStringA(HMENU menu, UINT item, LPSTR buffer, int bufferMax, UINT flags) {
-    const sim::MenuItemInfo* entry = menuItem(menu, item, flags);
-    if (!entry)
-        return 0;
-    if (!buffer || bufferMax <= 0)
-        return static_cast<int>(entry->text.size());
-    return static_cast<int>(
-        copyText(entry->text, static_cast<WPARAM>(bufferMax), reinterpret_cast<LPARAM>(buffer)));
-}
-
-UINT WINAPI GetMenuItemID(HMENU menu, int position) {
-    const sim::MenuItemInfo* entry = menuItem(menu, static_cast<UINT>(position), MF_BYPOSITION);
-    if (!entry || (entry->flags & MF_SEPARATOR))
-        return static_cast<UINT>(-1);
-    return entry->id;
-}
-
-HDC WINAPI BeginPaint(HWND window, LPPAINTSTRUCT paint) {
-    Window* w = find(window);
-    if (!w || !paint)
-        return nullptr;
-    std::memset(paint, 0, sizeof(*paint));
-    HDC dc = beginPaintDc(w);
-    sim::PaintOp op;
-    op.kind = sim::PaintOp::BeginPaint;
-    recordOp(dc, op);
-    paint->hdc = dc;
-    GetClientRect(window, &paint->rcPaint);
-    // The background is erased before the window draws; fErase tells whether nobody did it.
-    // Dialogs have no class icon, so a minimised one gets WM_ERASEBKGND too, as on Windows.
-    paint->fErase = sendMessage(w, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0) ? FALSE : TRUE;
-    w = find(window);
-    if (w)
-        w->needsPaint = false;
-    return dc;
-}
-
-BOOL WINAPI EndPaint(HWND window, const PAINTSTRUCT* paint) {
-    if (!paint || windowOfDc(paint->hdc) != window || !window)
-        return FALSE;
-    sim::PaintOp op;
-    op.kind = sim::PaintOp::EndPaint;
-    recordOp(paint->hdc, op);
-    endPaintDc(paint->hdc);
-    return TRUE;
-}
-
-HDC WINAPI GetDC(HWND window) {
-    Window* w = find(window);
-    return w ? beginPaintDc(w) : nullptr;
-}
-
-int WINAPI ReleaseDC(HWND window, HDC dc) {
-    if (!dc || windowOfDc(dc) != window)
-        return 0;
-    endPaintDc(dc);
-    return 1;
 }

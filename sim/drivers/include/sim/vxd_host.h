@@ -79,5 +79,4 @@ class VxdHost {
     std::unique_ptr<State> m;
 };
 
-
 } // namespace sim

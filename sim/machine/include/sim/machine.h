@@ -1,8 +1,9 @@
 // The simulated PC's hardware half: machine profiles, PCI functions and physical memory, the PCI
 // BIOS, the devices of the two drivers, the service manager, the DirectDraw probe, and the trace.
 //
-// Booting a virtual PC (sim/boot.h) in a test takes one call. The returned object owns a fresh temporary root
-// (its C: drive holds a fresh install of the program) and removes it when it goes away:
+// Booting a virtual PC (sim/boot.h) in a test takes one call. The returned object owns a fresh
+// temporary root (its C: drive holds a fresh install of the program) and removes it when it goes
+// away:
 //
 //     sim::TestPc pc = sim::bootForTest(profileText);       // lspci -xxx text plus #! directives
 //     sim::TestPc pc = sim::bootMachineForTest("default");  // machines/default.lspci
