@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "shell/shell_pc.h"
+#include "shell_pc.h"
 #include "sim/boot.h"
 #include "sim/machine.h"
 #include "sim/process.h"
