@@ -40,13 +40,6 @@ HRESULT profileResult(bool* withObject) {
 
 } // namespace
 
-IDirectDraw* sim::Machine::newDirectDraw() {
-    std::shared_ptr<DirectDrawObject> object = std::make_shared<DirectDrawObject>();
-    keepDirectDraw(object);
-    ++m_ddrawCreated;
-    return object.get();
-}
-
 HRESULT WINAPI DirectDrawCreate(GUID* driverGuid, LPDIRECTDRAW* directDraw, IUnknown* outer) {
     bool withObject = false;
     HRESULT result;
@@ -59,7 +52,9 @@ HRESULT WINAPI DirectDrawCreate(GUID* driverGuid, LPDIRECTDRAW* directDraw, IUnk
     else
         result = profileResult(&withObject);
     if (directDraw)
-        *directDraw = withObject ? sim::machine().newDirectDraw() : nullptr;
+        *directDraw = withObject
+                          ? sim::machine().keepDirectDraw(std::make_shared<DirectDrawObject>())
+                          : nullptr;
     sim::TraceEntry entry;
     entry.kind = sim::TraceKind::DirectDrawCreate;
     entry.ok = SUCCEEDED(result);

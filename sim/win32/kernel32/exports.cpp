@@ -7,7 +7,7 @@
 #include "sim/boot.h"
 #include "sim/machine.h"
 #include "sim/process.h"
-#include "sim/tasks.h"
+#include "sim/com.h"
 #include "system_dlls.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/tasks.h"
+#include "sim/com.h"
 #include "sim_win32.h"
 
 namespace sim {

@@ -6,7 +6,7 @@
 
 #include "sim/boot.h"
 #include "sim/machine.h"
-#include "sim/tasks.h"
+#include "sim/com.h"
 #include "taskschd_objects.h"
 
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};

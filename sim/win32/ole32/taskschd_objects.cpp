@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sim/machine.h"
+#include "sim/com.h"
 #include "sim/tasks.h"
 #include "com_object.h"
 #include "taskschd_objects.h"

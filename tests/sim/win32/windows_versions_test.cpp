@@ -9,6 +9,7 @@
 
 #include "sim/boot.h"
 #include "sim/machine.h"
+#include "sim/com.h"
 #include "sim/tasks.h"
 
 namespace {

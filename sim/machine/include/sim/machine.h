@@ -298,9 +298,13 @@ class Machine {
     // DirectDraw objects handed out and released.
     int directDrawCreated() const { return m_ddrawCreated; }
     int directDrawReleased() const { return m_ddrawReleased; }
-    IDirectDraw* newDirectDraw();
+    // Counts an object DirectDrawCreate hands out and keeps it until the machine goes.
+    IDirectDraw* keepDirectDraw(std::shared_ptr<IDirectDraw> object) {
+        m_ddrawObjects.push_back(object);
+        ++m_ddrawCreated;
+        return object.get();
+    }
     void noteDirectDrawRelease() { ++m_ddrawReleased; }
-    void keepDirectDraw(std::shared_ptr<void> object) { m_ddrawObjects.push_back(object); }
 
     ServiceManager& services() { return m_services; }
 

@@ -1,16 +1,10 @@
-// The Task Scheduler of the simulated PC (Vista and 7) and the COM state behind it.
+// The Task Scheduler of the simulated PC (Vista and 7): its store of tasks.
 //
 // Tasks live where Windows keeps them, as XML files in C:\Windows\System32\Tasks of the virtual
 // drive (UTF-8 here; a person can read and edit them). The COM objects of taskschd.h that the
 // program uses (sim_taskschd.h) read and write them; `tavrolin-sim reboot` starts the programs of
 // the log-on tasks. Only the root folder exists, and only log-on triggers and program actions are
-// known to the simulated service.
-//
-// Profile directive `#! task-fail STEP HRESULT` makes one step fail with that result: LoadLibrary
-// (of ole32.dll or oleaut32.dll; the HRESULT's low word is the Windows error), CoInitializeEx,
-// CoCreateInstance, Connect, GetFolder, NewTask, TriggerCreate, ActionCreate,
-// RegisterTaskDefinition, DeleteTask. `TriggerCreate 0x80004001` is Wine's answer for log-on
-// triggers.
+// known to the simulated service. The COM objects and their bookkeeping are in sim/com.h.
 #pragma once
 
 #include <string>
@@ -47,20 +41,5 @@ bool removeScheduledTask(const std::string& name);
 // The task file's text, and the text back into a task; false for a file that is not a task.
 std::string formatTaskXml(const ScheduledTask& task);
 bool parseTaskXml(const std::string& name, const std::string& xml, ScheduledTask* task);
-
-// COM bookkeeping, so tests can see that the program gives back what it took.
-struct ComState {
-    int initializations = 0;        // CoInitializeEx calls not yet undone by CoUninitialize
-    int liveObjects = 0;            // COM objects of the simulated PC not yet released
-    int liveStrings = 0;            // BSTRs not yet freed
-    int loadedSystemDlls = 0;       // LoadLibraryA of ole32/oleaut32 not yet freed
-    std::vector<std::string> calls; // "CoCreateInstance", "Connect", "RegisterTaskDefinition", ...
-};
-const ComState& comState();
-
-// The HRESULT `#! task-fail` gives a step, or S_OK.
-HRESULT taskFault(const char* step);
-// Used by the sim's COM objects and kernel32.
-ComState& mutableComState();
 
 } // namespace sim
