@@ -314,7 +314,8 @@ TEST(VxdDevice, OpensOnWindows9xBesideTheProgram) {
     VxdPhysDwordRequest write = {1, 0xE4101000, 0x80000000};
     ASSERT_TRUE(request(vxd, VXD_PHYS_WRITE_DWORD, write, &out).ok);
     EXPECT_EQ(0x1F000217u, sim::machine().configDword(1, 0, 0, 0x48));
-    // What the driver answers passes through as the request's error (tests/sim/drivers has them all).
+    // What the driver answers passes through as the request's error (tests/sim/drivers has them
+    // all).
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FUNCTION), request(vxd, 3, read, &out).error);
     EXPECT_TRUE(CloseHandle(vxd));
 
