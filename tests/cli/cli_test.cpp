@@ -185,10 +185,11 @@ TEST_F(CliTest, ProbeJsonIsOneObjectWithTheDialogsRateTexts) {
          "\"agp3\":true,\"rateTexts\":[\"4X (1064Mb/s)\",\"8X (2128Mb/s)\"],"
          "\"rateText\":\"8X (2128Mb/s)\","
          "\"bridge\":{\"address\":\"00:00.0\",\"id\":\"01e010de\",\"cap\":64},"
-         "\"graphics\":{\"address\":\"03:00.0\",\"id\":\"031210de\",\"cap\":68}}\n"},
+         "\"graphics\":{\"address\":\"03:00.0\",\"id\":\"031210de\",\"cap\":68},"
+         "\"linkFaults\":[]}\n"},
         {"no-agp", "{\"initError\":1,\"supportedRates\":0,\"rate\":0,\"sideband\":2,"
                    "\"fastWrite\":2,\"agp3\":false,\"rateTexts\":[],\"rateText\":null,"
-                   "\"bridge\":null,\"graphics\":null}\n"},
+                   "\"bridge\":null,\"graphics\":null,\"linkFaults\":[]}\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.machine);
