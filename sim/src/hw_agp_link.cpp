@@ -133,7 +133,8 @@ void Machine::checkLink(const PciFunctionImage& written) {
         return;
 
     uint32_t b = dwordAt(bridge->config, bridgeCap + 8);
-    uint32_t bridgeStatus = configDword(bridge->bus, bridge->device, bridge->function, bridgeCap + 4);
+    uint32_t bridgeStatus =
+        configDword(bridge->bus, bridge->device, bridge->function, bridgeCap + 4);
     uint32_t graphicsStatus =
         configDword(graphics->bus, graphics->device, graphics->function, graphicsCap + 4);
     bool agp3 = (bridgeStatus & graphicsStatus & kAgpStatusAgp3) != 0;

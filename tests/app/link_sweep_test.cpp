@@ -40,8 +40,7 @@ SweepCase quirkCase(const AgpQuirk& quirk) {
     const char* base = quirk.graphicsVendor == 0x10DE ? "default" : "ati";
     sim::Profile profile;
     std::string error;
-    sim::parseProfile(readText(sim::machinesDir() + "/" + base + ".lspci"), base, &profile,
-                      &error);
+    sim::parseProfile(readText(sim::machinesDir() + "/" + base + ".lspci"), base, &profile, &error);
     for (sim::PciFunctionImage& f : profile.functions) {
         if (f.bus == 0 && f.device == 0 && f.function == 0) {
             f.config[0] = static_cast<uint8_t>(quirk.bridgeVendor);
