@@ -15,7 +15,7 @@ enum : DWORD {
     NVIDIA_STRAPS_OFFSET = 0x101000,
     NVIDIA_STRAPS_AGP_DISABLE = 0x00000E00,
     NVIDIA_STRAPS_OVERRIDE = 0x80000000,
-    // The PCI BIOS takes a 16-bit index: the search for a graphics device ends there at the latest.
+    // The PCI BIOS takes a 16-bit index: a search through a class ends there at the latest.
     MAX_CLASS_INDEX = 0x10000,
 };
 
@@ -45,6 +45,18 @@ static WORD readAgpCapability(PciAddress address, BYTE* image) {
     if (!readConfigSpace(address, image))
         return 0;
     return (WORD)findAgpCapability(image);
+}
+
+// The first function of the class, in the order findPciClass gives them, whose capability walk
+// finds AGP: its capability offset, with its configuration space in the image; 0 when none has.
+static WORD findAgpFunction(DWORD classCode, PciAddress* address, BYTE* image) {
+    WORD cap = 0;
+    for (DWORD index = 0; cap == 0; ++index) {
+        if (index == MAX_CLASS_INDEX || !findPciClass(classCode, index, address))
+            return 0;
+        cap = readAgpCapability(*address, image);
+    }
+    return cap;
 }
 
 static AgpError startChannel() {
@@ -104,12 +116,9 @@ void CAgpConfig::discover() {
     // the processors' own northbridge functions are host bridges too, and may come first.
     BYTE image[256];
     PciAddress bridge = 0;
-    WORD bridgeCap = 0;
-    for (DWORD index = 0; bridgeCap == 0; ++index) {
-        if (index == MAX_CLASS_INDEX || !findPciClass(PCI_CLASS_HOST_BRIDGE, index, &bridge))
-            return;
-        bridgeCap = readAgpCapability(bridge, image);
-    }
+    WORD bridgeCap = findAgpFunction(PCI_CLASS_HOST_BRIDGE, &bridge, image);
+    if (bridgeCap == 0)
+        return;
     m_bridgeAddress = bridge;
     m_bridgeCap = bridgeCap;
     m_bridgeId = dwordAt(image, PCI_ID_OFFSET);
@@ -118,12 +127,9 @@ void CAgpConfig::discover() {
     // The graphics device is the first VGA function with an AGP capability: a PCI display card
     // may come before it.
     PciAddress graphics = 0;
-    WORD graphicsCap = 0;
-    for (DWORD index = 0; graphicsCap == 0; ++index) {
-        if (index == MAX_CLASS_INDEX || !findPciClass(PCI_CLASS_VGA, index, &graphics))
-            return;
-        graphicsCap = readAgpCapability(graphics, image);
-    }
+    WORD graphicsCap = findAgpFunction(PCI_CLASS_VGA, &graphics, image);
+    if (graphicsCap == 0)
+        return;
     m_graphicsAddress = graphics;
     m_graphicsCap = graphicsCap;
     m_graphicsId = dwordAt(image, PCI_ID_OFFSET);
