@@ -214,7 +214,6 @@ int CAgpConfig::runningRate() {
     DWORD valid = isAgp3() ? AGP3_RATE_MASK : AGP_RATE_MASK;
     if ((rate & (rate - 1)) != 0 || (rate & valid) != rate)
         return 0;
-    m_rateUnconfirmed = false;
     return (int)rate;
 }
 

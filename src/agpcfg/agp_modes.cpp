@@ -64,7 +64,11 @@ bool CAgpConfig::modeCycle(DWORD takeDownMask, DWORD modeMask, DWORD modeBits) {
     // Both ends get the modes the graphics device runs (what the getters report), changed by
     // the new mode, so that they agree afterwards even if they did not before.
     const DWORD linkModes = AGP_RATE_MASK | AGP_SIDEBAND | AGP_FAST_WRITE;
-    DWORD modes = (graphics & linkModes & ~modeMask) | modeBits;
+    DWORD running = graphics & linkModes;
+    // A fast-write bit at 1X in AGP 2.0 mode is no mode in force (the getter reports it off).
+    if (!agp3 && (running & AGP_RATE_MASK) == 1)
+        running &= ~(DWORD)AGP_FAST_WRITE;
+    DWORD modes = (running & ~modeMask) | modeBits;
     // A mode one end lacks, or an erratum forbids, is never left set on the other.
     if (m_sideband == AGP_MODE_UNSUPPORTED)
         modes &= ~(DWORD)AGP_SIDEBAND;

@@ -132,6 +132,10 @@ std::vector<TrafficCase> trafficCases() {
         {"RateTo1xEndsFastWrites", all, all, 0x114, 0x114,
          [](CAgpConfig& c) { return c.setDataRate(1); }, cycle(0x014, 0x014, 0x101, 0x101), 0x101,
          0x101},
+        // A fast-write bit found at 1X does not come to life with a faster rate.
+        {"FastWriteBitFoundAt1xStaysOff", all, all, 0x111, 0x111,
+         [](CAgpConfig& c) { return c.setDataRate(2); }, cycle(0x011, 0x011, 0x102, 0x102), 0x102,
+         0x102},
         // A fast-write bit the card lacks is not left on the bridge.
         {"FastWriteTheCardLacksIsCleared", all, noFastWrite, 0x312, 0x302,
          [](CAgpConfig& c) { return c.setSideband(0); }, cycle(0, 0, 0x102, 0x102), 0x102, 0x102},
