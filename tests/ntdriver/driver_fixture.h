@@ -12,6 +12,10 @@
 
 namespace ntdriver {
 
+inline void PrintTo(Flavor flavor, std::ostream* out) {
+    *out << flavorName(flavor);
+}
+
 class DriverTest : public testing::TestWithParam<Flavor> {
   protected:
     void SetUp() override { ASSERT_NO_FATAL_FAILURE(start("default")); }
