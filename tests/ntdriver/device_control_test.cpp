@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "agpcfg/agpcfg.h"
 #include "ntdriver/driver_fixture.h"
 
 namespace ntdriver {
@@ -42,10 +43,13 @@ uint32_t ntStatusOf(int coreStatus, uint32_t inputLength, uint32_t outputLength)
 
 class DeviceControl : public DriverTest {
   protected:
-    void SetUp() override {
-        DriverTest::SetUp();
-        if (!IsSkipped() && !HasFatalFailure())
-            m_twin.reset(new HalModel("default"));
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(startPair("default")); }
+
+    // The driver over machines/<machine>.lspci, and the twin PC the request core runs on.
+    void startPair(const std::string& machine) {
+        ASSERT_NO_FATAL_FAILURE(start(machine));
+        if (!IsSkipped())
+            m_twin.reset(new HalModel(machine));
     }
 
     // Sets a configuration dword of the card at 01:00.0 on the PC and on its twin.
@@ -300,6 +304,44 @@ TEST_P(DeviceControl, PhysicalMemoryFollowsTheStrapsRule) {
             EXPECT_EQ(0u, m.cacheType) << "MmNonCached";
             EXPECT_TRUE(m.unmapped);
         }
+    }
+}
+
+// The program's own requests for a whole discovery and a rate change, as the simulated PC saw
+// them, sent to the driver: each is served as the simulated PC served it, and the PC's registers
+// and straps end as the simulated PC's did.
+TEST_P(DeviceControl, TheProgramsDiscoveryAndRateChangeEndAsOnTheSimulatedPc) {
+    const struct {
+        const char* machine;
+        int rate;
+    } cases[] = {{"default", 4}, {"default", 1}, {"nforce2-fx5600", 1}, {"kt600-radeon7000", 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.machine << " at rate " << c.rate);
+        sim::TestPc pc = sim::bootMachineForTest(c.machine);
+        ASSERT_TRUE(pc.ok()) << pc.error();
+        isNt = 0;
+        {
+            CAgpConfig config;
+            ASSERT_EQ(AGP_OK, config.getInitError()) << sim::machine().traceText();
+            config.setDataRate(c.rate);
+            EXPECT_EQ(c.rate, config.getDataRate());
+        }
+        ASSERT_NO_FATAL_FAILURE(startPair(c.machine));
+        int sent = 0;
+        for (const sim::TraceEntry& request :
+             sim::machine().traceOf(sim::TraceKind::DeviceRequest)) {
+            SCOPED_TRACE(testing::Message()
+                         << "request " << sent << std::hex << ", code 0x" << request.code);
+            ASSERT_TRUE(request.ok);
+            const IrpOutcome o =
+                sendBoth(request.code, request.input, static_cast<uint32_t>(request.input.size()));
+            EXPECT_EQ(STATUS_SUCCESS, o.status);
+            ++sent;
+        }
+        EXPECT_LT(10, sent);
+        EXPECT_EQ(sim::machine().hardwareText(), m_hal->machine().hardwareText());
+        EXPECT_NE(HalModel(c.machine).machine().hardwareText(), m_hal->machine().hardwareText())
+            << "the change never reached the registers";
     }
 }
 
