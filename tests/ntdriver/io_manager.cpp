@@ -7,8 +7,6 @@
 namespace ntdriver {
 namespace {
 
-const uint64_t kSystemBuffer32 = 0x83000000, kSystemBuffer64 = 0xFFFFFA8003000000;
-const uint32_t kSystemBufferSize = 0x10000;
 const uint8_t kUntouched = 0xBD;
 const uint32_t kNotSet = 0xCCCCCCCC;
 
@@ -41,7 +39,7 @@ IrpOutcome sendIrp(NtKernel::State& k, uint8_t major, uint64_t file, uint32_t co
         k.fault = "the driver has no device";
         return outcome;
     }
-    const uint64_t regionStart = k.x64() ? kSystemBuffer64 : kSystemBuffer32;
+    const uint64_t regionStart = k.systemBuffer;
     const uint32_t bufferSize =
         std::max<uint32_t>(static_cast<uint32_t>(input.size()), outputLength);
     if (bufferSize > kSystemBufferSize) {

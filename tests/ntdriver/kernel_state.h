@@ -23,6 +23,9 @@ struct Layout {
     uint32_t sdOwner, sdGroup, sdSacl, sdDacl;
 };
 
+// The region of the system buffers of buffered requests.
+const uint32_t kSystemBufferSize = 0x10000;
+
 struct NtKernel::State {
     explicit State(HalModel& model) : hal(model) {}
     HalModel& hal;
@@ -34,6 +37,7 @@ struct NtKernel::State {
     std::string fault;
 
     uint64_t heapNext = 0;
+    uint64_t systemBuffer = 0;
     uint64_t windowNext = 0;
     uint64_t driver = 0, registryPath = 0, defaultDispatch = 0;
     std::vector<DeviceRecord> devices;

@@ -8,12 +8,33 @@
 namespace ntdriver {
 namespace {
 
-const Layout kLayout32 = {4,  4,   12, 16, 24, 52,  56, 168, 8,  12,  28, 32, 40, 44,
-                          48, 184, 12, 24, 28, 32,  34, 35,  96, 112, 4,  8,  12, 20,
-                          24, 36,  4,  32, 48, 128, 4,  8,   4,  8,   12, 16};
-const Layout kLayout64 = {8,  8,   24, 32, 48, 104, 112, 336, 8,   16,  48, 52, 64, 72,
-                          76, 328, 24, 48, 56, 64,  66,  67,  184, 208, 8,  16, 24, 40,
-                          48, 72,  8,  64, 88, 216, 8,   16,  8,   16,  24, 32};
+// clang-format off
+const Layout kLayout32 = {
+    4,                              // pointer
+    4, 12, 16, 24, 52, 56, 168,     // DRIVER_OBJECT: DeviceObject, DriverStart, DriverSize,
+                                    //   DriverExtension, DriverUnload, MajorFunction, size
+    8, 12, 28, 32, 40, 44, 48, 184, // DEVICE_OBJECT: DriverObject, NextDevice, Flags,
+                                    //   Characteristics, DeviceExtension, DeviceType, StackSize, size
+    12, 24, 28, 32, 34, 35, 96, 112, // IRP: SystemBuffer, IoStatus.Status, .Information,
+                                    //   RequestorMode, StackCount, CurrentLocation,
+                                    //   CurrentStackLocation, size
+    4, 8, 12, 20, 24, 36,           // IO_STACK_LOCATION: OutputBufferLength, InputBufferLength,
+                                    //   IoControlCode, DeviceObject, FileObject, size
+    4, 32, 48, 128,                 // FILE_OBJECT: DeviceObject, RelatedFileObject, FileName, size
+    4, 8,                           // UNICODE_STRING: Buffer, size
+    4, 8, 12, 16,                   // SECURITY_DESCRIPTOR: Owner, Group, Sacl, Dacl
+};
+const Layout kLayout64 = {
+    8,
+    8, 24, 32, 48, 104, 112, 336,
+    8, 16, 48, 52, 64, 72, 76, 328,
+    24, 48, 56, 64, 66, 67, 184, 208,
+    8, 16, 24, 40, 48, 72,
+    8, 64, 88, 216,
+    8, 16,
+    8, 16, 24, 32,
+};
+// clang-format on
 
 // Where things lie in each flavor's kernel address space.
 struct AddressSpace {
@@ -29,7 +50,7 @@ const AddressSpace kSpace64 = {0xFFFFF88004A40000,
                                0xFFFFF80000FFF000,
                                0xFFFFFA8003000000,
                                0xFFFFF88010000000};
-const uint64_t kHeapSize = 0x100000, kSystemBufferSize = 0x10000, kPage = 0x1000;
+const uint64_t kHeapSize = 0x100000, kPage = 0x1000;
 const uint32_t kStubSize = 16;
 const uint8_t kStubInterrupt = 0x2E;
 const uint64_t kInstructionLimit = 50000000;
@@ -309,6 +330,7 @@ bool NtKernel::load(const std::vector<uint8_t>& file, uint64_t base, std::string
     uc_hook_add(k.uc, &hook, UC_HOOK_MEM_UNMAPPED | UC_HOOK_MEM_WRITE_PROT | UC_HOOK_MEM_FETCH_PROT,
                 reinterpret_cast<void*>(onUnmapped), &k, 1, 0);
     k.heapNext = s.heap;
+    k.systemBuffer = s.systemBuffer;
     k.windowNext = s.windows;
 
     // The driver object and registry path as the I/O manager hands them to DriverEntry.
