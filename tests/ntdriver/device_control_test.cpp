@@ -144,14 +144,23 @@ TEST_P(DeviceControl, ServesExactLengthsOnly) {
     }
 }
 
+// Codes the driver does not serve fail as invalid requests at every length, before it touches
+// the bus or the buffer.
 TEST_P(DeviceControl, RefusesCodesItDoesNotServe) {
     for (uint32_t code :
-         {0u, 0x80012418u, 0x800123FCu, 0x80012401u, 0x80022400u, 0x00012400u, 0xFFFFFFFFu}) {
-        SCOPED_TRACE(testing::Message() << std::hex << "code 0x" << code);
-        const IrpOutcome o = sendBoth(code, bytesOf(PciConfigDwordRequest{0, 0, 0, 0}), 16);
-        EXPECT_EQ(STATUS_INVALID_DEVICE_REQUEST, o.status);
-        EXPECT_EQ(0u, o.information);
-    }
+         {0u, 0x80012418u, 0x800123FCu, 0x80012401u, 0x80022400u, 0x00012400u, 0xFFFFFFFFu})
+        for (uint32_t in : {0u, 15u, 16u, 17u, kLarge})
+            for (uint32_t out : {0u, 15u, 16u, 17u, kLarge}) {
+                SCOPED_TRACE(testing::Message() << std::hex << "code 0x" << code << std::dec
+                                                << " in " << in << " out " << out);
+                std::vector<uint8_t> input = bytesOf(PciConfigDwordRequest{1, 0, 0, 0});
+                input.resize(in, 0x5A);
+                const IrpOutcome o = sendBoth(code, input, out);
+                EXPECT_EQ(STATUS_INVALID_DEVICE_REQUEST, o.status);
+                EXPECT_EQ(0u, o.information);
+                input.resize(std::max(in, out), kUntouched);
+                EXPECT_EQ(input, o.systemBuffer) << "the system buffer was written";
+            }
     EXPECT_TRUE(m_hal->calls().empty());
 }
 
