@@ -128,9 +128,6 @@ bool NtKernel::unload() {
 const std::string& NtKernel::fault() const {
     return m->fault;
 }
-uint64_t NtKernel::driverObject() const {
-    return m->driver;
-}
 uint64_t NtKernel::majorFunction(int index) const {
     return m->readPointer(m->driver + m->layout->drvMajorFunction + m->layout->pointer * index);
 }
@@ -152,9 +149,6 @@ const std::map<std::string, std::string>& NtKernel::links() const {
 }
 const std::vector<Mapping>& NtKernel::mappings() const {
     return m->mappings;
-}
-const std::vector<std::string>& NtKernel::serviceLog() const {
-    return m->log;
 }
 int NtKernel::openHandles() const {
     return static_cast<int>(m->handles.size());

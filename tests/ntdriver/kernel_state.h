@@ -43,7 +43,6 @@ struct NtKernel::State {
     std::vector<DeviceRecord> devices;
     std::map<std::string, std::string> links;
     std::vector<Mapping> mappings;
-    std::vector<std::string> log;
     std::map<uint64_t, uint64_t> handles; // open handle -> object
     uint64_t nextHandle = 0x80000124;
     std::map<std::string, uint32_t> failures;

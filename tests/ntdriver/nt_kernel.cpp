@@ -82,7 +82,6 @@ void onInterrupt(uc_engine*, uint32_t number, void* user) {
     const int sp = k.x64() ? UC_X86_REG_RSP : UC_X86_REG_ESP;
     const uint64_t stack = k.reg(sp);
     const uint64_t returnTo = k.readPointer(stack);
-    k.log.push_back(service.name);
     uint64_t result;
     auto failure = k.failures.find(service.name);
     if (failure != k.failures.end()) {
@@ -351,9 +350,6 @@ bool NtKernel::load(const std::vector<uint8_t>& file, uint64_t base, std::string
     return k.fault.empty() || (*error = k.fault, false);
 }
 
-Flavor NtKernel::flavor() const {
-    return m->flavor;
-}
 uint64_t NtKernel::imageBase() const {
     return m->base;
 }

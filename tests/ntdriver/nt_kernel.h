@@ -87,7 +87,6 @@ class NtKernel {
 
     // Loads the driver at `base` (0: the flavor's usual kernel address); false with the reason.
     bool load(const std::vector<uint8_t>& file, uint64_t base, std::string* error);
-    Flavor flavor() const;
     uint64_t imageBase() const;
     uint32_t imageSize() const;
 
@@ -101,7 +100,6 @@ class NtKernel {
     const std::string& fault() const;
 
     // What the driver did to the kernel.
-    uint64_t driverObject() const;
     uint64_t majorFunction(int index) const;
     uint64_t defaultDispatch() const; // what MajorFunction held before DriverEntry
     uint64_t unloadRoutine() const;
@@ -109,7 +107,6 @@ class NtKernel {
     const std::vector<DeviceRecord>& devices() const;
     const std::map<std::string, std::string>& links() const; // link name -> device name
     const std::vector<Mapping>& mappings() const;
-    const std::vector<std::string>& serviceLog() const; // every service the driver called, in order
     int openHandles() const;
 
     // Makes the next call of a service answer `status` without doing anything.
