@@ -343,7 +343,7 @@ TEST_P(PhysicalMemory, HighHalfOfTheAddressIsZero) {
 TEST_P(PhysicalMemory, FailedRequestGivesTwoAndLeavesTheValue) {
     PcSpec layout = physPc();
     layout.directives.push_back(GetParam().nt ? "request-fail 0x80012410" : "request-fail 1");
-    layout.directives.push_back(GetParam().nt ? "request-fail 0x80012414" : "request-fail 2");
+    layout.directives.push_back(GetParam().nt ? "request-fail 0x8001A414" : "request-fail 2");
     ASSERT_NO_FATAL_FAILURE(start(layout));
     DWORD value = 0xdeadbeef;
     EXPECT_EQ(2, readPhysDword(1, kCardRegisters, &value));

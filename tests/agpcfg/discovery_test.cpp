@@ -404,7 +404,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A write that does not reach the chip is not checked: discovery goes on with what the chip
 // then reports.
 TEST(NvidiaStrapsWriteFails, DiscoveryUsesTheChipAsItIs) {
-    sim::TestPc pc = boot(with(nvidiaPc(true, 0xE00), "request-fail 0x80012414"));
+    sim::TestPc pc = boot(with(nvidiaPc(true, 0xE00), "request-fail 0x8001A414"));
     ASSERT_TRUE(pc.ok());
     CAgpConfig config;
     ASSERT_EQ(AGP_OK, config.getInitError());

@@ -348,7 +348,7 @@ void injectFault(const sim::Directive& fault) {
 // values read at the start in the usual order, and the setter reports the change as not made.
 TEST_F(ModeCaches, RefusedWriteStopsTheCycleAndPutsBothEndsBack) {
     ASSERT_NO_FATAL_FAILURE(start(agpPc(true, kStatus4xSbaFw, 0x302, kStatus4xSbaFw, 0x302)));
-    injectFault({"request-fail", {"0x8001240C", "31", "00:00.0"}, 0});
+    injectFault({"request-fail", {"0x8001A40C", "31", "00:00.0"}, 0});
     EXPECT_EQ(0, m_config->setFastWrite(1));
     std::vector<RegisterAccess> untilRefused = {writeOf(kGraphics, kGraphicsCommand, 0x202),
                                                 writeOf(kBridge, kBridgeCommand, 0x202)};

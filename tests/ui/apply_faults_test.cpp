@@ -124,10 +124,10 @@ TEST_P(ApplyFaultTest, EveryFailingRequestLeavesTheLinkWhole) {
     for (int read = counts.readsBefore; read < counts.readsAfter; ++read)
         applyWith("request-fail 0x80012408 31 any " + std::to_string(read) + " 1");
     for (int write = counts.writesBefore; write < counts.writesAfter; ++write)
-        applyWith("request-fail 0x8001240C 31 any " + std::to_string(write) + " 1");
+        applyWith("request-fail 0x8001A40C 31 any " + std::to_string(write) + " 1");
     // One end refuses every write.
-    applyWith("request-fail 0x8001240C 31 00:00.0");
-    applyWith("request-fail 0x8001240C 31 01:00.0");
+    applyWith("request-fail 0x8001A40C 31 00:00.0");
+    applyWith("request-fail 0x8001A40C 31 01:00.0");
 }
 
 INSTANTIATE_TEST_SUITE_P(
