@@ -401,13 +401,13 @@ config_dword:
         jmp     answer_record
 .write:
         call    find_agp_command
-        jc      .done
+        jc      .refuse
         cmp     eax, ecx
-        mov     eax, ERROR_ACCESS_DENIED
-        jne     .done
-        mov     eax, ecx
+        jne     .refuse
         call    write_config
         jmp     answer_record
+.refuse:
+        mov     eax, ERROR_ACCESS_DENIED
 .done:
         ret
 
