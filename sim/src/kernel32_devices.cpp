@@ -120,14 +120,17 @@ bool openFailure(const std::string& name, const std::string& device, DWORD* erro
     return false;
 }
 
-// Whether a request names the function "BB:DD.F": configuration requests by bus and slot word,
-// physical-memory requests by bus alone.
+// Whether a request names the function "BB:DD.F": the kernel driver's configuration requests by
+// bus and slot word, the VxD's by PCI address, physical-memory requests by bus alone.
 bool namesFunction(DWORD code, const void* in, DWORD inSize, const std::string& function) {
     int bus, device, fn;
     if (!sim::parsePciAddress(function, &bus, &device, &fn) || inSize < 8 || in == nullptr)
         return false;
     uint32_t words[2];
     std::memcpy(words, in, sizeof words);
+    if (code == VXD_PCI_READ_CONFIG_SPACE || code == VXD_PCI_READ_CONFIG_DWORD ||
+        code == VXD_PCI_WRITE_CONFIG_DWORD)
+        return words[0] == static_cast<uint32_t>(bus << 8 | device << 3 | fn);
     bool phys = code == IOCTL_PHYS_READ_DWORD || code == IOCTL_PHYS_WRITE_DWORD ||
                 code == VXD_PHYS_READ_DWORD || code == VXD_PHYS_WRITE_DWORD;
     return words[0] == static_cast<uint32_t>(bus) &&
