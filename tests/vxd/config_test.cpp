@@ -30,30 +30,6 @@ struct ConfigPc {
     }
 };
 
-class Vxd {
-  public:
-    explicit Vxd(FakeBus& bus) : m_host(*bus.bus()) { load(); }
-    template <typename Record> uint32_t send(uint32_t code, const Record& in, Record* out) {
-        std::memset(out, 0xBD, sizeof *out);
-        m_returned = 0xDEADBEEF;
-        sim::VxdHost::Result r =
-            m_host.deviceIoControl(code, &in, sizeof in, out, sizeof *out, &m_returned);
-        EXPECT_TRUE(r.completed) << m_host.fault();
-        return r.eax;
-    }
-    uint32_t returned() const { return m_returned; }
-    sim::VxdHost& host() { return m_host; }
-
-  private:
-    void load() {
-        BUILT_VXD_IMAGE(image);
-        std::string error;
-        ASSERT_TRUE(m_host.load(image, sim::VxdHost::kDefaultBase, &error)) << error;
-    }
-    sim::VxdHost m_host;
-    uint32_t m_returned = 0;
-};
-
 uint32_t busOf(uint32_t address) {
     return address >> 8;
 }
@@ -78,7 +54,7 @@ std::vector<uint32_t> coreMatches(FakeBus& fake, uint32_t classCode) {
 
 TEST(VxdConfig, FindClassListsWhatTheCoreListsInItsOrder) {
     ConfigPc pc;
-    Vxd vxd(pc.fake);
+    LoadedVxd vxd(*pc.fake.bus());
     for (uint32_t classCode : {0x060000u, 0x030000u, 0x01018Au, 0x060100u, 0x0C0300u}) {
         SCOPED_TRACE(testing::Message() << std::hex << "class 0x" << classCode);
         const std::vector<uint32_t> expected = coreMatches(pc.fake, classCode);
@@ -101,7 +77,7 @@ TEST(VxdConfig, FindClassListsWhatTheCoreListsInItsOrder) {
 
 TEST(VxdConfig, ReadSpaceAnswersTheWholeFunction) {
     ConfigPc pc;
-    Vxd vxd(pc.fake);
+    LoadedVxd vxd(*pc.fake.bus());
     VxdPciConfigBlock out;
     ASSERT_EQ(0u, vxd.send(VXD_PCI_READ_CONFIG_SPACE, VxdPciConfigBlock{0x0100, {}}, &out));
     EXPECT_EQ(0x0100u, out.address);
@@ -155,7 +131,7 @@ TEST(VxdConfig, DwordRequestsGrantWhatTheCoreGrants) {
         EXPECT_EQ(c.granted, status == TAVROL_STATUS_OK) << "the core";
 
         ConfigPc pc;
-        Vxd vxd(pc.fake);
+        LoadedVxd vxd(*pc.fake.bus());
         VxdPciDwordRequest out;
         const uint32_t error =
             vxd.send(c.code, VxdPciDwordRequest{c.address, c.offset, 0x104}, &out);
@@ -180,7 +156,7 @@ TEST(VxdConfig, PresentWhereConfigurationMechanismOneAnswers) {
     for (bool absent : {false, true}) {
         SCOPED_TRACE(absent ? "no mechanism #1" : "mechanism #1");
         ConfigPc pc;
-        Vxd vxd(pc.fake);
+        LoadedVxd vxd(*pc.fake.bus());
         vxd.host().withoutConfigMechanism(absent);
         VxdPciDwordRequest out;
         const uint32_t error = vxd.send(VXD_PCI_PRESENT, VxdPciDwordRequest{}, &out);

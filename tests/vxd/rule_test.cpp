@@ -10,32 +10,6 @@
 
 namespace {
 
-// One driver loaded over a fake bus, and requests with separate input and output records.
-class Vxd {
-  public:
-    explicit Vxd(FakeBus& bus) : m_host(*bus.bus()) { load(); }
-
-    // Sends `in` and answers the driver's EAX; `out` gets the output record, `returned` the count.
-    template <typename Record>
-    uint32_t send(uint32_t code, const Record& in, Record* out, uint32_t* returned = nullptr) {
-        uint32_t count = 0;
-        std::memset(out, 0xBD, sizeof *out);
-        sim::VxdHost::Result r = m_host.deviceIoControl(code, &in, sizeof in, out, sizeof *out,
-                                                        returned ? returned : &count);
-        EXPECT_TRUE(r.completed) << m_host.fault();
-        return r.eax;
-    }
-    sim::VxdHost& host() { return m_host; }
-
-  private:
-    void load() {
-        BUILT_VXD_IMAGE(image);
-        std::string error;
-        ASSERT_TRUE(m_host.load(image, sim::VxdHost::kDefaultBase, &error)) << error;
-    }
-    sim::VxdHost m_host;
-};
-
 class VxdStrapsRule : public testing::TestWithParam<PhysCase> {};
 
 // Row by row the answer of the request core's own table: served, or refused before memory.
@@ -44,7 +18,7 @@ TEST_P(VxdStrapsRule, GrantsWhatTheKernelDriverGrants) {
     FakeBus fake;
     addStrapsCard(fake, c);
     fake.phys[c.request.addressLow] = 0x00000E00;
-    Vxd vxd(fake);
+    LoadedVxd vxd(*fake.bus());
     VxdPhysDwordRequest out;
     const uint32_t read = vxd.send(
         VXD_PHYS_READ_DWORD, VxdPhysDwordRequest{c.request.bus, c.request.addressLow, 0}, &out);
@@ -107,7 +81,7 @@ TEST(VxdPointers, RecordsOutsideTheCallersArenasAreRefused) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         StrapsPc pc;
-        Vxd vxd(pc.fake);
+        LoadedVxd vxd(*pc.fake.bus());
         vxd.host().placeBuffers(c.in, c.out, c.count);
         VxdPhysDwordRequest out;
         EXPECT_EQ(static_cast<uint32_t>(ERROR_NOACCESS),
@@ -119,7 +93,7 @@ TEST(VxdPointers, RecordsOutsideTheCallersArenasAreRefused) {
 
 TEST(VxdMapping, TheStrapsAreMappedOncePerLoad) {
     StrapsPc pc;
-    Vxd vxd(pc.fake);
+    LoadedVxd vxd(*pc.fake.bus());
     VxdPhysDwordRequest out;
     for (uint32_t code : {VXD_PHYS_READ_DWORD, VXD_PHYS_WRITE_DWORD, VXD_PHYS_READ_DWORD})
         ASSERT_EQ(0u, vxd.send(code, strapsRequest(), &out));
