@@ -8,15 +8,14 @@
 #include "agpcfg/agpcfg.h"
 #include "agpcfg/driver_digest.h"
 
-static const char serviceName[] = "TAVROL";
-static const char driverFileName[] = "\\TAVROL"
-                                     ".sys";
+static const char serviceName[] = DRIVER_SERVICE_NAME;
+static const char driverFileName[] = "\\" DRIVER_FILE_NAME;
 static const char systemDriverFolder[] = "\\drivers";
 
 // Machine-wide objects of the runs that use the driver: the lock makes "install" and "remove"
 // one step each, and the users object exists for as long as some run holds the driver.
 static const char driverLockName[] = "TavrolinDriverLock";
-static const char driverUsersName[] = "TavrolinDriverUsers";
+static const char driverUsersName[] = DRIVER_USERS_OBJECT;
 static const char globalPrefix[] = "Global\\";
 
 enum : DWORD {

@@ -115,20 +115,14 @@ class ProgramUnderWine : public wine::FlavorTest {
             wine::deleteKey(kMachineKey);
         }
         if (windowsXp)
-            wine::host(
-                wine::wineCommand("reg delete 'HKCU\\Software\\Wine\\AppDefaults\\Tavrol.exe' /f") +
-                " >/dev/null 2>&1");
+            wine::setProgramWindowsVersion("Tavrol.exe", "");
     }
 
     // Wine reports Windows 7, where the program registers a log-on task; as Windows XP it
     // writes the Run value.
     void runAsWindowsXp() {
-        int status = -1;
-        wine::host(wine::wineCommand("reg add 'HKCU\\Software\\Wine\\AppDefaults\\Tavrol.exe' /v "
-                                     "Version /d winxp /f") +
-                       " >/dev/null 2>&1",
-                   &status);
-        ASSERT_EQ(0, status) << "the Windows version of Tavrol.exe could not be set";
+        ASSERT_TRUE(wine::setProgramWindowsVersion("Tavrol.exe", "winxp"))
+            << "the Windows version of Tavrol.exe could not be set";
         windowsXp = true;
     }
 
