@@ -95,20 +95,27 @@ std::string regString(const std::string& data) {
     return text;
 }
 
-Snapshot takeSnapshot() {
-    Snapshot snapshot;
+// regedit's export of a key and everything below it ("" for the whole registry), as UTF-8.
+std::string exportRegistry(const std::string& key) {
     const std::string exported = "/tmp/tavrol-setup-" + std::to_string(getpid()) + ".reg";
     std::string windowsPath = "Z:" + exported;
     for (char& c : windowsPath)
         c = c == '/' ? '\\' : c;
     int status = -1;
-    wine::host("timeout 120 " + wine::wineCommand("regedit /E " + wine::quote(windowsPath)) +
+    wine::host("timeout 120 " +
+                   wine::wineCommand("regedit /E " + wine::quote(windowsPath) +
+                                     (key.empty() ? "" : " " + wine::quote(key))) +
                    " >/dev/null 2>&1",
                &status);
-    EXPECT_EQ(0, status) << "regedit could not export the registry";
-    std::istringstream lines(
-        wine::host("iconv -f UTF-16 -t UTF-8 " + wine::quote(exported) + " | tr -d '\\r'"));
+    EXPECT_EQ(0, status) << "regedit could not export " << (key.empty() ? "the registry" : key);
+    const std::string text =
+        wine::host("iconv -f UTF-16 -t UTF-8 " + wine::quote(exported) + " | tr -d '\\r'");
     std::remove(exported.c_str());
+    return text;
+}
+
+void readExport(const std::string& text, Snapshot* snapshot) {
+    std::istringstream lines(text);
     std::string line, key, pending;
     while (std::getline(lines, line)) {
         // Long data goes on over lines that end in a backslash.
@@ -119,13 +126,25 @@ Snapshot takeSnapshot() {
                 continue;
             }
             const size_t equals = pending[0] == '@' ? 1 : pending.find("\"=") + 1;
-            snapshot.keys[key][pending.substr(0, equals)] = pending.substr(equals + 1);
+            snapshot->keys[key][pending.substr(0, equals)] = pending.substr(equals + 1);
             pending.clear();
         } else if (line.size() > 2 && line[0] == '[') {
             key = lower(line.substr(1, line.size() - 2));
-            snapshot.keys[key];
+            snapshot->keys[key];
         }
     }
+}
+
+// The whole registry, or only the keys given (which is quicker: the whole export takes seconds).
+Snapshot takeSnapshot(const std::vector<std::string>& keys = {}) {
+    Snapshot snapshot;
+    if (keys.empty()) {
+        readExport(exportRegistry(""), &snapshot);
+        EXPECT_LT(1000u, snapshot.keys.size()) << "the registry export is not the whole registry";
+    }
+    for (const std::string& key : keys)
+        readExport(exportRegistry(key), &snapshot);
+    std::string line;
     std::istringstream listing(wine::host(
         "cd " + wine::quote(wine::env().prefix + "/drive_c") +
         " && find . -mindepth 1 \\( -type d -printf 'dir %P\\n' \\) -o -printf '%s %P\\n'"));
@@ -133,7 +152,6 @@ Snapshot takeSnapshot() {
         const size_t space = line.find(' ');
         snapshot.files[line.substr(space + 1)] = line.substr(0, space);
     }
-    EXPECT_LT(1000u, snapshot.keys.size()) << "the registry export is not the whole registry";
     EXPECT_EQ(1u, snapshot.files.count("windows/system32")) << "the listing is not drive C:";
     return snapshot;
 }
@@ -288,7 +306,11 @@ TEST_P(SetUpUnderWine, SilentSetUpInstallsAndItsUninstallerTakesAwayEverythingOf
     EXPECT_EQ("running", run["service"]);
     EXPECT_EQ("1", run["killed"]);
     ASSERT_EQ(kRunValue, wine::helper({"task-register", kRunValue, kTaskXml})["registered"]);
-    const Snapshot atWork = takeSnapshot();
+    // Where set-up and the program write, as the whole export below shows them.
+    const Snapshot atWork =
+        takeSnapshot({"HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion",
+                      "HKEY_LOCAL_MACHINE\\Software\\Vantorel Tech",
+                      "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\TAVROL"});
 
     const std::string folder = "C:\\\\Program Files\\\\Vantorel Tech\\\\Tavrolin";
     const std::string uninstaller = folder + "\\\\Uninstall.exe\\\"";
@@ -354,6 +376,96 @@ TEST_P(SetUpUnderWine, SilentSetUpInstallsAndItsUninstallerTakesAwayEverythingOf
             unexplained += (was.count(entry) ? "gone: " : "new:  ") + entry + "\n";
     }
     EXPECT_EQ("", unexplained) << "set-up and removal changed the machine";
+}
+
+// An earlier version's set-up left its own version number and its own files; its runs left the
+// settings and the log-on entry. Set-up over it replaces the files and keeps both.
+TEST_P(SetUpUnderWine, SetUpOverAnEarlierVersionKeepsTheSettingsAndTheLogOnEntry) {
+    ASSERT_EQ("0", runSetUp());
+    const std::string runCommand = std::string("\"") + kInstalledExe + "\" -startup";
+    ASSERT_EQ("DisplayVersion", wine::helper({"reg-set", kUninstallPath, "DisplayVersion", "string",
+                                              "0.9.0"})["set"]);
+    ASSERT_EQ("Settings",
+              wine::helper({"reg-set", kSettingsPath, "Settings", "dword", "137"})["set"]);
+    ASSERT_EQ(kRunValue,
+              wine::helper({"reg-set", kRunPath, kRunValue, "string", runCommand})["set"]);
+    useTheTestBuild();
+
+    ASSERT_EQ("0", runSetUp());
+    expectTheZipsFilesInstalled();
+    EXPECT_EQ(TAVROL_VERSION,
+              wine::helper({"reg-get", kUninstallPath, "DisplayVersion"})["string"]);
+    EXPECT_EQ("137", wine::helper({"reg-get", kSettingsPath, "Settings"})["dword"]);
+    const wine::Output run = wine::helper({"reg-get", kRunPath, kRunValue});
+    std::string escaped;
+    for (char c : runCommand)
+        escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    EXPECT_EQ(escaped, run["string"]) << "the log-on entry changed";
+    EXPECT_EQ("0", runUninstaller());
+}
+
+// While the program is open, neither set-up nor removal touches anything: set-up ends at once
+// with NSIS's code for a script that stopped it, and the uninstaller leaves the program there.
+TEST_P(SetUpUnderWine, SetUpAndRemovalRefuseWhileTheProgramIsOpen) {
+    ASSERT_EQ("0", runSetUp());
+    ASSERT_EQ("DisplayVersion", wine::helper({"reg-set", kUninstallPath, "DisplayVersion", "string",
+                                              "0.9.0"})["set"]);
+    const std::string open =
+        wine::makeProgramFolder("tavrolin", {{wine::winFile("wine/Tavrol-test.exe"), "Tavrol.exe"},
+                                             {wine::winFile("src/Tavrol.tvx"), "Tavrol.tvx"},
+                                             {wine::winFile("wine/TAVROL-vm.sys"), "TAVROL.sys"}});
+    const wine::Output out =
+        wine::helper({"session", open + "\\Tavrol.exe", "", "dialog", "run:" + setup + " /S",
+                      std::string("run:\"") + kUninstaller + "\" /S", "click:2", "exit"});
+    ASSERT_EQ("found", out["dialog"]) << out.text;
+    const std::vector<std::string> exits = out.all("run.exit");
+    ASSERT_EQ(2u, exits.size()) << out.text;
+    EXPECT_EQ("2", exits[0]) << "set-up did not refuse";
+    EXPECT_EQ("0.9.0", wine::helper({"reg-get", kUninstallPath, "DisplayVersion"})["string"])
+        << "set-up went on";
+    EXPECT_TRUE(installed("Tavrol.exe")) << "the uninstaller went on";
+    EXPECT_EQ("present", wine::helper({"reg-get", kUninstallPath, "DisplayName"})["key"]);
+    EXPECT_EQ("0", out["exit"]);
+    // Closed, it goes.
+    EXPECT_EQ("0", runUninstaller());
+    EXPECT_FALSE(installed("Tavrol.exe"));
+}
+
+// A TAVROL service that loads some other file is not the one our runs leave: removal keeps it.
+TEST_P(SetUpUnderWine, RemovalKeepsATavrolServiceThatIsNotOurs) {
+    ASSERT_EQ("0", runSetUp());
+    const std::string other =
+        wine::makeProgramFolder("other", {{wine::winFile("wine/TAVROL-vm.sys"), "TAVROL.sys"}});
+    ASSERT_EQ("running", wine::helper({"service-start", other + "\\TAVROL.sys"})["service"]);
+    EXPECT_EQ("0", runUninstaller());
+    EXPECT_FALSE(installed("Tavrol.exe"));
+    EXPECT_EQ("running", wine::serviceState());
+    EXPECT_TRUE(std::ifstream(wine::env().prefix + "/drive_c/other/TAVROL.sys").good());
+}
+
+// The win32 set-up on 64-bit Windows stops before it installs anything; Windows itself does not
+// start the win64 set-up on 32-bit Windows.
+TEST_P(SetUpUnderWine, SetUpOfTheOtherArchitectureInstallsNothing) {
+    const bool in64 = std::string(wine::flavor().name) == "x86_64";
+    const wine::I686Probe i686 = wine::probeI686();
+    if (in64 && i686.status != 0)
+        GTEST_SKIP() << "this host does not run the win32 set-up: " << i686.reason;
+    std::string otherBuild = wine::env().winBuild;
+    otherBuild.replace(otherBuild.rfind(wine::flavor().name), std::string::npos,
+                       in64 ? "i686" : "x86_64");
+    const std::string suffix = in64 ? "win32" : "win64";
+    ASSERT_TRUE(std::ifstream(otherBuild + "/dist/tavrolin-" + TAVROL_VERSION + "-setup-" + suffix +
+                              ".exe"))
+        << "the " << suffix << " set-up is not built in " << otherBuild;
+    const std::string otherSetup = setupOf(otherBuild, suffix);
+    const wine::Output out = wine::helper({"run", otherSetup + " /S"});
+    if (in64)
+        EXPECT_EQ("2", out["run.exit"]) << out.text;
+    else
+        EXPECT_EQ("CreateProcessA 193", out["error"]) << "not ERROR_BAD_EXE_FORMAT:\n" << out.text;
+    const std::string drive = wine::env().prefix + "/drive_c/";
+    EXPECT_FALSE(std::ifstream(drive + "Program Files (x86)/Vantorel Tech/Tavrolin/Tavrol.exe"));
+    EXPECT_FALSE(std::ifstream(drive + kProgramFolder + "/Tavrol.exe"));
 }
 
 WINE_FLAVORS(SetUpUnderWine);
