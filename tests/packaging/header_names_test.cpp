@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -11,6 +10,7 @@
 #include <string>
 
 #include "agpcfg/agpcfg.h"
+#include "host.h"
 #include "app/tavrol_app.h"
 #include "settings/logon_task.h"
 #include "settings/settings.h"
@@ -26,17 +26,12 @@ struct Reading {
 Reading readNames(const std::string& header, const std::string& names) {
     const std::string output = "/tmp/tavrol-names-" + std::to_string(getpid()) + ".nsh";
     std::remove(output.c_str());
-    const std::string command = std::string("'") + TAVROL_CMAKE + "' -DHEADER='" + header +
-                                "' -DNAMES='" + names + "' -DOUTPUT='" + output + "' -P '" +
-                                TAVROL_SOURCE_DIR + "/packaging/header_names.cmake' 2>&1";
     Reading reading;
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[512];
-    size_t got;
-    while (pipe && (got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        reading.messages.append(buffer, got);
-    const int status = pipe ? pclose(pipe) : -1;
-    reading.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    reading.messages = wine::host(
+        wine::quote(TAVROL_CMAKE) + " -DHEADER=" + wine::quote(header) +
+            " -DNAMES=" + wine::quote(names) + " -DOUTPUT=" + wine::quote(output) + " -P " +
+            wine::quote(std::string(TAVROL_SOURCE_DIR) + "/packaging/header_names.cmake") + " 2>&1",
+        &reading.status);
     std::ifstream in(output);
     reading.nsh.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     std::remove(output.c_str());

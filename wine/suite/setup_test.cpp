@@ -36,16 +36,6 @@ const char kUninstallKey[] =
     "tavrolin";
 const char kRunKey[] = "hkey_local_machine\\software\\microsoft\\windows\\currentversion\\run";
 const char kSettingsKey[] = "hkey_local_machine\\software\\vantorel tech\\tavrolin";
-// The task the program registers on Windows 7, for the installed program.
-const char kTaskXml[] =
-    "<?xml version='1.0'?><Task version='1.2' "
-    "xmlns='http://schemas.microsoft.com/windows/2004/02/mit/task'><Triggers><LogonTrigger>"
-    "<Enabled>true</Enabled></LogonTrigger></Triggers><Principals><Principal id='Author'>"
-    "<GroupId>S-1-5-32-544</GroupId><RunLevel>HighestAvailable</RunLevel></Principal>"
-    "</Principals><Settings><Enabled>true</Enabled></Settings><Actions Context='Author'><Exec>"
-    "<Command>C:\\Program Files\\Vantorel Tech\\Tavrolin\\Tavrol.exe</Command>"
-    "<Arguments>-startup</Arguments></Exec></Actions></Task>";
-
 std::string lower(std::string text) {
     for (char& c : text)
         c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
@@ -305,7 +295,8 @@ TEST_P(SetUpUnderWine, SilentSetUpInstallsAndItsUninstallerTakesAwayEverythingOf
     EXPECT_EQ("none", run["box.now"]) << "the installed program complained";
     EXPECT_EQ("running", run["service"]);
     EXPECT_EQ("1", run["killed"]);
-    ASSERT_EQ(kRunValue, wine::helper({"task-register", kRunValue, kTaskXml})["registered"]);
+    ASSERT_EQ(kRunValue, wine::helper({"task-register", kRunValue,
+                                       wine::logonTaskXml(kInstalledExe)})["registered"]);
     // Where set-up and the program write, as the whole export below shows them.
     const Snapshot atWork =
         takeSnapshot({"HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion",

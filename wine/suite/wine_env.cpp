@@ -271,6 +271,16 @@ bool setProgramWindowsVersion(const std::string& exe, const std::string& version
     return run(wineCommand("reg add " + key + " /v Version /d " + quote(version) + " /f"));
 }
 
+std::string logonTaskXml(const std::string& exe) {
+    return "<?xml version='1.0'?><Task version='1.2' "
+           "xmlns='http://schemas.microsoft.com/windows/2004/02/mit/task'><Triggers><LogonTrigger>"
+           "<Enabled>true</Enabled></LogonTrigger></Triggers><Principals><Principal id='Author'>"
+           "<GroupId>S-1-5-32-544</GroupId><RunLevel>HighestAvailable</RunLevel></Principal>"
+           "</Principals><Settings><Enabled>true</Enabled></Settings><Actions Context='Author'>"
+           "<Exec><Command>" +
+           exe + "</Command><Arguments>-startup</Arguments></Exec></Actions></Task>";
+}
+
 std::string serviceState() {
     return helper({"service-query"})["service"];
 }
