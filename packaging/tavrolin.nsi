@@ -66,14 +66,14 @@ UninstPage instfiles
 ; The functions that set-up and the uninstaller both need; NSIS wants the uninstaller's own
 ; copies, named un.*.
 !macro TAVROL_SHARED_FUNCTIONS UN
-  ; $0 = 1 while a run of the program is open: an interactive one holds the single-instance
-  ; mutex, and any run that uses the driver (the log-on run too) its users object, which Windows
-  ; 2000 and later keep machine-wide under Global\.
+  ; $0 = 1 while the program is open: it holds its single-instance mutex.
   Function ${UN}tavrolRuns
     StrCpy $0 0
-    !insertmacro TAVROL_OBJECT_EXISTS "${TAVROL_MUTEX_NAME}"
-    !insertmacro TAVROL_OBJECT_EXISTS "Global\${DRIVER_USERS_OBJECT}"
-    !insertmacro TAVROL_OBJECT_EXISTS "${DRIVER_USERS_OBJECT}"
+    System::Call 'kernel32::OpenMutex(i ${SYNCHRONIZE}, i 0, t "${TAVROL_MUTEX_NAME}") p .r1'
+    ${If} $1 != 0
+      System::Call 'kernel32::CloseHandle(p r1)'
+      StrCpy $0 1
+    ${EndIf}
   FunctionEnd
 
   ; Windows 9x has no accounts: UserInfo calls everyone there an administrator.
@@ -86,14 +86,6 @@ UninstPage instfiles
       StrCpy $0 0
     ${EndIf}
   FunctionEnd
-!macroend
-
-!macro TAVROL_OBJECT_EXISTS NAME
-  System::Call 'kernel32::OpenMutex(i ${SYNCHRONIZE}, i 0, t "${NAME}") p .r1'
-  ${If} $1 != 0
-    System::Call 'kernel32::CloseHandle(p r1)'
-    StrCpy $0 1
-  ${EndIf}
 !macroend
 
 !insertmacro TAVROL_SHARED_FUNCTIONS ""

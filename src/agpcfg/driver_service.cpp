@@ -15,7 +15,7 @@ static const char systemDriverFolder[] = "\\drivers";
 // Machine-wide objects of the runs that use the driver: the lock makes "install" and "remove"
 // one step each, and the users object exists for as long as some run holds the driver.
 static const char driverLockName[] = "TavrolinDriverLock";
-static const char driverUsersName[] = DRIVER_USERS_OBJECT;
+static const char driverUsersName[] = "TavrolinDriverUsers";
 static const char globalPrefix[] = "Global\\";
 
 enum : DWORD {

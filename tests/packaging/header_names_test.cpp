@@ -53,7 +53,6 @@ TEST(HeaderNames, SetUpGetsTheNamesTheProgramIsBuiltWith) {
         {"src/settings/logon_task.h", "LOGON_TASK_NAME", LOGON_TASK_NAME},
         {"src/agpcfg/agpcfg.h", "DRIVER_SERVICE_NAME", DRIVER_SERVICE_NAME},
         {"src/agpcfg/agpcfg.h", "DRIVER_FILE_NAME", DRIVER_FILE_NAME},
-        {"src/agpcfg/agpcfg.h", "DRIVER_USERS_OBJECT", DRIVER_USERS_OBJECT},
     };
     for (const auto& name : names) {
         const Reading reading =
