@@ -358,15 +358,17 @@ TEST_P(SetUpUnderWine, SilentSetUpInstallsAndItsUninstallerTakesAwayEverythingOf
     std::vector<std::string> changed;
     std::set_symmetric_difference(was.begin(), was.end(), is.begin(), is.end(),
                                   std::back_inserter(changed));
-    std::string unexplained;
+    std::string unexplained, wineOwn;
     for (const std::string& entry : changed) {
-        bool wine = false;
+        const Churn* wine = nullptr;
         for (const Churn& churn : wineChurn())
-            wine = wine || std::regex_search(entry, churn.pattern);
-        if (!wine)
-            unexplained += (was.count(entry) ? "gone: " : "new:  ") + entry + "\n";
+            wine = wine ? wine : std::regex_search(entry, churn.pattern) ? &churn : nullptr;
+        std::string& list = wine ? wineOwn : unexplained;
+        list += (was.count(entry) ? "gone: " : "new:  ") + entry +
+                (wine ? std::string(" (") + wine->why + ")" : "") + "\n";
     }
-    EXPECT_EQ("", unexplained) << "set-up and removal changed the machine";
+    EXPECT_EQ("", unexplained) << "set-up and removal changed the machine; Wine's own changes:\n"
+                               << wineOwn;
 }
 
 // An earlier version's set-up left its own version number and its own files; its runs left the
