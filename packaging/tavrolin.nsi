@@ -120,7 +120,8 @@ Section "Tavrolin" SEC_PROGRAM
   ; For every user; Windows 98 without user profiles has only the one Start menu.
   SetShellVarContext all
   ; Tavrol.exe carries no icon: the resource library holds it.
-  CreateShortcut "$SMPROGRAMS\${TAVROL_PRODUCT}.lnk" "$INSTDIR\Tavrol.exe" "" "$INSTDIR\Tavrol.tvx" 0
+  CreateShortcut "$SMPROGRAMS\${TAVROL_PRODUCT}.lnk" "$INSTDIR\Tavrol.exe" "" \
+      "$INSTDIR\Tavrol.tvx" 0
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${TAVROL_TITLE}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${TAVROL_VERSION}"
