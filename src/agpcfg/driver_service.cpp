@@ -48,6 +48,9 @@ enum : int {
 
 // This run's share of the driver, from installDriver to removeDriver; null when it has none.
 static HANDLE driverUse = NULL;
+// The session with the service manager that installed the driver, kept with the share for the
+// removal: a second connection would cost the log-on run as much again as the first.
+static SC_HANDLE driverManager = NULL;
 
 void driverObjectName(const char* name, DWORD majorVersion, char out[DRIVER_OBJECT_NAME_SIZE]) {
     // From Windows 2000 on, "Global\" puts the object where every session sees it, so that a
@@ -302,6 +305,8 @@ int installDriver() {
     if (driverUse != NULL) {
         CloseHandle(driverUse);
         driverUse = NULL;
+        CloseServiceHandle(driverManager);
+        driverManager = NULL;
     }
     char source[DRIVER_PATH_SIZE];
     char copy[MAX_PATH];
@@ -320,10 +325,13 @@ int installDriver() {
         } else {
             driverUse = createDriverObject(driverUsersName);
             bool shared = GetLastError() == ERROR_ALREADY_EXISTS;
-            if (driverUse != NULL)
+            if (driverUse != NULL) {
                 result =
                     shared ? joinRunningDriver(manager, copy) : installFresh(manager, copy, image);
-            CloseServiceHandle(manager);
+                driverManager = manager;
+            } else {
+                CloseServiceHandle(manager);
+            }
         }
         releaseDriverLock(lock);
     }
@@ -339,17 +347,17 @@ void removeDriver() {
     HANDLE lock = takeDriverLock();
     CloseHandle(driverUse);
     driverUse = NULL;
-    if (lock == NULL)
-        return;
-    if (!otherRunUsesDriver()) {
-        SC_HANDLE manager = openManager();
-        stopDriverService(manager);
-        deleteDriverService(manager);
-        if (manager != NULL)
-            CloseServiceHandle(manager);
-        char copy[MAX_PATH];
-        if (buildCopyPath(copy))
-            DeleteFileA(copy);
+    SC_HANDLE manager = driverManager;
+    driverManager = NULL;
+    if (lock != NULL) {
+        if (!otherRunUsesDriver()) {
+            stopDriverService(manager);
+            deleteDriverService(manager);
+            char copy[MAX_PATH];
+            if (buildCopyPath(copy))
+                DeleteFileA(copy);
+        }
+        releaseDriverLock(lock);
     }
-    releaseDriverLock(lock);
+    CloseServiceHandle(manager);
 }
