@@ -30,7 +30,13 @@ struct SystemDll {
 
 std::vector<SystemDll>& systemDlls() {
     static std::vector<SystemDll>* dlls = new std::vector<SystemDll>{
-        {"kernel32.dll", 0x7C800000, true, {{"IsWow64Process", exported(IsWow64Process), true}}},
+        {"kernel32.dll",
+         0x7C800000,
+         true,
+         {{"IsWow64Process", exported(IsWow64Process), true},
+          {"MoveFileA", exported(MoveFileA), false},
+          {"MoveFileExA", exported(MoveFileExA), false},
+          {"GetLocalTime", exported(GetLocalTime), false}}},
         {"ole32.dll",
          0x774E0000,
          false,

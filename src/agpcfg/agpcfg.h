@@ -31,6 +31,17 @@ int writeConfigDword(PciAddress address, WORD offset, DWORD value);
 int readPhysDword(DWORD bus, DWORD address, DWORD* value);
 int writePhysDword(DWORD bus, DWORD address, DWORD value);
 
+// Walk over every PCI function the channel reaches, bus by bus, device by device: start from
+// PCI_SCAN_START; each call gives the next function present, 0 after the last.
+struct PciScan {
+    DWORD bus;
+    DWORD device;
+    DWORD function;
+    DWORD functions; // functions to try on this device: 8 once function 0 says it has more
+};
+const PciScan PCI_SCAN_START = {0, 0, 0, 1};
+int nextPciFunction(PciScan* scan, PciAddress* address);
+
 // Driver service of the NT platform. installDriver: 0 ready, 1..10 the step that failed.
 int installDriver();
 void removeDriver();
