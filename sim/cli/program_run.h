@@ -13,8 +13,8 @@ struct RunOptions {
     bool printBoxes = true;        // print every message box as a JSON line
 };
 
-// Runs the program once; returns the exit status for tavrolin-sim (0, or 1 when a script could
-// not be carried out). A restart the program requested is carried out afterwards: power cycle,
+// Runs the program once; returns the exit status for tavrolin-sim: the program's own, or 1 when
+// a script could not be carried out. A restart the program requested is carried out afterwards: power cycle,
 // then log-on.
 int runProgram(const RunOptions& options);
 

@@ -1,5 +1,5 @@
-// GetProcAddress and the system DLLs of the simulated PC: kernel32 (always mapped), ole32 and
-// oleaut32 (loaded by LoadLibraryA). Their export tables hold the simulated PC's own functions,
+// GetProcAddress and the system DLLs of the simulated PC: kernel32 (always mapped), ole32,
+// oleaut32 and comdlg32 (loaded by LoadLibraryA). Their export tables hold the simulated PC's own functions,
 // so what the program finds at run time is what Windows of the profile's version exports.
 #include <cstring>
 #include <strings.h>
@@ -49,6 +49,11 @@ std::vector<SystemDll>& systemDlls() {
          {{"SysAllocString", exported(SysAllocString), false},
           {"SysFreeString", exported(SysFreeString), false},
           {"SysStringLen", exported(SysStringLen), false}}},
+        {"comdlg32.dll",
+         0x763B0000,
+         false,
+         {{"GetSaveFileNameA", exported(GetSaveFileNameA), false},
+          {"CommDlgExtendedError", exported(CommDlgExtendedError), false}}},
     };
     return *dlls;
 }
@@ -56,7 +61,7 @@ std::vector<SystemDll>& systemDlls() {
 // Load counts of the DLLs LoadLibraryA mapped, for the current boot.
 struct LoadCounts {
     unsigned generation = 0;
-    int counts[3] = {0, 0, 0};
+    int counts[4] = {0, 0, 0, 0};
 };
 
 int* loadCountOf(size_t index) {
@@ -101,8 +106,10 @@ HMODULE loadSystemDll(const std::string& name, bool* isSystem) {
     if (index < 0)
         return nullptr;
     const SystemDll& dll = systemDlls()[size_t(index)];
+    // `#! task-fail LoadLibrary` is the COM libraries' fault; comdlg32 always loads.
+    bool comLibrary = std::strcmp(dll.name, "comdlg32.dll") != 0;
     if (!dll.alwaysLoaded) {
-        HRESULT fault = taskFault("LoadLibrary");
+        HRESULT fault = comLibrary ? taskFault("LoadLibrary") : S_OK;
         if (FAILED(fault)) {
             SetLastError(DWORD(fault) & 0xFFFF);
             return nullptr;

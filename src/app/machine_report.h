@@ -9,6 +9,7 @@ enum ReportResult {
     REPORT_SAVED = 0,
     REPORT_NO_FUNCTIONS = 1, // the channel reached no PCI function: nothing was written
     REPORT_WRITE_FAILED = 2, // the file could not be written; the Windows error says why
+    REPORT_NO_SAVE_AS = 3,   // the Save As dialog could not open; its error says why
 };
 
 // Writes the report of the machine the controller's channel reaches to `path`, through a

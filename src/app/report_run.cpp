@@ -97,6 +97,9 @@ void CTavrolApp::showReportOutcome(const char* path, int result, DWORD error) {
         loadText(IDS_REPORT_NO_PCI, text, sizeof text);
         formatAgpMessage(reason, sizeof reason, text,
                          m_pAgpConfig ? m_pAgpConfig->getInitError() : 0);
+    } else if (result == REPORT_NO_SAVE_AS) {
+        loadText(IDS_REPORT_NO_SAVE_AS, text, sizeof text);
+        formatAgpMessage(reason, sizeof reason, text, (int)error);
     } else if (UINT id = reasonOf(error)) {
         loadText(id, reason, sizeof reason);
     } else {
