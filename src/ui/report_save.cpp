@@ -23,7 +23,7 @@ enum SaveAsChoice { SAVE_AS_CANCELLED, SAVE_AS_CHOSEN, SAVE_AS_FAILED };
 
 // Asks for the report's file. comdlg32 is loaded only for this, at run time: the program imports
 // nothing of it, and a log-on run never maps it. On SAVE_AS_FAILED `error` is the dialog's.
-int askReportFile(HWND owner, char* path, DWORD size, DWORD* error) {
+int askReportFile(HWND owner, char (&path)[MAX_PATH], DWORD* error) {
     *error = 0;
     HMODULE comdlg32 = LoadLibraryA("comdlg32.dll");
     GetSaveFileNameFunction getSaveFileName =
@@ -37,11 +37,6 @@ int askReportFile(HWND owner, char* path, DWORD size, DWORD* error) {
             FreeLibrary(comdlg32);
         return SAVE_AS_FAILED;
     }
-    if (size < sizeof kDefaultReportName) {
-        FreeLibrary(comdlg32);
-        *error = FNERR_BUFFERTOOSMALL;
-        return SAVE_AS_FAILED;
-    }
     memcpy(path, kDefaultReportName, sizeof kDefaultReportName);
     OPENFILENAMEA ofn;
     memset(&ofn, 0, sizeof ofn);
@@ -50,7 +45,7 @@ int askReportFile(HWND owner, char* path, DWORD size, DWORD* error) {
     ofn.lpstrFilter = kReportFilter;
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = path;
-    ofn.nMaxFile = size;
+    ofn.nMaxFile = sizeof path;
     ofn.lpstrDefExt = "txt";
     // The current directory must stay the program's: the driver's path is made from it.
     ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST |
@@ -69,7 +64,7 @@ int askReportFile(HWND owner, char* path, DWORD size, DWORD* error) {
 void CTavrolDlg::OnSaveReport() {
     char path[MAX_PATH];
     DWORD error = 0;
-    int choice = askReportFile(m_hWnd, path, sizeof path, &error);
+    int choice = askReportFile(m_hWnd, path, &error);
     if (choice == SAVE_AS_CANCELLED || !m_pAgpConfig)
         return;
     int result = choice == SAVE_AS_FAILED ? REPORT_NO_SAVE_AS

@@ -57,7 +57,7 @@ TEST_P(ReportUnderWine, TheReportOfTheVirtualPcIsItsProfile) {
     std::ifstream in(report);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(0u, text.find("# Tavrolin machine report")) << text;
-    EXPECT_NE(std::string::npos, text.find(wine::flavor() == "x86_64" ? " NT 64-bit" : " NT 32-bit"))
+    EXPECT_NE(std::string::npos, text.find(wine::flavor().has9x ? " NT 32-bit" : " NT 64-bit"))
         << text;
     int reportStatus = -1, profileStatus = -1;
     const std::string fromReport = pciutilsView(report, &reportStatus);
