@@ -1,6 +1,7 @@
 // GetProcAddress and the system DLLs of the simulated PC: kernel32 (always mapped), ole32,
-// oleaut32 and comdlg32 (loaded by LoadLibraryA). Their export tables hold the simulated PC's own functions,
-// so what the program finds at run time is what Windows of the profile's version exports.
+// oleaut32 and comdlg32 (loaded by LoadLibraryA). Their export tables hold the simulated PC's own
+// functions, so what the program finds at run time is what Windows of the profile's version
+// exports.
 #include <cstring>
 #include <strings.h>
 

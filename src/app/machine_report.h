@@ -32,7 +32,7 @@ struct ReportText {
     void add(const char* s);
     void addHex(DWORD value, int digits);
     void addDecimal(DWORD value, int width = 1); // leading zeros up to `width` digits
-    void addAddress(PciAddress address); // "BB:DD.F"
+    void addAddress(PciAddress address);         // "BB:DD.F"
 };
 
 // The `#` lines before the functions: program, Windows, date, and the AGP pair as discovery

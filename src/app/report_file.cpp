@@ -101,9 +101,9 @@ int writeMachineReport(CAgpConfig* config, const char* path, DWORD* error) {
     memcpy(temporary, path, length);
     memcpy(temporary + length, kTemporarySuffix, sizeof kTemporarySuffix);
 
-    ReportFile file = {CreateFileA(temporary, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, NULL),
-                       ERROR_SUCCESS};
+    ReportFile file = {
+        CreateFileA(temporary, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL),
+        ERROR_SUCCESS};
     if (file.handle == INVALID_HANDLE_VALUE) {
         failWith(error, GetLastError());
         return REPORT_WRITE_FAILED;

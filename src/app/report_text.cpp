@@ -115,8 +115,7 @@ void addDateLine(ReportText* out) {
     out->add(" local time\n");
 }
 
-void addEnd(ReportText* out, const char* role, int found, PciAddress address, DWORD id,
-            WORD cap) {
+void addEnd(ReportText* out, const char* role, int found, PciAddress address, DWORD id, WORD cap) {
     out->add("# AGP ");
     out->add(role);
     out->add(": ");

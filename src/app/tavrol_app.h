@@ -14,7 +14,7 @@ class CAgpConfig;
 #define TAVROL_MUTEX_NAME "Exists"
 #define TAVROL_RESOURCE_LIBRARY "Tavrol.tvx"
 #define TAVROL_RESOURCE_LIBRARY_MISSING                                                            \
-    "Failed to load Tavrol.tvx.\nPlease ensure that it's located in the same folder as "          \
+    "Failed to load Tavrol.tvx.\nPlease ensure that it's located in the same folder as "           \
     "Tavrol.exe."
 
 class CTavrolApp : public CWinApp {

@@ -48,8 +48,8 @@ int askReportFile(HWND owner, char (&path)[MAX_PATH], DWORD* error) {
     ofn.nMaxFile = sizeof path;
     ofn.lpstrDefExt = "txt";
     // The current directory must stay the program's: the driver's path is made from it.
-    ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST |
-                OFN_NOCHANGEDIR;
+    ofn.Flags =
+        OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
     int choice = SAVE_AS_CHOSEN;
     if (!getSaveFileName(&ofn)) {
         *error = extendedError();

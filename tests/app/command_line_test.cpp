@@ -63,8 +63,7 @@ const std::string kLongLine = "Tavrol.exe -report " + kLongName;
 INSTANTIATE_TEST_SUITE_P(
     Lines, ReportSwitchLines,
     testing::Values(
-        ReportLine{"Tavrol.exe -report C:\\report.txt", REPORT_SWITCH_WITH_FILE,
-                   "C:\\report.txt"},
+        ReportLine{"Tavrol.exe -report C:\\report.txt", REPORT_SWITCH_WITH_FILE, "C:\\report.txt"},
         ReportLine{"\"C:\\Tavrolin\\Tavrol.exe\" -report \"C:\\My Documents\\r.txt\"",
                    REPORT_SWITCH_WITH_FILE, "C:\\My Documents\\r.txt"},
         ReportLine{"Tavrol.exe /x -report r.txt -startup", REPORT_SWITCH_WITH_FILE, "r.txt"},

@@ -36,11 +36,9 @@ const FailedWrite kFailedWrites[] = {
      "There is not enough space on the disk."},
     {"MissingFolder", "default", "", "C:\\No such folder\\report.txt", false,
      "The folder does not exist."},
-    {"ReadOnlyFile", "default", "", "C:\\report.txt", true,
-     "The file is read-only or in use"},
+    {"ReadOnlyFile", "default", "", "C:\\report.txt", true, "The file is read-only or in use"},
     // Windows 9x replaces by deleting first: the read-only file refuses that as well.
-    {"ReadOnlyFileOn9x", "ninex", "", "C:\\report.txt", true,
-     "The file is read-only or in use"},
+    {"ReadOnlyFileOn9x", "ninex", "", "C:\\report.txt", true, "The file is read-only or in use"},
 };
 
 class ReportRunFailure : public ProgramTest, public ::testing::WithParamInterface<FailedWrite> {};

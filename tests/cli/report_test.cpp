@@ -92,7 +92,8 @@ TEST_F(ReportReplayTest, EveryShippedMachineReplaysFromItsReport) {
             EXPECT_EQ(profile.functions.size(), lines) << decoded;
         }
 
-        Result fromProfile = simOn(name + "-profile", "--machine '" + profilePath + "' probe --json");
+        Result fromProfile =
+            simOn(name + "-profile", "--machine '" + profilePath + "' probe --json");
         Result fromReport = simOn(name + "-report", "--machine '" + report + "' probe --json");
         ASSERT_EQ(0, fromReport.status) << fromReport.err;
         EXPECT_EQ(fromProfile.out, fromReport.out);

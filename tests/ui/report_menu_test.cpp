@@ -25,10 +25,10 @@ TEST_P(ReportMenuTest, SavesWhereTheSaveAsDialogSays) {
     HWND main = nullptr;
     bool mainStaysOpen = false;
     INT_PTR result = runMain({[&] {
-                                  main = sim::ui().topDialog();
-                                  SendMessageA(main, WM_SYSCOMMAND, 0x0020, 0);
-                                  mainStaysOpen = sim::ui().topDialog() == main;
-                              }});
+        main = sim::ui().topDialog();
+        SendMessageA(main, WM_SYSCOMMAND, 0x0020, 0);
+        mainStaysOpen = sim::ui().topDialog() == main;
+    }});
     EXPECT_EQ(IDCANCEL, result);
     EXPECT_TRUE(mainStaysOpen);
 

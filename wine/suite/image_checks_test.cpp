@@ -394,7 +394,10 @@ std::vector<std::string> readmeFacts() {
     std::vector<std::string> facts = {
         "HKEY_LOCAL_MACHINE\\Software\\Vantorel Tech\\Tavrolin",
         "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-        "\"Vantorel Tavrolin\"", "administrator", "Secure Boot", "Save machine report...",
+        "\"Vantorel Tavrolin\"",
+        "administrator",
+        "Secure Boot",
+        "Save machine report...",
         "Tavrol.exe -report \"C:\\Tavrolin report.txt\""};
     if (wine::flavor().has9x) {
         facts.insert(facts.end(),

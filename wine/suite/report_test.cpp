@@ -61,8 +61,7 @@ TEST_P(ReportUnderWine, TheReportOfTheVirtualPcIsItsProfile) {
         << text;
     int reportStatus = -1, profileStatus = -1;
     const std::string fromReport = pciutilsView(report, &reportStatus);
-    const std::string fromProfile =
-        pciutilsView(TAVROL_WINE_PROFILE, &profileStatus);
+    const std::string fromProfile = pciutilsView(TAVROL_WINE_PROFILE, &profileStatus);
     EXPECT_EQ(0, reportStatus) << fromReport;
     ASSERT_EQ(0, profileStatus) << fromProfile;
     EXPECT_EQ(fromProfile, fromReport);
