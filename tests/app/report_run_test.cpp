@@ -37,6 +37,9 @@ const FailedWrite kFailedWrites[] = {
     {"MissingFolder", "default", "", "C:\\No such folder\\report.txt", false,
      "The folder does not exist."},
     {"ReadOnlyFile", "default", "", "C:\\report.txt", true, "The file is read-only or in use"},
+    // Without the driver the channel reaches nothing: no report, and discovery's code says why.
+    {"NoDriver", "default", "#! scm-fail OpenSCManagerA 5\n", "C:\\report.txt", false,
+     "could not read the PCI devices of this computer. (0x9)"},
     // Windows 9x replaces by deleting first: the read-only file refuses that as well.
     {"ReadOnlyFileOn9x", "ninex", "", "C:\\report.txt", true, "The file is read-only or in use"},
 };
