@@ -9,7 +9,7 @@
 #include <string>
 
 #include "agp_pc.h"
-#include "shell/shell_pc.h"
+#include "shell_pc.h"
 
 using namespace agptest;
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "agpcfg/agpcfg.h"
+#include "sim/boot.h"
 #include "sim/machine.h"
 
 namespace {
