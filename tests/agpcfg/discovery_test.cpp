@@ -12,6 +12,9 @@ using namespace agptest;
 
 namespace {
 
+// Opening the VxD fails, with the error and after the opens that follow.
+const std::string kStrapsOpenFails = "open-fail \\\\.\\TAVROL.VXD";
+
 constexpr uint32_t kGraphicsCommand = kGraphicsCap + AGP_COMMAND_OFFSET;
 constexpr uint32_t kStrapsAddress = 0xE0000000u + 0x101000u;
 
@@ -98,23 +101,40 @@ std::vector<CodeCase> codeCases() {
          replacing(ntPc(), PCI_CLASS_HOST_BRIDGE,
                    {withoutCapabilities(hostBridge(kStatus4xSbaFw, kCommand2x))}),
          AGP_ERR_NO_AGP},
-        // Only the first host bridge is the AGP target, even when a later one has AGP.
-        {"FirstHostBridgeWithoutAgp",
+        // The AGP target is the first host bridge with AGP, wherever it comes; none with AGP
+        // leaves code 1.
+        {"SecondHostBridgeCarriesAgp",
          replacing(ntPc(), PCI_CLASS_HOST_BRIDGE,
                    {withoutCapabilities(hostBridge(kStatus4xSbaFw, kCommand2x)), secondBridge}),
+         AGP_OK},
+        {"NoHostBridgeWithAgp",
+         replacing(ntPc(), PCI_CLASS_HOST_BRIDGE,
+                   {withoutCapabilities(hostBridge(kStatus4xSbaFw, kCommand2x)),
+                    withoutCapabilities(secondBridge)}),
          AGP_ERR_NO_AGP},
+        // A link that does not run: ends in different AGP modes, AGP enable off on either end,
+        // or a card rate field that is no single rate valid in the link's mode.
+        {"EndsDisagreeOnAgp3Mode", agpPc(true, kStatusAgp3, 0x302, kStatus4xSbaFw, 0x302),
+         AGP_ERR_RATE_ZERO},
+        {"BridgeNotEnabled", agpPc(true, kStatus4xSbaFw, 0x002, kStatus4xSbaFw, 0x102),
+         AGP_ERR_RATE_ZERO},
+        {"CardNotEnabled", agpPc(true, kStatus4xSbaFw, 0x102, kStatus4xSbaFw, 0x002),
+         AGP_ERR_RATE_ZERO},
+        {"SeveralRateBits", agpPc(true, kStatus4xSbaFw, 0x103, kStatus4xSbaFw, 0x103),
+         AGP_ERR_RATE_ZERO},
+        {"ReservedAgp3Rate", agpPc(true, kStatusAgp3, 0x304, kStatusAgp3, 0x304),
+         AGP_ERR_RATE_ZERO},
         {"NoDisplay", replacing(ntPc(), PCI_CLASS_VGA, {}), AGP_ERR_NO_AGP},
         {"NoDisplayWithAgp",
          replacing(ntPc(), PCI_CLASS_VGA,
                    {pciDisplayCard(), withoutCapabilities(atiCard(kStatus4xSbaFw, kCommand2x))}),
          AGP_ERR_NO_AGP},
-        // A function whose configuration space cannot be read counts as one without AGP, even
-        // when the bytes above the failing register hold a capability chain.
-        {"ConfigSpaceUnreadableOn9x", with(ninexPc(), "bios-fail B108 0x00"), AGP_ERR_NO_AGP},
+        // A function whose configuration space cannot be read counts as one without AGP.
+        {"ConfigSpaceUnreadableOn9x", with(ninexPc(), "request-fail 5"), AGP_ERR_NO_AGP},
         {"ConfigSpaceUnreadableOnNt", with(ntPc(), "request-fail 0x80012404"), AGP_ERR_NO_AGP},
-        {"NoPciBios", with(ninexPc(), "no-pci-bios"), AGP_ERR_NO_PCI_BIOS},
-        {"PciBiosWithoutSignature", with(ninexPc(), "bios-signature 0x20494351"),
-         AGP_ERR_NO_PCI_BIOS},
+        // On Windows 9x configuration space is the VxD's: without it there is none.
+        {"VxdMissingOn9x", with(ninexPc(), "vxd absent"), AGP_ERR_NO_PCI_BIOS},
+        {"ConfigMechanismRefusedOn9x", with(ninexPc(), "request-fail 3"), AGP_ERR_NO_PCI_BIOS},
         {"RateZero", agpPc(true, kStatus4xSbaFw, 0x100, kStatus4xSbaFw, 0x300), AGP_ERR_RATE_ZERO},
         {"VersionFails", with(ntPc(), "version-fails"), AGP_ERR_VERSION},
         {"DirectDrawOutOfMemory", with(ntPc(), "ddraw 0x8007000E"), AGP_ERR_DDRAW_OUT_OF_MEMORY},
@@ -125,18 +145,23 @@ std::vector<CodeCase> codeCases() {
         {"DirectDrawSuccessCodeOne", with(ntPc(), "ddraw 1"), AGP_ERR_DDRAW_OTHER},
         {"DirectDrawAlreadyCreated", with(ntPc(), "ddraw 0x88760232 object"), AGP_OK},
         {"DirectDrawAlreadyCreatedNoObject", with(ntPc(), "ddraw 0x88760232 null"), AGP_OK},
-        {"NvidiaVxdMissing", with(nvidiaPc(false, 0xE00), "vxd absent"), AGP_ERR_PHYS_NOT_FOUND},
-        {"NvidiaVxdNotSupported", with(nvidiaPc(false, 0xE00), "open-fail \\\\.\\TAVROL.VXD 50"),
+        // The sixth open of the VxD is the straps read's, after the probe, two class searches and
+        // two configuration spaces.
+        {"NvidiaVxdMissing", with(nvidiaPc(false, 0xE00), kStrapsOpenFails + " 2 5"),
+         AGP_ERR_PHYS_NOT_FOUND},
+        {"NvidiaVxdNotSupported", with(nvidiaPc(false, 0xE00), kStrapsOpenFails + " 50 5"),
          AGP_ERR_PHYS_NOT_SUPPORTED},
-        {"NvidiaVxdOtherOpenError", with(nvidiaPc(false, 0xE00), "open-fail \\\\.\\TAVROL.VXD 5"),
+        {"NvidiaVxdOtherOpenError", with(nvidiaPc(false, 0xE00), kStrapsOpenFails + " 5 5"),
          AGP_ERR_PHYS_OTHER},
         {"NvidiaRequestFailsOn9x", with(nvidiaPc(false, 0xE00), "request-fail 1"),
          AGP_ERR_PHYS_REQUEST},
         {"NvidiaRequestFailsOnNt", with(nvidiaPc(true, 0xE00), "request-fail 0x80012410"),
          AGP_ERR_PHYS_REQUEST},
         // Status registers: the bridge's capability is at 0xA0, the graphics device's at 0x44.
-        {"BridgeStatusUnreadable", with(ninexPc(), "bios-fail B10A 0xA4"), AGP_ERR_BRIDGE_STATUS},
-        {"GraphicsStatusUnreadable", with(ninexPc(), "bios-fail B10A 0x48"),
+        // The status registers are the first dwords discovery reads of either function.
+        {"BridgeStatusUnreadable", with(ninexPc(), "request-fail 6 31 00:00.0"),
+         AGP_ERR_BRIDGE_STATUS},
+        {"GraphicsStatusUnreadable", with(ninexPc(), "request-fail 6 31 01:00.0"),
          AGP_ERR_GRAPHICS_STATUS},
         {"GraphicsStatusUnreadableOnNt", with(ntPc(), "request-fail 0x80012408"),
          AGP_ERR_GRAPHICS_STATUS},
@@ -226,7 +251,7 @@ TEST(Discovery, DirectDrawFailureStopsBeforeThePciBus) {
         std::vector<sim::TraceEntry> requests = hardwareRequests();
         ASSERT_EQ(nt ? 0u : 1u, requests.size()) << sim::machine().traceText();
         if (!nt) {
-            EXPECT_EQ(0xB101u, requests[0].biosIn.eax & 0xFFFF);
+            EXPECT_EQ(static_cast<uint32_t>(VXD_PCI_PRESENT), requests[0].code);
         }
     }
 }
@@ -404,7 +429,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A write that does not reach the chip is not checked: discovery goes on with what the chip
 // then reports.
 TEST(NvidiaStrapsWriteFails, DiscoveryUsesTheChipAsItIs) {
-    sim::TestPc pc = boot(with(nvidiaPc(true, 0xE00), "request-fail 0x80012414"));
+    sim::TestPc pc = boot(with(nvidiaPc(true, 0xE00), "request-fail 0x8001A414"));
     ASSERT_TRUE(pc.ok());
     CAgpConfig config;
     ASSERT_EQ(AGP_OK, config.getInitError());
@@ -415,7 +440,7 @@ TEST(NvidiaStrapsWriteFails, DiscoveryUsesTheChipAsItIs) {
 }
 
 TEST(NvidiaStrapsOpenFails, StopsBeforeTheStatusRegisters) {
-    sim::TestPc pc = boot(with(nvidiaPc(false, 0xE00), "vxd absent"));
+    sim::TestPc pc = boot(with(nvidiaPc(false, 0xE00), kStrapsOpenFails + " 2 5"));
     ASSERT_TRUE(pc.ok());
     CAgpConfig config;
     EXPECT_EQ(AGP_ERR_PHYS_NOT_FOUND, config.getInitError());
@@ -482,8 +507,8 @@ INSTANTIATE_TEST_SUITE_P(
         ModesCase{"Agp3", 0x1F00421B, 0x1F000E1B, 0x1F004312, 3, 2, 1, 1, 1},
         ModesCase{"Agp3ReservedRateBitIgnored", 0x1F00021F, 0x1F00021F, 0x311, 3, 1, 1, 1, 1},
         ModesCase{"Agp3SidebandBitClear", 0x1F00021B, 0x1F00001B, 0x112, 3, 2, 1, 1, 1},
-        // Only one end in AGP 3.0 mode: the rate field keeps its AGP 2.0 meaning.
-        ModesCase{"Agp3BridgeWithAgp2Card", 0x1F00021B, 0x1F000217, 0x302, 3, 2, 1, 0, 0}),
+        // Fast writes do not run at 1X in AGP 2.0 mode, whatever the bit says.
+        ModesCase{"FastWriteBitAt1x", 0x1F000217, 0x1F000217, 0x311, 7, 1, 1, 0, 0}),
     [](const testing::TestParamInfo<ModesCase>& info) { return std::string(info.param.name); });
 
 // The graphics command register is read three times at the end of discovery (rate, sideband,
@@ -539,8 +564,8 @@ TEST(Getters, AnswerAFailedReadOnlyWithAModeBothEndsHold) {
     EXPECT_EQ(1, config.getSideband());
     EXPECT_EQ(0, config.getFastWrite());
 
-    sim::machine().pokeConfigDword(1, 0, 0, kGraphicsCommand, 0x111);
-    EXPECT_EQ(1, config.getDataRate());
+    sim::machine().pokeConfigDword(1, 0, 0, kGraphicsCommand, 0x114);
+    EXPECT_EQ(4, config.getDataRate());
     EXPECT_EQ(0, config.getSideband());
     EXPECT_EQ(1, config.getFastWrite());
 

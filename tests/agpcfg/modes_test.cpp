@@ -2,8 +2,6 @@
 // nothing, and modes that do not take.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "agp_pc.h"
 
 using namespace agptest;
@@ -99,13 +97,16 @@ TEST_P(Traffic, TakesTheLinkDownAndSetsBridgeBeforeGraphics) {
 std::vector<TrafficCase> trafficCases() {
     const uint32_t all = kStatus4xSbaFw;
     const uint32_t noSideband = 0x1F000017;
+    const uint32_t noFastWrite = 0x1F000207;
     const uint32_t agp3 = kStatusAgp3;
     return {
         // Sideband changes on a link that is switched off completely.
         {"SidebandOn", all, all, 0x102, 0x102, [](CAgpConfig& c) { return c.setSideband(1); },
          cycle(0, 0, 0x302, 0x302), 0x302, 0x302},
+        // Each end keeps its other bits; the modes of the card, which the getters report, go to
+        // both ends, so that they agree afterwards.
         {"SidebandOffKeepsEachEndsBits", all, all, 0x1F000302, 0x312,
-         [](CAgpConfig& c) { return c.setSideband(0); }, cycle(0, 0, 0x1F000102, 0x112), 0x1F000102,
+         [](CAgpConfig& c) { return c.setSideband(0); }, cycle(0, 0, 0x1F000112, 0x112), 0x1F000112,
          0x112},
         // Fast writes and rates only clear AGP enable for the take-down.
         {"FastWritesOn", all, all, 0x302, 0x302, [](CAgpConfig& c) { return c.setFastWrite(1); },
@@ -119,19 +120,27 @@ std::vector<TrafficCase> trafficCases() {
         {"RateWithSidebandUnsupported", all, noSideband, 0x101, 0x101,
          [](CAgpConfig& c) { return c.setDataRate(2); }, cycle(0x001, 0x001, 0x102, 0x102), 0x102,
          0x102},
-        // A link that was not enabled stays so.
-        {"RateOnADisabledLink", all, all, 0x002, 0x002,
-         [](CAgpConfig& c) { return c.setDataRate(1); }, cycle(0x002, 0x002, 0x001, 0x001), 0x001,
-         0x001},
-        // Sideband off, the rate, sideband on again: three cycles, 24 accesses.
+        // Sideband off, the rate, sideband on again: three cycles, 24 accesses. Fast writes set on
+        // the card at 1X do not run and are cleared with the first cycle.
         {"RateWithSidebandOn", all, all, 0x301, 0x311,
          [](CAgpConfig& c) { return c.setDataRate(2); },
-         cycle(0, 0, 0x101, 0x111) + cycle(0x011, 0x001, 0x102, 0x112) + cycle(0, 0, 0x302, 0x312),
-         0x302, 0x312},
+         cycle(0, 0, 0x101, 0x101) + cycle(0x001, 0x001, 0x102, 0x102) + cycle(0, 0, 0x302, 0x302),
+         0x302, 0x302},
+        // Dropping to 1X ends fast writes on both ends in the same cycle.
+        {"RateTo1xEndsFastWrites", all, all, 0x114, 0x114,
+         [](CAgpConfig& c) { return c.setDataRate(1); }, cycle(0x014, 0x014, 0x101, 0x101), 0x101,
+         0x101},
+        // A fast-write bit found at 1X does not come to life with a faster rate.
+        {"FastWriteBitFoundAt1xStaysOff", all, all, 0x111, 0x111,
+         [](CAgpConfig& c) { return c.setDataRate(2); }, cycle(0x011, 0x011, 0x102, 0x102), 0x102,
+         0x102},
+        // A fast-write bit the card lacks is not left on the bridge.
+        {"FastWriteTheCardLacksIsCleared", all, noFastWrite, 0x312, 0x302,
+         [](CAgpConfig& c) { return c.setSideband(0); }, cycle(0, 0, 0x102, 0x102), 0x102, 0x102},
         // AGP 3.0 keeps sideband addressing on throughout: 4X is rate value 1, in one cycle.
         {"Agp3RateKeepsSideband", agp3, agp3, 0x302, 0x1F004312,
          [](CAgpConfig& c) { return c.setDataRate(1); },
-         cycle(0x1F004212, 0x202, 0x301, 0x1F004311), 0x301, 0x1F004311},
+         cycle(0x1F004212, 0x202, 0x311, 0x1F004311), 0x311, 0x1F004311},
         {"Agp3FastWrites", agp3, agp3, 0x302, 0x302,
          [](CAgpConfig& c) { return c.setFastWrite(1); }, cycle(0x202, 0x202, 0x312, 0x312), 0x312,
          0x312},
@@ -348,7 +357,7 @@ void injectFault(const sim::Directive& fault) {
 // values read at the start in the usual order, and the setter reports the change as not made.
 TEST_F(ModeCaches, RefusedWriteStopsTheCycleAndPutsBothEndsBack) {
     ASSERT_NO_FATAL_FAILURE(start(agpPc(true, kStatus4xSbaFw, 0x302, kStatus4xSbaFw, 0x302)));
-    injectFault({"request-fail", {"0x8001240C", "31", "00:00.0"}, 0});
+    injectFault({"request-fail", {"0x8001A40C", "31", "00:00.0"}, 0});
     EXPECT_EQ(0, m_config->setFastWrite(1));
     std::vector<RegisterAccess> untilRefused = {writeOf(kGraphics, kGraphicsCommand, 0x202),
                                                 writeOf(kBridge, kBridgeCommand, 0x202)};
@@ -380,16 +389,14 @@ TEST_F(ModeCaches, LinkThatCannotBePutBackIsNotVouchedFor) {
 // ---------------------------------------------------------------------------------------------
 // A command register that cannot be read
 
-// On Windows 9x the PCI BIOS read of the bridge's command register fails (discovery reads only
-// its status register): a setter must not write values it never read, which would switch the
-// link off, and reports the change as not made.
+// On Windows 9x the VxD's read of the bridge's command register fails (discovery reads only its
+// status register, the one request served): a setter must not write values it never read, which
+// would switch the link off, and reports the change as not made.
 class UnreadableBridgeCommand : public ModeTest, public testing::Test {};
 
 TEST_F(UnreadableBridgeCommand, LeavesBothEndsAsTheyAre) {
     PcSpec layout = agpPc(false, kStatus4xSbaFw, kCommand2x, kStatus4xSbaFw, kCommand2x);
-    std::ostringstream fault;
-    fault << "bios-fail B10A 0x" << std::hex << kBridgeCommand;
-    layout.directives.push_back(fault.str());
+    layout.directives.push_back("request-fail 6 31 00:00.0 1");
     ASSERT_NO_FATAL_FAILURE(start(layout));
 
     EXPECT_EQ(0, m_config->setDataRate(4));
