@@ -1,5 +1,5 @@
 // The walk over every PCI function: every bus, and functions 1 to 7 only where function 0 says
-// the device has them; the same through the kernel driver and through the PCI BIOS.
+// the device has them; the same through the kernel driver and through the virtual device driver.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -47,7 +47,7 @@ TEST_P(PciScanTest, ListsEveryFunctionOnEveryBusOnce) {
 INSTANTIATE_TEST_SUITE_P(Channels, PciScanTest, testing::Values(ScanCase{"nt"}, ScanCase{"9x"}),
                          [](const testing::TestParamInfo<ScanCase>& info) {
                              return std::string(info.param.windows) == "nt" ? "KernelDriver"
-                                                                            : "PciBios";
+                                                                            : "VirtualDeviceDriver";
                          });
 
 } // namespace
