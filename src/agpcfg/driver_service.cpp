@@ -8,9 +8,8 @@
 #include "agpcfg/agpcfg.h"
 #include "agpcfg/driver_digest.h"
 
-static const char serviceName[] = "TAVROL";
-static const char driverFileName[] = "\\TAVROL"
-                                     ".sys";
+static const char serviceName[] = DRIVER_SERVICE_NAME;
+static const char driverFileName[] = "\\" DRIVER_FILE_NAME;
 static const char systemDriverFolder[] = "\\drivers";
 
 // Machine-wide objects of the runs that use the driver: the lock makes "install" and "remove"
