@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "agpcfg/agpcfg.h"
+#include "app/machine_report.h"
 #include "ui/tavrol_dlg.h"
 
 namespace {
@@ -14,9 +15,6 @@ const char kSafeModeQuestion[] =
 const char kSafeModeRestored[] = "The default AGP settings have been successfully restored.";
 const char kSafeModeFailed[] =
     "Tavrolin failed to restore default AGP settings.\nPlease reinstall Tavrolin.";
-const char kResourceLibraryMissing[] =
-    "Failed to load Tavrol.tvx.\nPlease ensure that it's located in the same folder as "
-    "Tavrol.exe.";
 
 // Length of the executable's base name: the last path component without its extension.
 size_t baseNameLength(const char* path) {
@@ -50,7 +48,7 @@ bool executableDirectory(HINSTANCE instance, char* directory) {
 
 CTavrolApp::CTavrolApp()
     : m_pAgpConfig(nullptr), m_savedRate(SETTINGS_NONE), m_savedSideband(SETTINGS_NONE),
-      m_savedFastWrite(SETTINGS_NONE), m_runAtStartup(0) {}
+      m_savedFastWrite(SETTINGS_NONE), m_runAtStartup(0), m_exitCode(0) {}
 
 CTavrolApp::~CTavrolApp() {
     tearDown();
@@ -67,6 +65,9 @@ BOOL CTavrolApp::InitInstance() {
     m_pAgpConfig = nullptr;
 
     const char* commandLine = GetCommandLineA();
+    // A report's file named relative to where the user started the program.
+    char startDirectory[MAX_PATH] = {};
+    GetCurrentDirectoryA(MAX_PATH, startDirectory);
     char directory[MAX_PATH] = {};
     if (!executableDirectory(m_hInstance, directory) || !SetCurrentDirectoryA(directory))
         return FALSE;
@@ -82,8 +83,18 @@ BOOL CTavrolApp::InitInstance() {
         tearDown();
         return FALSE;
     }
+    char reportFile[MAX_PATH] = {};
+    int report = reportRunFile(commandLine, reportFile, sizeof reportFile);
     if (runsUnderWow64()) {
         refuseOn64BitWindows(false);
+        m_exitCode = report != REPORT_SWITCH_ABSENT ? 1 : 0;
+        return FALSE;
+    }
+    if (report != REPORT_SWITCH_ABSENT) {
+        char path[MAX_PATH] = {};
+        bool named = report == REPORT_SWITCH_WITH_FILE &&
+                     reportPathIn(startDirectory, reportFile, path, sizeof path);
+        runReport(named ? path : nullptr);
         return FALSE;
     }
     if (GetSystemMetrics(SM_CLEANBOOT) != 0) {
@@ -120,7 +131,7 @@ void CTavrolApp::runInteractive() {
 
     HMODULE resources = loadResourceLibrary(TAVROL_RESOURCE_LIBRARY);
     if (!resources) {
-        AfxShowMessageBox(nullptr, kResourceLibraryMissing, TAVROL_TITLE, MB_ICONERROR);
+        AfxShowMessageBox(nullptr, TAVROL_RESOURCE_LIBRARY_MISSING, TAVROL_TITLE, MB_ICONERROR);
         if (mutex)
             CloseHandle(mutex);
         return;

@@ -10,8 +10,12 @@ class CAgpConfig;
 // Fixed names of the program.
 #define TAVROL_TITLE "Vantorel Tavrolin"
 #define TAVROL_STARTUP_SWITCH "-startup"
+#define TAVROL_REPORT_SWITCH "-report"
 #define TAVROL_MUTEX_NAME "Exists"
 #define TAVROL_RESOURCE_LIBRARY "Tavrol.tvx"
+#define TAVROL_RESOURCE_LIBRARY_MISSING                                                            \
+    "Failed to load Tavrol.tvx.\nPlease ensure that it's located in the same folder as "           \
+    "Tavrol.exe."
 
 class CTavrolApp : public CWinApp {
   public:
@@ -19,11 +23,16 @@ class CTavrolApp : public CWinApp {
     ~CTavrolApp() override;
 
     BOOL InitInstance() override;
+    // The process's exit status: 0, or 1 after a machine report that could not be written.
+    int ExitInstance() override { return m_exitCode; }
 
     // Boot-time apply: 1 when the stored modes were applied, 0 otherwise.
     int applyStoredSettings();
     void reportAgpError(int code);
     void showResourceMessage(UINT stringId, int code);
+    // The message box of a machine report that was saved (REPORT_SAVED) or could not be;
+    // `error` is the Windows error of a failed write.
+    void showReportOutcome(const char* path, int result, DWORD error);
     HMODULE loadResourceLibrary(LPCSTR fileName);
 
     // Settings persistence (registry).
@@ -38,6 +47,7 @@ class CTavrolApp : public CWinApp {
     int m_savedSideband;
     int m_savedFastWrite;
     int m_runAtStartup;
+    int m_exitCode;
 
   private:
     // On 64-bit Windows: the message that the win64 release is needed, or for a log-on run the
@@ -47,6 +57,9 @@ class CTavrolApp : public CWinApp {
     void tearDown();
     void runSafeMode();
     void runInteractive();
+    // `-report FILE`: no window, no mutex; the controller's channel, as for discovery, reads
+    // every PCI function into the report.
+    void runReport(const char* file);
 };
 
 // True when this 32-bit process runs on 64-bit Windows (WOW64).
@@ -58,6 +71,15 @@ CTavrolApp* theTavrolApp();
 // Whether the command line asks for the log-on run: "-startup" as an argument of its own after
 // the program's path, never as part of the path (a folder named "tools-startup").
 bool isStartupRun(const char* commandLine);
+
+// Whether the command line asks for a machine report: "-report" as an argument of its own,
+// with the report's file as the argument after it, which goes into `file`.
+enum ReportSwitch {
+    REPORT_SWITCH_ABSENT = 0,
+    REPORT_SWITCH_WITH_FILE = 1,
+    REPORT_SWITCH_WITHOUT_FILE = 2, // no file after it, or one longer than a path can be
+};
+int reportRunFile(const char* commandLine, char* file, size_t size);
 
 // "<text> (0x<code>)" bounded to `size` bytes; a long text is shortened, never the code.
 void formatAgpMessage(char* out, size_t size, const char* text, int code);

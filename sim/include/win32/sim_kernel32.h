@@ -57,6 +57,27 @@ DWORD WINAPI GetFileSize(HANDLE file, LPDWORD fileSizeHigh);
 BOOL WINAPI DeleteFileA(LPCSTR fileName);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 
+// Renames a file on the C: drive. MoveFileExA replaces an existing file with
+// MOVEFILE_REPLACE_EXISTING; Windows 9x has it only as a stub that fails with
+// ERROR_CALL_NOT_IMPLEMENTED, and its MoveFileA never replaces. A file without write permission
+// on the host is a read-only file: it cannot be opened for writing, replaced or deleted.
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
+BOOL WINAPI MoveFileA(LPCSTR existingFileName, LPCSTR newFileName);
+BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags);
+
+typedef struct _SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME;
+// The host's local time.
+void WINAPI GetLocalTime(SYSTEMTIME* systemTime);
+
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0x00000000u
 #define WAIT_ABANDONED 0x00000080u
@@ -109,4 +130,10 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int
 #endif
 #ifndef ERROR_DISK_FULL
 #define ERROR_DISK_FULL 112L
+#endif
+#ifndef ERROR_WRITE_PROTECT
+#define ERROR_WRITE_PROTECT 19L
+#endif
+#ifndef ERROR_HANDLE_DISK_FULL
+#define ERROR_HANDLE_DISK_FULL 39L
 #endif

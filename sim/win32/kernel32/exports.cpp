@@ -1,7 +1,7 @@
 // GetProcAddress and the system DLLs of the simulated PC: kernel32 (always mapped), ole32,
-// oleaut32 and comctl32 (loaded by LoadLibraryA). Their export tables hold the simulated PC's own
-// functions, so what the program finds at run time is what Windows of the profile's version
-// exports.
+// oleaut32, comctl32 and comdlg32 (loaded by LoadLibraryA). Their export tables hold the simulated
+// PC's own functions, so what the program finds at run time is what Windows of the profile's
+// version exports.
 #include <cstring>
 #include <strings.h>
 
@@ -37,7 +37,10 @@ std::vector<SystemDll>& systemDlls() {
          0x7C800000,
          true,
          false,
-         {{"IsWow64Process", exported(IsWow64Process), true}}},
+         {{"IsWow64Process", exported(IsWow64Process), true},
+          {"MoveFileA", exported(MoveFileA), false},
+          {"MoveFileExA", exported(MoveFileExA), false},
+          {"GetLocalTime", exported(GetLocalTime), false}}},
         {"ole32.dll",
          0x774E0000,
          false,
@@ -57,6 +60,12 @@ std::vector<SystemDll>& systemDlls() {
          false,
          false,
          {{"InitCommonControls", exported(InitCommonControls), false}}},
+        {"comdlg32.dll",
+         0x763B0000,
+         false,
+         false,
+         {{"GetSaveFileNameA", exported(GetSaveFileNameA), false},
+          {"CommDlgExtendedError", exported(CommDlgExtendedError), false}}},
     };
     return *dlls;
 }
