@@ -74,8 +74,12 @@ std::string makePrefix() {
     if (!run("timeout 300 " + wineCommand("wineboot -i")) ||
         !run("timeout 120 " + wineserver("-w")))
         return "wineboot could not make the prefix " + env().prefix + " with " + loader;
-    if (!run("timeout 60 " +
-             wineCommand("reg add 'HKCU\\Software\\Wine\\Drivers' /v Graphics /d null /f")))
+    // On a loaded machine the first registry call into a new prefix can fail; one more try, once
+    // the prefix's wineserver has settled, tells a slow machine from a broken prefix.
+    const std::string selectNull =
+        "timeout 60 " +
+        wineCommand("reg add 'HKCU\\Software\\Wine\\Drivers' /v Graphics /d null /f");
+    if (!run(selectNull) && !(run("timeout 120 " + wineserver("-w")) && run(selectNull)))
         return "cannot select the null graphics driver";
     run(wineserver("-k"));
     run("timeout 60 " + wineserver("-w"));
