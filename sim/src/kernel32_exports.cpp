@@ -26,11 +26,26 @@ struct SystemDll {
     uintptr_t base;
     bool alwaysLoaded;
     std::vector<Export> exports;
+    // A known DLL comes from the system folder whatever the name: Windows maps it from there. Any
+    // other is looked for beside the program and in the current folder first.
+    bool known = true;
 };
 
 std::vector<SystemDll>& systemDlls() {
     static std::vector<SystemDll>* dlls = new std::vector<SystemDll>{
-        {"kernel32.dll", 0x7C800000, true, {{"IsWow64Process", exported(IsWow64Process), true}}},
+        {"kernel32.dll",
+         0x7C800000,
+         true,
+         {{"IsWow64Process", exported(IsWow64Process), true},
+          {"MoveFileExA", exported(MoveFileExA), true}}},
+        {"advapi32.dll",
+         0x77DD0000,
+         true,
+         {{"GetFileSecurityA", exported(GetFileSecurityA), true},
+          {"GetKernelObjectSecurity", exported(GetKernelObjectSecurity), true},
+          {"QueryServiceConfigA", exported(QueryServiceConfigA), true}}},
+        {"ddraw.dll", 0x73760000, false, {{"DirectDrawCreate", exported(DirectDrawCreate), false}},
+         false},
         {"ole32.dll",
          0x774E0000,
          false,
@@ -50,7 +65,7 @@ std::vector<SystemDll>& systemDlls() {
 // Load counts of the DLLs LoadLibraryA mapped, for the current boot.
 struct LoadCounts {
     unsigned generation = 0;
-    int counts[3] = {0, 0, 0};
+    int counts[8] = {};
 };
 
 int* loadCountOf(size_t index) {
@@ -81,6 +96,26 @@ int indexOf(HMODULE module) {
     return -1;
 }
 
+// Whether a name of a system DLL means the system's own: a path in the system folder, or a bare
+// name that a DLL other than a known one does not find first beside the program or in the
+// current folder (as a bare name "ddraw.dll" would find one planted there).
+bool isSystemDllPath(const std::string& name, bool known) {
+    size_t slash = name.find_last_of("\\/");
+    if (slash != std::string::npos)
+        return strcasecmp(sim::drive().fullPath(name.substr(0, slash)).c_str(),
+                          sim::systemDirectory().c_str()) == 0;
+    if (known)
+        return true;
+    const std::string* exePath = sim::process().modulePathOf(nullptr);
+    std::string folders[2] = {
+        exePath ? exePath->substr(0, exePath->find_last_of('\\')) : std::string(),
+        sim::process().currentDirectory()};
+    for (const std::string& folder : folders)
+        if (!folder.empty() && sim::drive().fileExists(folder + "\\" + name))
+            return false;
+    return true;
+}
+
 bool mapped(size_t index) {
     return systemDlls()[index].alwaysLoaded || *loadCountOf(index) > 0;
 }
@@ -91,8 +126,8 @@ namespace sim {
 
 HMODULE loadSystemDll(const std::string& name, bool* isSystem) {
     int index = indexOf(name);
-    *isSystem = index >= 0;
-    if (index < 0)
+    *isSystem = index >= 0 && isSystemDllPath(name, systemDlls()[size_t(index)].known);
+    if (!*isSystem)
         return nullptr;
     const SystemDll& dll = systemDlls()[size_t(index)];
     if (!dll.alwaysLoaded) {

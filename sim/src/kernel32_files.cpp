@@ -186,6 +186,50 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName) {
     return sim::drive().removeFile(full) ? TRUE : failWith(ERROR_ACCESS_DENIED);
 }
 
+UINT WINAPI GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique, LPSTR tempFileName) {
+    std::string folder = pathName ? sim::drive().fullPath(pathName) : std::string();
+    if (folder.empty() || !sim::drive().directoryExists(folder) || tempFileName == nullptr) {
+        sim::process().setLastError(ERROR_DIRECTORY);
+        return 0;
+    }
+    std::string start = std::string(prefix ? prefix : "").substr(0, 3);
+    for (UINT number = unique ? unique : 1; number <= 0xFFFF; ++number) {
+        char hex[8];
+        snprintf(hex, sizeof hex, "%X", number);
+        std::string name = folder + "\\" + start + hex + ".TMP";
+        if (name.size() >= MAX_PATH) {
+            sim::process().setLastError(ERROR_FILENAME_EXCED_RANGE);
+            return 0;
+        }
+        // Only a number of its own makes the file; a given one is just the name.
+        if (!unique && (sim::drive().fileExists(name) || !sim::drive().writeFile(name, "")))
+            continue;
+        std::memcpy(tempFileName, name.c_str(), name.size() + 1);
+        return number;
+    }
+    sim::process().setLastError(ERROR_FILE_EXISTS);
+    return 0;
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
+    if (!sim::machine().isNt())
+        return failWith(ERROR_CALL_NOT_IMPLEMENTED);
+    std::string from = existingFileName ? sim::drive().fullPath(existingFileName) : "";
+    std::string to = newFileName ? sim::drive().fullPath(newFileName) : "";
+    if (from.empty() || to.empty() || !sim::drive().directoryExists(parentOf(to)))
+        return failWith(ERROR_PATH_NOT_FOUND);
+    if (!sim::drive().fileExists(from))
+        return failWith(ERROR_FILE_NOT_FOUND);
+    if (sim::drive().fileExists(to) && !(flags & MOVEFILE_REPLACE_EXISTING))
+        return failWith(ERROR_ALREADY_EXISTS);
+    // The host's rename replaces the name alone, as NTFS does: a handle open on the old file
+    // keeps the old file.
+    std::string host = sim::drive().hostPathOf(to);
+    if (rename(sim::drive().hostPathOf(from).c_str(), host.c_str()) != 0)
+        return failWith(ERROR_ACCESS_DENIED);
+    return TRUE;
+}
+
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
     std::string directory = sim::systemDirectory();
     UINT length = static_cast<UINT>(directory.size());

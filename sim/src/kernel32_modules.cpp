@@ -191,15 +191,17 @@ bool loadableImage(const PeImage& image) {
 }
 
 // Resolves the name LoadLibraryA got to a file on the virtual drive: a path as given (relative
-// ones from the current directory), a bare name in the current directory, then in the program's.
+// ones from the current directory), a bare name in the current directory, then in the program's,
+// then in the system folder.
 std::string resolveLibrary(const std::string& name) {
     if (hasPathPart(name)) {
         std::string full = drive().fullPath(name);
         return !full.empty() && drive().fileExists(full) ? full : std::string();
     }
     const std::string* exePath = process().modulePathOf(nullptr);
-    std::string candidates[2] = {process().currentDirectory(),
-                                 exePath ? directoryOf(*exePath) : std::string()};
+    std::string candidates[3] = {process().currentDirectory(),
+                                 exePath ? directoryOf(*exePath) : std::string(),
+                                 systemDirectory()};
     for (const std::string& dir : candidates) {
         if (dir.empty())
             continue;

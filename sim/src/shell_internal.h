@@ -29,6 +29,7 @@ struct NamedMutexUse {
     int handles = 0;
     int ownership = 0; // recursion count of this process's ownership, 0 when not the owner
     int ownerFd = -1; // the exclusive lock on objects/mutex-<name>.owner while this process owns it
+    std::string ownerSid; // who made it (objects/mutex-<name>.sid for the other processes)
 };
 
 struct ShellState {

@@ -16,6 +16,7 @@
 #include "shell_internal.h"
 
 #include "sim/file_lock.h"
+#include "sim/file_security.h"
 #include "sim/process.h"
 #include "sim_kernel32.h"
 
@@ -139,12 +140,29 @@ int openShared(const ShellState& state, const std::string& key, bool* existed) {
     return fd;
 }
 
+// The owner a creator gave the mutex, or the program's own: it runs elevated, and the default
+// owner of an administrator's elevated token is Administrators.
+std::string creatorOwner(LPSECURITY_ATTRIBUTES attributes) {
+    std::string owner =
+        attributes && attributes->lpSecurityDescriptor
+            ? ownerOfDescriptor(attributes->lpSecurityDescriptor)
+            : std::string();
+    return owner.empty() ? kSidAdministrators : owner;
+}
+
+// Who made the mutex: this process knows it, or reads what the creator left in objects/.
+std::string recordedOwner(const ShellState& state, const std::string& key, NamedMutexUse* use) {
+    if (use->ownerSid.empty() && !state.objectsDir.empty())
+        readStateFile(state.objectsDir + "/" + fileNameOf(key) + ".sid", &use->ownerSid);
+    return use->ownerSid;
+}
+
 } // namespace
 } // namespace sim
 
 using namespace sim;
 
-HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name) {
     ShellState& state = shellState();
     if (!name) {
         shellTrace("CreateMutexA (unnamed) -> created");
@@ -166,6 +184,12 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name
     }
     NamedMutexUse& use = state.mutexes[key];
     ++use.handles;
+    if (!existed) {
+        use.ownerSid = creatorOwner(attributes);
+        if (!state.objectsDir.empty())
+            writeStateFileAtomically(state.objectsDir + "/" + fileNameOf(key) + ".sid",
+                                     use.ownerSid);
+    }
     if (!existed && initialOwner) {
         use.ownership = 1;
         // Nobody else has it open, so the owner's lock is free; a mark left in it is from a mutex
@@ -227,4 +251,26 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     ownership = 1;
     shellTrace(abandoned ? "WaitForSingleObject -> abandoned" : "WaitForSingleObject -> owned");
     return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
+}
+
+BOOL WINAPI GetKernelObjectSecurity(HANDLE handle, DWORD requested, LPVOID descriptor, DWORD size,
+                                    LPDWORD needed) {
+    KernelObject* object = process().object(handle);
+    if (!object || strcmp(object->kind(), "mutex") != 0 || needed == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    MutexObject* mutex = static_cast<MutexObject*>(object);
+    FileSecurity security;
+    if (mutex->named() && (requested & OWNER_SECURITY_INFORMATION))
+        security.owner = recordedOwner(shellState(), mutex->key(),
+                                       &shellState().mutexes[mutex->key()]);
+    std::vector<uint8_t> bytes = selfRelativeDescriptor(security, false);
+    *needed = DWORD(bytes.size());
+    if (descriptor == nullptr || size < bytes.size()) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    memcpy(descriptor, bytes.data(), bytes.size());
+    return TRUE;
 }

@@ -105,8 +105,11 @@ std::string formatTaskXml(const ScheduledTask& task) {
     std::ostringstream x;
     x << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       << "<Task version=\"1.2\" "
-         "xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\n"
-      << "  <Triggers>\n";
+         "xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\n";
+    if (!task.securityDescriptor.empty())
+        x << "  <RegistrationInfo>\n    <SecurityDescriptor>" << escape(task.securityDescriptor)
+          << "</SecurityDescriptor>\n  </RegistrationInfo>\n";
+    x << "  <Triggers>\n";
     if (task.logonTrigger) {
         x << "    <LogonTrigger>\n      <Enabled>true</Enabled>\n";
         if (!task.logonTriggerUser.empty())
@@ -144,7 +147,9 @@ bool parseTaskXml(const std::string& name, const std::string& xml, ScheduledTask
     if (!element(exec, "Command", &parsed.command) || parsed.command.empty())
         return false;
     element(exec, "Arguments", &parsed.arguments);
-    std::string trigger, principal, settings;
+    std::string trigger, principal, settings, registration;
+    if (block(taskBlock, "RegistrationInfo", &registration))
+        element(registration, "SecurityDescriptor", &parsed.securityDescriptor);
     if (block(taskBlock, "LogonTrigger", &trigger)) {
         parsed.logonTrigger = flag(trigger, "Enabled", true);
         element(trigger, "UserId", &parsed.logonTriggerUser);

@@ -46,6 +46,30 @@ bool executableDirectory(HINSTANCE instance, char* directory) {
     return true;
 }
 
+// The full path of a file beside the executable; false when it does not fit.
+bool besideExecutable(HINSTANCE instance, const char* fileName, char (&path)[MAX_PATH]) {
+    DWORD length = GetModuleFileNameA(instance, path, MAX_PATH);
+    char* name = length > 0 && length < MAX_PATH ? strrchr(path, '\\') : nullptr;
+    if (!name || static_cast<size_t>(name + 1 - path) + strlen(fileName) >= MAX_PATH)
+        return false;
+    strcpy(name + 1, fileName);
+    return true;
+}
+
+typedef BOOL(WINAPI* SetDefaultDllDirectoriesFunction)(DWORD);
+
+// Every DLL loaded later comes from the system folder alone, never from the program's folder or
+// the current one. Windows 7 with update KB2533623 and later have the function; older ones load
+// nothing by a bare name that they would look for there (ddraw.dll and Tavrol.tvx are loaded by
+// their full paths).
+void keepProgramFolderOutOfDllSearch() {
+    const DWORD kLoadLibrarySearchSystem32 = 0x00000800;
+    SetDefaultDllDirectoriesFunction setDefault = lookUpProc<SetDefaultDllDirectoriesFunction>(
+        GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+    if (setDefault)
+        setDefault(kLoadLibrarySearchSystem32);
+}
+
 } // namespace
 
 CTavrolApp::CTavrolApp()
@@ -67,6 +91,7 @@ BOOL CTavrolApp::InitInstance() {
     InitCommonControls();
     m_pMainWnd = nullptr;
     m_pAgpConfig = nullptr;
+    keepProgramFolderOutOfDllSearch();
 
     const char* commandLine = GetCommandLineA();
     char directory[MAX_PATH] = {};
@@ -79,6 +104,8 @@ BOOL CTavrolApp::InitInstance() {
             refuseOn64BitWindows(true);
             return FALSE;
         }
+        if (!startupRunIsSafe())
+            return FALSE;
         createController();
         applyStoredSettings();
         tearDown();
@@ -119,7 +146,10 @@ void CTavrolApp::runInteractive() {
         return;
     }
 
-    HMODULE resources = loadResourceLibrary(TAVROL_RESOURCE_LIBRARY);
+    char resourcePath[MAX_PATH];
+    HMODULE resources = besideExecutable(m_hInstance, TAVROL_RESOURCE_LIBRARY, resourcePath)
+                            ? loadResourceLibrary(resourcePath)
+                            : nullptr;
     if (!resources) {
         MessageBoxA(nullptr, kResourceLibraryMissing, TAVROL_TITLE, MB_ICONERROR);
         if (mutex)

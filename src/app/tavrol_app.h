@@ -10,7 +10,9 @@ class CAgpConfig;
 // Fixed names of the program.
 #define TAVROL_TITLE "Vantorel Tavrolin"
 #define TAVROL_STARTUP_SWITCH "-startup"
-#define TAVROL_MUTEX_NAME "Exists"
+// The single-instance mutex: a name no other program is likely to use. The installers read it
+// from this line to find a running copy.
+#define TAVROL_MUTEX_NAME "Vantorel Tavrolin Exists"
 #define TAVROL_RESOURCE_LIBRARY "Tavrol.tvx"
 
 class CTavrolApp : public CWinApp {
@@ -33,6 +35,10 @@ class CTavrolApp : public CWinApp {
     void removeStartupEntry();
     bool deleteSettings();
 
+    // Whether the program may be run at log-on from where it is (install_safety.cpp); when not,
+    // the message saying why and where to put it has been shown.
+    bool mayRunAtLogOn();
+
     CAgpConfig* m_pAgpConfig;
     int m_savedRate;
     int m_savedSideband;
@@ -47,6 +53,8 @@ class CTavrolApp : public CWinApp {
     void tearDown();
     void runSafeMode();
     void runInteractive();
+    // The same check at the start of a log-on run, with that run's message.
+    bool startupRunIsSafe();
 };
 
 // True when this 32-bit process runs on 64-bit Windows (WOW64).
@@ -58,6 +66,11 @@ CTavrolApp* theTavrolApp();
 // Whether the command line asks for the log-on run: "-startup" as an argument of its own after
 // the program's path, never as part of the path (a folder named "tools-startup").
 bool isStartupRun(const char* commandLine);
+
+// On NT: whether only SYSTEM, Administrators and their like may change the executable's folder
+// and the program's files in it (Tavrol.exe, Tavrol.tvx, TAVROL.sys); always true on Windows 9x.
+// When not, `where` holds the first path that others may change.
+bool installedSafely(char (&where)[MAX_PATH]);
 
 // "<text> (0x<code>)" bounded to `size` bytes; a long text is shortened, never the code.
 void formatAgpMessage(char* out, size_t size, const char* text, int code);

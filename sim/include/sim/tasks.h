@@ -36,6 +36,9 @@ struct ScheduledTask {
     bool disallowStartIfOnBatteries = true;
     bool stopIfGoingOnBatteries = true;
     bool enabled = true;
+    // The task's security descriptor in SDDL, owner first ("O:BAD:P(A;;FA;;;BA)..."); "" for
+    // the root folder's default, owned by Administrators.
+    std::string securityDescriptor;
 };
 
 // The tasks on the drive, by name; a file that cannot be read is left out.

@@ -56,6 +56,12 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD fileSizeHigh);
 BOOL WINAPI DeleteFileA(LPCSTR fileName);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
+// Creates an empty file "<prefix><hex>.TMP" of a unique number in the folder.
+UINT WINAPI GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique, LPSTR tempFileName);
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
+#define MOVEFILE_WRITE_THROUGH 0x00000008u
+// NT only; the program looks it up at run time.
+BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags);
 
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0x00000000u
