@@ -11,15 +11,15 @@ enum : DWORD {
     DESCRIPTOR_HEADER_SIZE = 20,
     OWNER_OFFSET_AT = 4,
     DACL_OFFSET_AT = 16,
-    SE_DACL_PRESENT = 0x0004,
-    SE_DACL_PROTECTED = 0x1000,
-    SE_SELF_RELATIVE = 0x8000,
+    CONTROL_DACL_PRESENT = 0x0004,
+    CONTROL_DACL_PROTECTED = 0x1000,
+    CONTROL_SELF_RELATIVE = 0x8000,
     ACL_HEADER_SIZE = 8,
     ACE_HEADER_SIZE = 4,
-    INHERIT_ONLY_ACE = 0x08,
-    ACCESS_ALLOWED_ACE = 0x00,
-    ACCESS_ALLOWED_CALLBACK_ACE = 0x09,
-    MUTEX_ALL_ACCESS_RIGHTS = 0x001F0001,
+    ACE_INHERIT_ONLY = 0x08,
+    ACE_TYPE_ALLOWED = 0x00,
+    ACE_TYPE_ALLOWED_CALLBACK = 0x09,
+    MUTEX_FULL_ACCESS = 0x001F0001,
 };
 
 // Sub-authorities of the well-known accounts, all under the NT authority (5).
@@ -89,7 +89,7 @@ const BYTE* partAt(const BYTE* descriptor, DWORD size, DWORD field, DWORD* room)
 
 bool validHeader(const BYTE* descriptor, DWORD size) {
     return descriptor && size >= DESCRIPTOR_HEADER_SIZE && descriptor[0] == 1 &&
-           (wordAt(descriptor + 2) & SE_SELF_RELATIVE) != 0;
+           (wordAt(descriptor + 2) & CONTROL_SELF_RELATIVE) != 0;
 }
 
 const BYTE* ownerOf(const BYTE* descriptor, DWORD size, DWORD* room) {
@@ -105,13 +105,13 @@ const BYTE* ownerOf(const BYTE* descriptor, DWORD size, DWORD* room) {
 bool aceLetsOthersChange(const BYTE* ace, DWORD aceSize, const BYTE* alsoTrusted) {
     BYTE type = ace[0];
     BYTE flags = ace[1];
-    bool allows = type == ACCESS_ALLOWED_ACE || type == ACCESS_ALLOWED_CALLBACK_ACE ||
+    bool allows = type == ACE_TYPE_ALLOWED || type == ACE_TYPE_ALLOWED_CALLBACK ||
                   type == 0x04 || type == 0x05 || type == 0x0B;
-    if (!allows || (flags & INHERIT_ONLY_ACE) != 0)
+    if (!allows || (flags & ACE_INHERIT_ONLY) != 0)
         return false;
     if (aceSize < ACE_HEADER_SIZE + 4 || (dwordAt(ace + 4) & CHANGING_RIGHTS) == 0)
         return false;
-    if (type != ACCESS_ALLOWED_ACE && type != ACCESS_ALLOWED_CALLBACK_ACE)
+    if (type != ACE_TYPE_ALLOWED && type != ACE_TYPE_ALLOWED_CALLBACK)
         return true;
     const DWORD sidAt = ACE_HEADER_SIZE + 4;
     return aceSize <= sidAt || !isTrusted(ace + sidAt, aceSize - sidAt, alsoTrusted);
@@ -144,7 +144,7 @@ bool onlyAdministratorsMayChange(const BYTE* descriptor, DWORD size, const BYTE*
     const BYTE* owner = ownerOf(descriptor, size, &room);
     if (!owner || !isTrusted(owner, room, alsoTrusted))
         return false;
-    if ((wordAt(descriptor + 2) & SE_DACL_PRESENT) == 0)
+    if ((wordAt(descriptor + 2) & CONTROL_DACL_PRESENT) == 0)
         return false;
     const BYTE* acl = partAt(descriptor, size, DACL_OFFSET_AT, &room);
     if (!acl || room < ACL_HEADER_SIZE)
@@ -176,7 +176,7 @@ void buildAdminOnlyDescriptor(BYTE (&descriptor)[ADMIN_ONLY_DESCRIPTOR_SIZE]) {
     const DWORD adminAceSize = ACE_HEADER_SIZE + 4 + sizeof kAdministratorsSid;
     memset(descriptor, 0, sizeof descriptor);
     descriptor[0] = 1;
-    putWord(descriptor + 2, SE_SELF_RELATIVE | SE_DACL_PROTECTED | SE_DACL_PRESENT);
+    putWord(descriptor + 2, CONTROL_SELF_RELATIVE | CONTROL_DACL_PROTECTED | CONTROL_DACL_PRESENT);
     putDword(descriptor + OWNER_OFFSET_AT, ownerAt);
     putDword(descriptor + DACL_OFFSET_AT, aclAt);
     memcpy(descriptor + ownerAt, kAdministratorsSid, sizeof kAdministratorsSid);
@@ -187,10 +187,10 @@ void buildAdminOnlyDescriptor(BYTE (&descriptor)[ADMIN_ONLY_DESCRIPTOR_SIZE]) {
     putWord(acl + 4, 2);
     BYTE* ace = acl + ACL_HEADER_SIZE;
     putWord(ace + 2, static_cast<WORD>(systemAceSize));
-    putDword(ace + 4, MUTEX_ALL_ACCESS_RIGHTS);
+    putDword(ace + 4, MUTEX_FULL_ACCESS);
     memcpy(ace + 8, kSystemSid, sizeof kSystemSid);
     ace += systemAceSize;
     putWord(ace + 2, static_cast<WORD>(adminAceSize));
-    putDword(ace + 4, MUTEX_ALL_ACCESS_RIGHTS);
+    putDword(ace + 4, MUTEX_FULL_ACCESS);
     memcpy(ace + 8, kAdministratorsSid, sizeof kAdministratorsSid);
 }
