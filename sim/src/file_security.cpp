@@ -48,7 +48,8 @@ std::string lowerCase(std::string text) {
 }
 
 bool isBelow(const std::string& path, const std::string& folder) {
-    return path.size() >= folder.size() && strncasecmp(path.c_str(), folder.c_str(), folder.size()) == 0 &&
+    return path.size() >= folder.size() &&
+           strncasecmp(path.c_str(), folder.c_str(), folder.size()) == 0 &&
            (path.size() == folder.size() || path[folder.size()] == '\\');
 }
 

@@ -44,7 +44,10 @@ std::vector<SystemDll>& systemDlls() {
          {{"GetFileSecurityA", exported(GetFileSecurityA), true},
           {"GetKernelObjectSecurity", exported(GetKernelObjectSecurity), true},
           {"QueryServiceConfigA", exported(QueryServiceConfigA), true}}},
-        {"ddraw.dll", 0x73760000, false, {{"DirectDrawCreate", exported(DirectDrawCreate), false}},
+        {"ddraw.dll",
+         0x73760000,
+         false,
+         {{"DirectDrawCreate", exported(DirectDrawCreate), false}},
          false},
         {"ole32.dll",
          0x774E0000,
@@ -107,9 +110,9 @@ bool isSystemDllPath(const std::string& name, bool known) {
     if (known)
         return true;
     const std::string* exePath = sim::process().modulePathOf(nullptr);
-    std::string folders[2] = {
-        exePath ? exePath->substr(0, exePath->find_last_of('\\')) : std::string(),
-        sim::process().currentDirectory()};
+    std::string folders[2] = {exePath ? exePath->substr(0, exePath->find_last_of('\\'))
+                                      : std::string(),
+                              sim::process().currentDirectory()};
     for (const std::string& folder : folders)
         if (!folder.empty() && sim::drive().fileExists(folder + "\\" + name))
             return false;

@@ -143,10 +143,9 @@ int openShared(const ShellState& state, const std::string& key, bool* existed) {
 // The owner a creator gave the mutex, or the program's own: it runs elevated, and the default
 // owner of an administrator's elevated token is Administrators.
 std::string creatorOwner(LPSECURITY_ATTRIBUTES attributes) {
-    std::string owner =
-        attributes && attributes->lpSecurityDescriptor
-            ? ownerOfDescriptor(attributes->lpSecurityDescriptor)
-            : std::string();
+    std::string owner = attributes && attributes->lpSecurityDescriptor
+                            ? ownerOfDescriptor(attributes->lpSecurityDescriptor)
+                            : std::string();
     return owner.empty() ? kSidAdministrators : owner;
 }
 
@@ -263,8 +262,8 @@ BOOL WINAPI GetKernelObjectSecurity(HANDLE handle, DWORD requested, LPVOID descr
     MutexObject* mutex = static_cast<MutexObject*>(object);
     FileSecurity security;
     if (mutex->named() && (requested & OWNER_SECURITY_INFORMATION))
-        security.owner = recordedOwner(shellState(), mutex->key(),
-                                       &shellState().mutexes[mutex->key()]);
+        security.owner =
+            recordedOwner(shellState(), mutex->key(), &shellState().mutexes[mutex->key()]);
     std::vector<uint8_t> bytes = selfRelativeDescriptor(security, false);
     *needed = DWORD(bytes.size());
     if (descriptor == nullptr || size < bytes.size()) {

@@ -442,7 +442,8 @@ class RegisteredTask final : public ComObject<IRegisteredTask> {
     HRESULT get_Definition(ITaskDefinition**) override { return E_NOTIMPL; }
     HRESULT get_Xml(BSTR*) override { return E_NOTIMPL; }
     HRESULT GetSecurityDescriptor(LONG, BSTR* sddl) override {
-        return give(sddl, m_sddl.empty() ? ownerPart(m_sddl) + "D:(A;;FA;;;BA)(A;;FA;;;SY)" : m_sddl);
+        return give(sddl,
+                    m_sddl.empty() ? ownerPart(m_sddl) + "D:(A;;FA;;;BA)(A;;FA;;;SY)" : m_sddl);
     }
     HRESULT SetSecurityDescriptor(BSTR, LONG) override { return E_NOTIMPL; }
     HRESULT Stop(LONG) override { return E_NOTIMPL; }

@@ -23,8 +23,7 @@ enum : DWORD {
 typedef BOOL(WINAPI* GetKernelObjectSecurityFunction)(HANDLE, DWORD, LPVOID, DWORD, LPDWORD);
 typedef HANDLE(WINAPI* CreateBoundaryDescriptorFunction)(const WCHAR*, ULONG);
 typedef BOOL(WINAPI* AddSidToBoundaryDescriptorFunction)(HANDLE*, LPVOID);
-typedef HANDLE(WINAPI* CreatePrivateNamespaceFunction)(LPSECURITY_ATTRIBUTES, LPVOID,
-                                                       const WCHAR*);
+typedef HANDLE(WINAPI* CreatePrivateNamespaceFunction)(LPSECURITY_ATTRIBUTES, LPVOID, const WCHAR*);
 typedef HANDLE(WINAPI* OpenPrivateNamespaceFunction)(LPVOID, const WCHAR*);
 typedef BOOLEAN(WINAPI* ClosePrivateNamespaceFunction)(HANDLE, ULONG);
 

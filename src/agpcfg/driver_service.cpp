@@ -247,7 +247,7 @@ static int installFresh(SC_HANDLE manager, const char* copy, const DriverImage& 
 }
 
 typedef BOOL(WINAPI* QueryServiceConfigFunction)(SC_HANDLE, LPQUERY_SERVICE_CONFIGA, DWORD,
-                                                  LPDWORD);
+                                                 LPDWORD);
 
 // Case-blind comparison of ASCII paths.
 static bool samePath(const char* a, const char* b) {

@@ -105,8 +105,8 @@ const BYTE* ownerOf(const BYTE* descriptor, DWORD size, DWORD* room) {
 bool aceLetsOthersChange(const BYTE* ace, DWORD aceSize, const BYTE* alsoTrusted) {
     BYTE type = ace[0];
     BYTE flags = ace[1];
-    bool allows = type == ACE_TYPE_ALLOWED || type == ACE_TYPE_ALLOWED_CALLBACK ||
-                  type == 0x04 || type == 0x05 || type == 0x0B;
+    bool allows = type == ACE_TYPE_ALLOWED || type == ACE_TYPE_ALLOWED_CALLBACK || type == 0x04 ||
+                  type == 0x05 || type == 0x0B;
     if (!allows || (flags & ACE_INHERIT_ONLY) != 0)
         return false;
     if (aceSize < ACE_HEADER_SIZE + 4 || (dwordAt(ace + 4) & CHANGING_RIGHTS) == 0)

@@ -13,8 +13,8 @@ enum : DWORD {
     // Rights that change what a file or folder holds or who may do so: write and append data
     // (add file and add subfolder on a folder), delete, delete a child, WRITE_DAC, WRITE_OWNER,
     // and the generic rights that include them.
-    CHANGING_RIGHTS = 0x00000002 | 0x00000004 | 0x00000040 | 0x00010000 | 0x00040000 |
-                      0x00080000 | 0x10000000 | 0x40000000,
+    CHANGING_RIGHTS = 0x00000002 | 0x00000004 | 0x00000040 | 0x00010000 | 0x00040000 | 0x00080000 |
+                      0x10000000 | 0x40000000,
 };
 
 // SYSTEM, Administrators, TrustedInstaller, or Power Users (who on Windows 2000 and XP may change

@@ -61,8 +61,8 @@ bool wineUser(BYTE (&sid)[MAX_SID_SIZE]) {
 // Whether only administrators may change the file or folder. One that does not exist is safe
 // when its folder is: nobody else could put it there. Any other failure to read it is not.
 bool onlyAdministratorsMayChangeFile(const char* path, const BYTE* alsoTrusted) {
-    GetFileSecurityFunction getSecurity = lookUpProc<GetFileSecurityFunction>(
-        GetModuleHandleA("advapi32.dll"), "GetFileSecurityA");
+    GetFileSecurityFunction getSecurity =
+        lookUpProc<GetFileSecurityFunction>(GetModuleHandleA("advapi32.dll"), "GetFileSecurityA");
     if (!getSecurity)
         return false;
     BYTE descriptor[SECURITY_BUFFER_SIZE];
@@ -78,7 +78,11 @@ void append(char* out, size_t size, const char* text) {
     size_t used = strlen(out);
     if (used + 1 >= size)
         return;
-    strncat(out, text, size - used - 1);
+    size_t length = strlen(text);
+    if (length > size - used - 1)
+        length = size - used - 1;
+    memcpy(out + used, text, length);
+    out[used + length] = '\0';
 }
 
 void showRefusal(const char* opening, const char* where) {

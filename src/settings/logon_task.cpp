@@ -202,8 +202,9 @@ bool administrativeOwner(const OLECHAR* sddl) {
         return false;
     const OLECHAR* owner = sddl + 2;
     size_t length = 0;
-    while (owner[length] && !(owner[length + 1] == ':' &&
-                              (owner[length] == 'G' || owner[length] == 'D' || owner[length] == 'S')))
+    while (owner[length] &&
+           !(owner[length + 1] == ':' &&
+             (owner[length] == 'G' || owner[length] == 'D' || owner[length] == 'S')))
         ++length;
     for (const char* known : kAdministrativeOwners) {
         size_t i = 0;

@@ -251,8 +251,8 @@ TEST(Discovery, DirectDrawIsTheSystemsWhateverLiesBesideTheProgram) {
         SCOPED_TRACE(nt ? "NT" : "Windows 9x");
         sim::TestPc pc = boot(nt ? ntPc() : ninexPc());
         ASSERT_TRUE(pc.ok());
-        ASSERT_TRUE(sim::drive().writeFile(std::string(sim::kProgramDirectory) + "\\ddraw.dll",
-                                           "planted"));
+        ASSERT_TRUE(
+            sim::drive().writeFile(std::string(sim::kProgramDirectory) + "\\ddraw.dll", "planted"));
         CAgpConfig config;
         EXPECT_EQ(AGP_OK, config.getInitError());
         EXPECT_EQ(1u, sim::machine().traceOf(sim::TraceKind::DirectDrawCreate).size());

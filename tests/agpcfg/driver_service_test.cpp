@@ -438,8 +438,7 @@ INSTANTIATE_TEST_SUITE_P(
     OtherRuns, JoinedServices,
     testing::Values(JoinCase{"OurCopy", SERVICE_KERNEL_DRIVER, kCopyPath, 0},
                     JoinCase{"OurCopyInNtForm", SERVICE_KERNEL_DRIVER, "\\??\\" + kCopyPath, 0},
-                    JoinCase{"AnotherFile", SERVICE_KERNEL_DRIVER, "C:\\Users\\x\\TAVROL.sys",
-                             10},
+                    JoinCase{"AnotherFile", SERVICE_KERNEL_DRIVER, "C:\\Users\\x\\TAVROL.sys", 10},
                     JoinCase{"AProgramService", 0x10, kCopyPath, 10}),
     [](const testing::TestParamInfo<JoinCase>& info) { return std::string(info.param.name); });
 

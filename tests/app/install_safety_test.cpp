@@ -25,8 +25,8 @@ sim::FileSecurity writableByEveryone() {
 struct Place {
     const char* name;
     const char* machine;
-    const char* folder;     // where Tavrol.exe sits
-    const char* changed;    // the file or folder given other security, or null
+    const char* folder;  // where Tavrol.exe sits
+    const char* changed; // the file or folder given other security, or null
     sim::FileSecurity (*security)();
     bool safe;
     const char* where; // what the check names when it fails, after the folder
@@ -66,8 +66,8 @@ INSTANTIATE_TEST_SUITE_P(
               false, ""},
         Place{"ProgramOwnedByAUser", "default", sim::kProgramDirectory, "\\Tavrol.exe",
               [] { return ownedBy(kUser); }, false, "\\Tavrol.exe"},
-        Place{"ResourceLibraryEveryoneMayWrite", "default", sim::kProgramDirectory,
-              "\\Tavrol.tvx", writableByEveryone, false, "\\Tavrol.tvx"},
+        Place{"ResourceLibraryEveryoneMayWrite", "default", sim::kProgramDirectory, "\\Tavrol.tvx",
+              writableByEveryone, false, "\\Tavrol.tvx"},
         Place{"DriverOwnedByAUser", "win7", sim::kProgramDirectory, "\\TAVROL.sys",
               [] { return ownedBy(kUser); }, false, "\\TAVROL.sys"},
         Place{"Windows98KeepsNoOwners", "ninex", kOwnFolder, nullptr, nullptr, true, ""}),

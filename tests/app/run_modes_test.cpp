@@ -50,7 +50,8 @@ TEST_F(RunModesTest, AFolderNamedLikeTheSwitchStartsNoLogOnRun) {
     CTavrolApp app;
     char noArguments[] = "";
     AfxWinMain(sim::process().exeModule(), noArguments, 1);
-    EXPECT_TRUE(shellTraceMentions("CreateMutexA \"" TAVROL_MUTEX_NAME "\"")) << "not the interactive run";
+    EXPECT_TRUE(shellTraceMentions("CreateMutexA \"" TAVROL_MUTEX_NAME "\""))
+        << "not the interactive run";
 }
 
 TEST_F(RunModesTest, StartupRunWithNothingStoredTouchesNoRegister) {

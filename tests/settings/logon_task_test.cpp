@@ -127,8 +127,8 @@ TEST_F(LogonTask, IsLeftToAdministratorsAndSystemWhoeverOwnedATaskOfItsName) {
         std::string owner = c.deleted ? "O:BA" : c.owner;
         EXPECT_EQ(owner + "D:P(A;;FA;;;BA)(A;;FA;;;SY)", task.securityDescriptor);
         const std::vector<std::string>& calls = sim::comState().calls;
-        bool deleted = std::find(calls.begin() + long(callsBefore), calls.end(), "DeleteTask") !=
-                       calls.end();
+        bool deleted =
+            std::find(calls.begin() + long(callsBefore), calls.end(), "DeleteTask") != calls.end();
         EXPECT_EQ(c.deleted, deleted);
     }
 }

@@ -15,13 +15,13 @@
 namespace sim {
 
 // SIDs in their string form, as Windows writes them.
-extern const char* const kSidSystem;            // "S-1-5-18"
-extern const char* const kSidAdministrators;    // "S-1-5-32-544"
-extern const char* const kSidUsers;             // "S-1-5-32-545"
+extern const char* const kSidSystem;             // "S-1-5-18"
+extern const char* const kSidAdministrators;     // "S-1-5-32-544"
+extern const char* const kSidUsers;              // "S-1-5-32-545"
 extern const char* const kSidAuthenticatedUsers; // "S-1-5-11"
-extern const char* const kSidEveryone;          // "S-1-1-0"
-extern const char* const kSidCreatorOwner;      // "S-1-3-0"
-extern const char* const kSidTrustedInstaller;  // "S-1-5-80-956008885-...-2271478464"
+extern const char* const kSidEveryone;           // "S-1-1-0"
+extern const char* const kSidCreatorOwner;       // "S-1-3-0"
+extern const char* const kSidTrustedInstaller;   // "S-1-5-80-956008885-...-2271478464"
 
 struct AccessEntry {
     std::string sid;
