@@ -15,6 +15,7 @@ struct Export {
     const char* name;
     FARPROC address;
     bool ntOnly; // not exported by Windows 98 SE
+    bool vistaOnly = false;
 };
 
 template <typename Function> FARPROC exported(Function function) {
@@ -37,7 +38,13 @@ std::vector<SystemDll>& systemDlls() {
          0x7C800000,
          true,
          {{"IsWow64Process", exported(IsWow64Process), true},
-          {"MoveFileExA", exported(MoveFileExA), true}}},
+          {"MoveFileExA", exported(MoveFileExA), true},
+          {"CreateBoundaryDescriptorW", exported(CreateBoundaryDescriptorW), true, true},
+          {"AddSIDToBoundaryDescriptor", exported(AddSIDToBoundaryDescriptor), true, true},
+          {"DeleteBoundaryDescriptor", exported(DeleteBoundaryDescriptor), true, true},
+          {"CreatePrivateNamespaceW", exported(CreatePrivateNamespaceW), true, true},
+          {"OpenPrivateNamespaceW", exported(OpenPrivateNamespaceW), true, true},
+          {"ClosePrivateNamespace", exported(ClosePrivateNamespace), true, true}}},
         {"advapi32.dll",
          0x77DD0000,
          true,
@@ -176,7 +183,8 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
     }
     if (procName != nullptr && !IS_INTRESOURCE(procName)) {
         for (const Export& e : systemDlls()[size_t(index)].exports) {
-            if (std::strcmp(e.name, procName) == 0 && (sim::machine().isNt() || !e.ntOnly))
+            if (std::strcmp(e.name, procName) == 0 && (sim::machine().isNt() || !e.ntOnly) &&
+                (sim::machine().isVistaOrLater() || !e.vistaOnly))
                 return e.address;
         }
     }

@@ -56,6 +56,8 @@ struct ShellState {
     std::vector<HWND> foregroundRequests;
 
     std::map<std::string, NamedMutexUse> mutexes; // by lower-case name
+    // Private namespaces this process has open: lower-case alias to the boundary's identity.
+    std::map<std::string, std::string> privateNamespaces;
 
     std::vector<ExitWindowsCall> exitCalls;
     bool restartRequested = false;

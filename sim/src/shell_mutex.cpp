@@ -149,6 +149,21 @@ std::string creatorOwner(LPSECURITY_ATTRIBUTES attributes) {
     return owner.empty() ? kSidAdministrators : owner;
 }
 
+// The key of a mutex name: "<alias>\\<name>" of a private namespace this process has open is the
+// namespace's; "" for an alias of none (Windows: the path is not found). Other names are their own.
+std::string keyOf(const ShellState& state, const std::string& name) {
+    std::string key = lowerCase(name);
+    size_t slash = key.find('\\');
+    if (slash == std::string::npos)
+        return key;
+    std::string prefix = key.substr(0, slash);
+    if (prefix == "global" || prefix == "local" || prefix == "session")
+        return key;
+    auto found = state.privateNamespaces.find(prefix);
+    return found == state.privateNamespaces.end() ? std::string()
+                                                  : "ns:" + found->second + key.substr(slash);
+}
+
 // Who made the mutex: this process knows it, or reads what the creator left in objects/.
 std::string recordedOwner(const ShellState& state, const std::string& key, NamedMutexUse* use) {
     if (use->ownerSid.empty() && !state.objectsDir.empty())
@@ -168,7 +183,12 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, 
         SetLastError(ERROR_SUCCESS);
         return process().addHandle(std::make_unique<MutexObject>("", -1, initialOwner));
     }
-    std::string key = lowerCase(name);
+    std::string key = keyOf(state, name);
+    if (key.empty()) {
+        shellTrace("CreateMutexA " + traceQuoted(name) + " -> no such namespace");
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return nullptr;
+    }
     bool existed = state.mutexes.count(key) > 0;
     int fd = -1;
     if (!state.objectsDir.empty()) {
@@ -271,5 +291,127 @@ BOOL WINAPI GetKernelObjectSecurity(HANDLE handle, DWORD requested, LPVOID descr
         return FALSE;
     }
     memcpy(descriptor, bytes.data(), bytes.size());
+    return TRUE;
+}
+
+namespace sim {
+namespace {
+
+class BoundaryObject : public KernelObject {
+  public:
+    const char* kind() const override { return "boundary"; }
+    std::string name;
+    std::vector<std::string> sids;
+    std::string identity() const {
+        std::string text = lowerCase(name);
+        for (const std::string& sid : sids)
+            text += "|" + sid;
+        return text;
+    }
+};
+
+// An open namespace: this process's shared lock on objects/mutex-namespace:<identity>, so
+// that every process sees it exists while one holds it.
+class NamespaceObject : public KernelObject {
+  public:
+    NamespaceObject(const std::string& alias, int fd) : m_alias(alias), m_fd(fd) {}
+    ~NamespaceObject() override {
+        if (m_fd >= 0)
+            close(m_fd);
+        shellState().privateNamespaces.erase(m_alias);
+    }
+    const char* kind() const override { return "namespace"; }
+
+  private:
+    std::string m_alias;
+    int m_fd;
+};
+
+BoundaryObject* boundaryOf(void* handle) {
+    KernelObject* object = process().object(handle);
+    return object && strcmp(object->kind(), "boundary") == 0 ? static_cast<BoundaryObject*>(object)
+                                                             : nullptr;
+}
+
+std::string narrowText(const WCHAR* text) {
+    std::string out;
+    for (; text && *text; ++text)
+        out += static_cast<char>(*text < 0x100 ? *text : '?');
+    return out;
+}
+
+// Opens the namespace of the boundary under the alias; creating, it must not exist yet, and
+// opening, it must. Only a boundary that holds Administrators may be used: the program runs
+// elevated, so that is every boundary it makes.
+HANDLE openNamespace(void* boundary, const WCHAR* alias, bool create) {
+    BoundaryObject* b = boundaryOf(boundary);
+    std::string name = lowerCase(narrowText(alias));
+    ShellState& state = shellState();
+    if (!b || name.empty() || name.find('\\') != std::string::npos) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    std::string key = "namespace:" + b->identity();
+    bool existed = false;
+    int fd = -1;
+    for (const auto& open : state.privateNamespaces)
+        existed = existed || open.second == b->identity();
+    if (!state.objectsDir.empty()) {
+        bool elsewhere = false;
+        fd = openShared(state, key, &elsewhere);
+        existed = existed || elsewhere;
+    }
+    if (existed == create || state.privateNamespaces.count(name)) {
+        if (fd >= 0)
+            close(fd);
+        SetLastError(create ? ERROR_ALREADY_EXISTS : ERROR_PATH_NOT_FOUND);
+        return nullptr;
+    }
+    state.privateNamespaces[name] = b->identity();
+    shellTrace(std::string(create ? "CreatePrivateNamespaceW " : "OpenPrivateNamespaceW ") +
+               traceQuoted(name) + " -> " + b->identity());
+    return process().addHandle(std::make_unique<NamespaceObject>(name, fd));
+}
+
+} // namespace
+} // namespace sim
+
+HANDLE WINAPI CreateBoundaryDescriptorW(const WCHAR* name, ULONG) {
+    auto boundary = std::make_unique<BoundaryObject>();
+    boundary->name = narrowText(name);
+    return process().addHandle(std::move(boundary));
+}
+
+BOOL WINAPI AddSIDToBoundaryDescriptor(HANDLE* boundary, void* sid) {
+    BoundaryObject* b = boundary ? boundaryOf(*boundary) : nullptr;
+    std::string text = sid ? sidToString(static_cast<const uint8_t*>(sid), 8 + 4 * 15) : "";
+    if (!b || text.empty()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    b->sids.push_back(text);
+    return TRUE;
+}
+
+void WINAPI DeleteBoundaryDescriptor(HANDLE boundary) {
+    if (boundaryOf(boundary))
+        process().takeHandle(boundary);
+}
+
+HANDLE WINAPI CreatePrivateNamespaceW(LPSECURITY_ATTRIBUTES, void* boundary, const WCHAR* alias) {
+    return openNamespace(boundary, alias, true);
+}
+
+HANDLE WINAPI OpenPrivateNamespaceW(void* boundary, const WCHAR* alias) {
+    return openNamespace(boundary, alias, false);
+}
+
+BOOLEAN WINAPI ClosePrivateNamespace(HANDLE privateNamespace, ULONG) {
+    KernelObject* object = process().object(privateNamespace);
+    if (!object || strcmp(object->kind(), "namespace") != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    process().takeHandle(privateNamespace);
     return TRUE;
 }

@@ -3,6 +3,7 @@
 // machine-wide share of the driver, and removal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -462,6 +463,30 @@ TEST_F(DriverService, ObjectsAnotherAccountMadeFirstAreRefused) {
         ReleaseMutex(squatted);
         CloseHandle(squatted);
     }
+}
+
+// From Vista on the objects live in the private namespace bound to Administrators: global objects
+// of their names, which anyone may make, do not matter there.
+TEST_F(DriverService, FromVistaOnObjectsLiveInTheAdministratorsNamespace) {
+    ASSERT_NO_FATAL_FAILURE(start({"windows 7"}));
+    HANDLE squatted[] = {CreateMutexA(nullptr, TRUE, kLockObject),
+                         CreateMutexA(nullptr, FALSE, kUsersObject)};
+    EXPECT_EQ(0, installDriver());
+    ASSERT_NE(nullptr, service());
+    EXPECT_TRUE(service()->loadedTavrolDriver);
+    const std::vector<std::string>& trace = sim::shell().trace();
+    auto mentions = [&](const std::string& text) {
+        return std::any_of(trace.begin(), trace.end(), [&](const std::string& line) {
+            return line.find(text) != std::string::npos;
+        });
+    };
+    EXPECT_TRUE(mentions("CreatePrivateNamespaceW \"tavrolindriver\" -> tavrolindriver|" +
+                         std::string(sim::kSidAdministrators)));
+    EXPECT_TRUE(mentions("CreateMutexA \"TavrolinDriver\\\\TavrolinDriverLock\" -> created"));
+    removeDriver();
+    EXPECT_EQ(nullptr, service()) << "the last run did not remove the driver";
+    for (HANDLE object : squatted)
+        CloseHandle(object);
 }
 
 // The copy is written under a name of its own and renamed into place: an old copy held open

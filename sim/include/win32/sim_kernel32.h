@@ -83,6 +83,16 @@ HMODULE WINAPI LoadLibraryA(LPCSTR libFileName);
 HMODULE WINAPI LoadLibraryExA(LPCSTR libFileName, HANDLE file, DWORD flags);
 BOOL WINAPI FreeLibrary(HMODULE libModule);
 
+// Private namespaces (Vista and later; looked up at run time). A boundary holds its name and
+// SIDs; objects named "<alias>\\<name>" live in the namespace the process opened under that alias.
+HANDLE WINAPI CreateBoundaryDescriptorW(const WCHAR* name, ULONG flags);
+BOOL WINAPI AddSIDToBoundaryDescriptor(HANDLE* boundary, void* sid);
+void WINAPI DeleteBoundaryDescriptor(HANDLE boundary);
+HANDLE WINAPI CreatePrivateNamespaceW(LPSECURITY_ATTRIBUTES attributes, void* boundary,
+                                      const WCHAR* alias);
+HANDLE WINAPI OpenPrivateNamespaceW(void* boundary, const WCHAR* alias);
+BOOLEAN WINAPI ClosePrivateNamespace(HANDLE privateNamespace, ULONG flags);
+
 // Functions a module exports, for the ones the program looks up at run time: kernel32's
 // IsWow64Process (XP SP2 and later), ole32's and oleaut32's COM functions.
 typedef INT_PTR(WINAPI* FARPROC)(void);
