@@ -100,6 +100,31 @@ std::string taskPath(const std::string& name) {
 
 } // namespace
 
+namespace {
+
+// An SDDL string's owner part ("O:BA"); a descriptor without one is the root folder's default,
+// made by an administrator.
+std::string ownerPart(const std::string& sddl) {
+    if (sddl.compare(0, 2, "O:") != 0)
+        return "O:BA";
+    size_t end = 2;
+    while (end + 1 < sddl.size() &&
+           !(sddl[end + 1] == ':' && (sddl[end] == 'G' || sddl[end] == 'D' || sddl[end] == 'S')))
+        ++end;
+    return sddl.substr(0, end + 1 < sddl.size() ? end : sddl.size());
+}
+
+} // namespace
+
+std::string registeredSecurity(const std::string& kept, const std::string& given, bool withGiven) {
+    std::string access = withGiven ? given : kept;
+    if (access.compare(0, 2, "O:") == 0)
+        access = access.substr(ownerPart(access).size());
+    if (!withGiven && kept.empty())
+        return "";
+    return ownerPart(kept) + access;
+}
+
 std::string formatTaskXml(const ScheduledTask& task) {
     auto boolText = [](bool on) { return on ? "true" : "false"; };
     std::ostringstream x;

@@ -413,16 +413,6 @@ class TaskDefinition final : public ComObject<ITaskDefinition> {
     TaskSettings* m_settings;
 };
 
-// A task's SDDL split into its owner ("O:BA") and the rest.
-std::string ownerPart(const std::string& sddl) {
-    if (sddl.compare(0, 2, "O:") != 0)
-        return "O:BA"; // the root folder's default: made by an administrator
-    size_t end = sddl.find_first_of("GDS", 2);
-    while (end != std::string::npos && (end + 1 >= sddl.size() || sddl[end + 1] != ':'))
-        end = sddl.find_first_of("GDS", end + 1);
-    return sddl.substr(0, end);
-}
-
 class RegisteredTask final : public ComObject<IRegisteredTask> {
   public:
     explicit RegisteredTask(const std::string& name, const std::string& sddl = "")
@@ -442,8 +432,7 @@ class RegisteredTask final : public ComObject<IRegisteredTask> {
     HRESULT get_Definition(ITaskDefinition**) override { return E_NOTIMPL; }
     HRESULT get_Xml(BSTR*) override { return E_NOTIMPL; }
     HRESULT GetSecurityDescriptor(LONG, BSTR* sddl) override {
-        return give(sddl,
-                    m_sddl.empty() ? ownerPart(m_sddl) + "D:(A;;FA;;;BA)(A;;FA;;;SY)" : m_sddl);
+        return give(sddl, m_sddl.empty() ? "O:BAD:(A;;FA;;;BA)(A;;FA;;;SY)" : m_sddl);
     }
     HRESULT SetSecurityDescriptor(BSTR, LONG) override { return E_NOTIMPL; }
     HRESULT Stop(LONG) override { return E_NOTIMPL; }
@@ -514,14 +503,9 @@ class TaskFolder final : public ComObject<ITaskFolder> {
         HRESULT result = static_cast<TaskDefinition*>(definition)->toTask(name, user, logon, &made);
         if (FAILED(result))
             return result;
-        // An update keeps the task's owner, as the Task Scheduler does; a given access list
-        // replaces the old one.
-        std::string kept = exists ? stored.securityDescriptor : std::string();
-        std::string access = withSddl ? narrow(V_BSTR(&sddl)) : kept;
-        if (access.compare(0, 2, "O:") == 0)
-            access = access.substr(ownerPart(access).size());
-        if (withSddl || !kept.empty())
-            made.securityDescriptor = ownerPart(kept) + access;
+        made.securityDescriptor =
+            sim::registeredSecurity(exists ? stored.securityDescriptor : std::string(),
+                                    withSddl ? narrow(V_BSTR(&sddl)) : std::string(), withSddl);
         if (!sim::storeScheduledTask(made))
             return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
         if (task != nullptr)

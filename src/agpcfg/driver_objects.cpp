@@ -62,7 +62,8 @@ HANDLE openPrivateNamespace() {
     HANDLE boundary = createBoundary(alias, 0);
     if (boundary == NULL)
         return NULL;
-    BYTE administrators[16] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
+    BYTE administrators[sizeof ADMINISTRATORS_SID];
+    memcpy(administrators, ADMINISTRATORS_SID, sizeof administrators);
     HANDLE opened = NULL;
     if (addSid(&boundary, administrators)) {
         BYTE descriptor[ADMIN_ONLY_DESCRIPTOR_SIZE];

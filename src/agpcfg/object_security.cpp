@@ -119,6 +119,8 @@ bool aceLetsOthersChange(const BYTE* ace, DWORD aceSize, const BYTE* alsoTrusted
 
 } // namespace
 
+const BYTE ADMINISTRATORS_SID[16] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
+
 DWORD sidLength(const BYTE* bytes, DWORD size) {
     if (!bytes || size < 8 || bytes[0] != 1 || bytes[1] > 15)
         return 0;
@@ -168,18 +170,17 @@ bool onlyAdministratorsMayChange(const BYTE* descriptor, DWORD size, const BYTE*
 
 void buildAdminOnlyDescriptor(BYTE (&descriptor)[ADMIN_ONLY_DESCRIPTOR_SIZE]) {
     // Header | owner: Administrators (16) | DACL: header (8), SYSTEM (20), Administrators (24).
-    static const BYTE kAdministratorsSid[16] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
     static const BYTE kSystemSid[12] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
     const DWORD ownerAt = DESCRIPTOR_HEADER_SIZE;
-    const DWORD aclAt = ownerAt + sizeof kAdministratorsSid;
+    const DWORD aclAt = ownerAt + sizeof ADMINISTRATORS_SID;
     const DWORD systemAceSize = ACE_HEADER_SIZE + 4 + sizeof kSystemSid;
-    const DWORD adminAceSize = ACE_HEADER_SIZE + 4 + sizeof kAdministratorsSid;
+    const DWORD adminAceSize = ACE_HEADER_SIZE + 4 + sizeof ADMINISTRATORS_SID;
     memset(descriptor, 0, sizeof descriptor);
     descriptor[0] = 1;
     putWord(descriptor + 2, CONTROL_SELF_RELATIVE | CONTROL_DACL_PROTECTED | CONTROL_DACL_PRESENT);
     putDword(descriptor + OWNER_OFFSET_AT, ownerAt);
     putDword(descriptor + DACL_OFFSET_AT, aclAt);
-    memcpy(descriptor + ownerAt, kAdministratorsSid, sizeof kAdministratorsSid);
+    memcpy(descriptor + ownerAt, ADMINISTRATORS_SID, sizeof ADMINISTRATORS_SID);
 
     BYTE* acl = descriptor + aclAt;
     acl[0] = 2; // ACL_REVISION
@@ -192,5 +193,5 @@ void buildAdminOnlyDescriptor(BYTE (&descriptor)[ADMIN_ONLY_DESCRIPTOR_SIZE]) {
     ace += systemAceSize;
     putWord(ace + 2, static_cast<WORD>(adminAceSize));
     putDword(ace + 4, MUTEX_FULL_ACCESS);
-    memcpy(ace + 8, kAdministratorsSid, sizeof kAdministratorsSid);
+    memcpy(ace + 8, ADMINISTRATORS_SID, sizeof ADMINISTRATORS_SID);
 }

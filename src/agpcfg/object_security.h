@@ -36,6 +36,9 @@ bool ownedByAdministrators(const BYTE* descriptor, DWORD size);
 enum : DWORD { ADMIN_ONLY_DESCRIPTOR_SIZE = 88 };
 void buildAdminOnlyDescriptor(BYTE (&descriptor)[ADMIN_ONLY_DESCRIPTOR_SIZE]);
 
+// Builtin\Administrators (S-1-5-32-544) in its binary form.
+extern const BYTE ADMINISTRATORS_SID[16];
+
 // A SID in its binary form: revision 1, the authority, at most 15 sub-authorities.
 enum : DWORD { MAX_SID_SIZE = 8 + 15 * 4 };
 // The length of a well-formed SID that starts `bytes`, 0 when it is not one or runs past `size`.

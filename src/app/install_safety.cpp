@@ -124,18 +124,24 @@ bool installedSafely(char (&where)[MAX_PATH]) {
     return true;
 }
 
-bool CTavrolApp::mayRunAtLogOn() {
+namespace {
+
+// True when the program is installed safely; otherwise the refusal that begins with `opening`
+// has been shown.
+bool installedSafelyOrSaid(const char* opening) {
     char where[MAX_PATH];
     if (installedSafely(where))
         return true;
-    showRefusal(kLogOnRefused, where);
+    showRefusal(opening, where);
     return false;
 }
 
+} // namespace
+
+bool CTavrolApp::mayRunAtLogOn() {
+    return installedSafelyOrSaid(kLogOnRefused);
+}
+
 bool CTavrolApp::startupRunIsSafe() {
-    char where[MAX_PATH];
-    if (installedSafely(where))
-        return true;
-    showRefusal(kStartupRefused, where);
-    return false;
+    return installedSafelyOrSaid(kStartupRefused);
 }
