@@ -39,6 +39,7 @@ std::vector<SystemDll>& systemDlls() {
          true,
          {{"IsWow64Process", exported(IsWow64Process), true},
           {"MoveFileExA", exported(MoveFileExA), true},
+          {"SetDefaultDllDirectories", exported(SetDefaultDllDirectories), true, true},
           {"CreateBoundaryDescriptorW", exported(CreateBoundaryDescriptorW), true, true},
           {"AddSIDToBoundaryDescriptor", exported(AddSIDToBoundaryDescriptor), true, true},
           {"DeleteBoundaryDescriptor", exported(DeleteBoundaryDescriptor), true, true},
@@ -114,7 +115,7 @@ bool isSystemDllPath(const std::string& name, bool known) {
     if (slash != std::string::npos)
         return strcasecmp(sim::drive().fullPath(name.substr(0, slash)).c_str(),
                           sim::systemDirectory().c_str()) == 0;
-    if (known)
+    if (known || sim::process().dllsFromSystemFolderOnly())
         return true;
     const std::string* exePath = sim::process().modulePathOf(nullptr);
     std::string folders[2] = {exePath ? exePath->substr(0, exePath->find_last_of('\\'))

@@ -199,8 +199,9 @@ std::string resolveLibrary(const std::string& name) {
         return !full.empty() && drive().fileExists(full) ? full : std::string();
     }
     const std::string* exePath = process().modulePathOf(nullptr);
-    std::string candidates[3] = {process().currentDirectory(),
-                                 exePath ? directoryOf(*exePath) : std::string(),
+    bool systemOnly = process().dllsFromSystemFolderOnly();
+    std::string candidates[3] = {systemOnly ? std::string() : process().currentDirectory(),
+                                 systemOnly || !exePath ? std::string() : directoryOf(*exePath),
                                  systemDirectory()};
     for (const std::string& dir : candidates) {
         if (dir.empty())
@@ -451,6 +452,15 @@ HMODULE loadModule(LPCSTR libFileName, bool datafile) {
 }
 
 } // namespace
+
+BOOL WINAPI SetDefaultDllDirectories(DWORD directoryFlags) {
+    if (directoryFlags != LOAD_LIBRARY_SEARCH_SYSTEM32) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    process().setDllsFromSystemFolderOnly(true);
+    return TRUE;
+}
 
 HMODULE WINAPI LoadLibraryA(LPCSTR libFileName) {
     return loadModule(libFileName, false);

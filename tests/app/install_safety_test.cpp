@@ -90,6 +90,17 @@ TEST_F(ProgramTest, StartupRunFromAFolderOthersMayChangeAppliesNothing) {
     EXPECT_TRUE(trace(sim::TraceKind::ServiceCall).empty()) << "the driver was installed";
 }
 
+// Where Windows has SetDefaultDllDirectories, the program keeps its own folder and the current
+// one out of the search for every DLL it loads later.
+TEST_F(ProgramTest, KeepsItsFolderOutOfTheDllSearchWhereWindowsCan) {
+    for (const char* machine : {"default", "win7"}) {
+        SCOPED_TRACE(machine);
+        boot(machine);
+        run("-startup");
+        EXPECT_EQ(std::string(machine) == "win7", sim::process().dllsFromSystemFolderOnly());
+    }
+}
+
 // Tavrol.tvx is taken from beside the executable only: one in another folder Windows searches
 // is never loaded.
 TEST_F(ProgramTest, ResourceLibraryIsLoadedFromBesideTheProgramOnly) {

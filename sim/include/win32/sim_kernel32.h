@@ -93,6 +93,11 @@ HANDLE WINAPI CreatePrivateNamespaceW(LPSECURITY_ATTRIBUTES attributes, void* bo
 HANDLE WINAPI OpenPrivateNamespaceW(void* boundary, const WCHAR* alias);
 BOOLEAN WINAPI ClosePrivateNamespace(HANDLE privateNamespace, ULONG flags);
 
+// Windows 7 with update KB2533623 and later (the simulated Vista and 7 have it); looked up at
+// run time. Only LOAD_LIBRARY_SEARCH_SYSTEM32 is known.
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800u
+BOOL WINAPI SetDefaultDllDirectories(DWORD directoryFlags);
+
 // Functions a module exports, for the ones the program looks up at run time: kernel32's
 // IsWow64Process (XP SP2 and later), ole32's and oleaut32's COM functions.
 typedef INT_PTR(WINAPI* FARPROC)(void);
