@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "sim/file_lock.h"
+#include "sim/boot.h"
 #include "sim/machine.h"
 #include "sim/pe_module.h"
 #include "sim/process.h"

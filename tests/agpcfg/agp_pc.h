@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "agpcfg/agpcfg.h"
+#include "sim/boot.h"
 #include "sim/machine.h"
 #include "sim/process.h"
 

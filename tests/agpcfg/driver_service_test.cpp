@@ -10,7 +10,7 @@
 #include <string>
 
 #include "agp_pc.h"
-#include "shell/shell_pc.h"
+#include "shell_pc.h"
 #include "sim/file_security.h"
 
 using namespace agptest;

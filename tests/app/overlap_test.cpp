@@ -2,7 +2,7 @@
 // driver, and whichever ends first leaves it to the other; the last one removes it.
 #include "program_fixture.h"
 
-#include "shell/shell_pc.h"
+#include "shell_pc.h"
 #include "sim/ui.h"
 
 namespace apptest {

@@ -7,6 +7,7 @@
 
 #include "framework/app.h"
 #include "probe_dialog.h"
+#include "sim/boot.h"
 #include "sim/machine.h"
 #include "sim/pe_module.h"
 #include "sim/ui.h"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "resources/pe_builder.h"
+#include "sim/boot.h"
 #include "sim/machine.h"
 #include "sim/pe_module.h"
 #include "sim/process.h"

@@ -6,6 +6,7 @@
 
 #include "settings/logon_task.h"
 #include "settings_pc.h"
+#include "sim/com.h"
 #include "sim/tasks.h"
 
 using settingstest::SettingsPc;

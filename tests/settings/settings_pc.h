@@ -9,6 +9,7 @@
 
 #include "agpcfg/agpcfg.h"
 #include "settings/settings.h"
+#include "sim/boot.h"
 #include "sim/machine.h"
 #include "sim/process.h"
 #include "sim/registry.h"

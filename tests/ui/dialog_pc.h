@@ -13,6 +13,7 @@
 
 #include "agpcfg/agpcfg.h"
 #include "app/tavrol_app.h"
+#include "sim/boot.h"
 #include "sim/machine.h"
 #include "sim/process.h"
 #include "sim/registry.h"
