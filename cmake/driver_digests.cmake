@@ -1,5 +1,5 @@
 # The drivers a program accepts: the SHA-256 digests of driver images built in this tree, compiled
-# into the program as the table `acceptedDrivers` (src/agpcfg/driver_digest.h).
+# into the program as the table `acceptedDriverTable` (src/agpcfg/driver_digest.h).
 #
 #   tavrol_accepted_drivers(TARGET [DRIVERS target...] [FILES file... DEPENDS target...])
 #

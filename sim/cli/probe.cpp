@@ -6,6 +6,7 @@
 #include <string>
 
 #include "agpcfg/agpcfg.h"
+#include "sim/machine.h"
 #include "sim/ui.h"
 #include "ui/rate_texts.h"
 
@@ -91,10 +92,15 @@ void printJson(CAgpConfig& agp) {
     }
     std::string bridge = functionJson(agp, &CAgpConfig::getBridge);
     std::string graphics = functionJson(agp, &CAgpConfig::getGraphics);
+    std::string faults;
+    for (const std::string& fault : sim::machine().linkFaults())
+        faults += (faults.empty() ? "" : ",") + sim::jsonString(fault.c_str());
     printf("{\"initError\":%d,\"supportedRates\":%d,\"rate\":%d,\"sideband\":%d,\"fastWrite\":%d,"
-           "\"agp3\":%s,\"rateTexts\":[%s],\"rateText\":%s,\"bridge\":%s,\"graphics\":%s}\n",
+           "\"agp3\":%s,\"rateTexts\":[%s],\"rateText\":%s,\"bridge\":%s,\"graphics\":%s,"
+           "\"linkFaults\":[%s]}\n",
            error, supported, rate, sideband, fastWrite, agp3 ? "true" : "false", texts.c_str(),
-           selected ? sim::jsonString(current).c_str() : "null", bridge.c_str(), graphics.c_str());
+           selected ? sim::jsonString(current).c_str() : "null", bridge.c_str(), graphics.c_str(),
+           faults.c_str());
 }
 
 } // namespace

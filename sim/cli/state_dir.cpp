@@ -143,7 +143,11 @@ bool powerCycle(std::string* error) {
     sim::Profile original;
     if (!loadProfileText(pathIn(kProfileFile), &original, error))
         return false;
+    // What the link went through stays on record across a restart.
+    std::vector<std::string> linkFaults = sim::machine().linkFaults();
     sim::boot(original, stateDir, false);
+    for (const std::string& fault : linkFaults)
+        sim::machine().addLinkFault(fault);
     if (!attachSharedState(error))
         return false;
     // Drivers do not survive a restart: what was running is stopped, and a service marked for

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 
 namespace sim {
 namespace {
@@ -103,6 +104,17 @@ void Machine::load(const Profile& profile) {
     m_deviceOpenTotals.clear();
     m_directiveMatches.clear();
     m_reservedAgpWrites.clear();
+    m_linkFaults.clear();
+    for (const Directive* fault : profile.findAll("link-fault")) {
+        std::string text;
+        for (const std::string& word : fault->args)
+            text += (text.empty() ? "" : " ") + word;
+        addLinkFault(text);
+    }
+    m_bridgeCommandWritten = false;
+    m_graphicsCommandWritten = false;
+    m_sleptMs = 0;
+    m_bridgeCommandWrittenAt = 0;
     m_ddrawObjects.clear();
     m_ddrawCreated = 0;
     m_ddrawReleased = 0;
@@ -223,9 +235,12 @@ bool Machine::writeConfigDword(int bus, int device, int function, uint32_t offse
         return true;
     if (isReservedAgp3Command(dwordAt(image->config, cap + 4), value))
         m_reservedAgpWrites.push_back(entry);
-    uint32_t writable = kAgpCommandWritable & ~stuckBits(*image);
+    bool target = image->config[0x0B] == 0x06;
+    uint32_t writable = agpCommandWritable(dwordAt(image->config, cap + 4), target);
+    writable &= ~stuckBits(*image);
     uint32_t old = dwordAt(image->config, offset);
     storeDword(image->config, offset, (old & ~writable) | (value & writable));
+    checkLink(*image);
     return true;
 }
 
@@ -320,8 +335,16 @@ std::string Machine::hardwareText() const {
     current.source = m_profile.source;
     current.functions = m_functions;
     for (const Directive& d : m_profile.directives)
-        if (d.name != "phys")
+        if (d.name != "phys" && d.name != "link-fault")
             current.directives.push_back(d);
+    for (const std::string& fault : m_linkFaults) {
+        Directive line;
+        line.name = "link-fault";
+        std::istringstream words(fault);
+        for (std::string word; words >> word;)
+            line.args.push_back(word);
+        current.directives.push_back(line);
+    }
     char buffer[32];
     for (const auto& word : m_phys) {
         Directive phys;
@@ -373,6 +396,8 @@ const char* traceKindName(TraceKind kind) {
         return "scm";
     case TraceKind::DirectDrawCreate:
         return "ddraw";
+    case TraceKind::Sleep:
+        return "sleep";
     }
     return "?";
 }
@@ -417,6 +442,8 @@ std::string TraceEntry::toString() const {
     case TraceKind::DirectDrawCreate:
         std::snprintf(buffer, sizeof buffer, " result=0x%08X", error);
         return text + buffer;
+    case TraceKind::Sleep:
+        return text + " " + std::to_string(value) + " ms";
     }
     return text;
 }

@@ -183,6 +183,7 @@ std::map<std::string, DirectiveRule>& directiveRules() {
         {"request-fail", {1, 5, checkRequestFail}},
         {"scm-fail", {2, 2, checkScmFail}},
         {"stuck", {2, 2, checkStuck}},
+        {"link-fault", {1, 64, nullptr}},
         {"hklm-readonly", {0, 0, nullptr}},
         {"reg-write-fails", {0, 0, nullptr}},
         {"no-shutdown-privilege", {0, 0, nullptr}},

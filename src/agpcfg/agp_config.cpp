@@ -5,6 +5,7 @@
 
 enum : DWORD {
     PCI_ID_OFFSET = 0x00,
+    PCI_REVISION_OFFSET = 0x08,
     PCI_BAR0_OFFSET = 0x10,
     PCI_BAR1_OFFSET = 0x14,
     PCI_BAR_MEMORY_MASK = 0xFFFFFFF0,
@@ -14,7 +15,7 @@ enum : DWORD {
     NVIDIA_STRAPS_OFFSET = 0x101000,
     NVIDIA_STRAPS_AGP_DISABLE = 0x00000E00,
     NVIDIA_STRAPS_OVERRIDE = 0x80000000,
-    // The PCI BIOS takes a 16-bit index: the search for a graphics device ends there at the latest.
+    // The PCI BIOS takes a 16-bit index: a search through a class ends there at the latest.
     MAX_CLASS_INDEX = 0x10000,
 };
 
@@ -23,7 +24,7 @@ CAgpConfig::CAgpConfig()
       m_graphicsCap(0), m_graphicsBar0(0), m_graphicsBar1(0), m_rate(0), m_sideband(0),
       m_fastWrite(0), m_supportedRates(0), m_initError(AGP_ERR_NO_AGP), m_graphicsStatus(0),
       m_bridgeStatus(0), m_rateUnconfirmed(false), m_sidebandUnconfirmed(false),
-      m_fastWriteUnconfirmed(false) {
+      m_fastWriteUnconfirmed(false), m_bridgeDelayMs(0) {
     discover();
 }
 
@@ -44,6 +45,18 @@ static WORD readAgpCapability(PciAddress address, BYTE* image) {
     if (!readConfigSpace(address, image))
         return 0;
     return (WORD)findAgpCapability(image);
+}
+
+// The first function of the class, in the order findPciClass gives them, whose capability walk
+// finds AGP: its capability offset, with its configuration space in the image; 0 when none has.
+static WORD findAgpFunction(DWORD classCode, PciAddress* address, BYTE* image) {
+    WORD cap = 0;
+    for (DWORD index = 0; cap == 0; ++index) {
+        if (index == MAX_CLASS_INDEX || !findPciClass(classCode, index, address))
+            return 0;
+        cap = readAgpCapability(*address, image);
+    }
+    return cap;
 }
 
 static AgpError startChannel() {
@@ -125,24 +138,24 @@ void CAgpConfig::discover() {
         return;
     }
 
-    // Only the first host bridge is the AGP target.
+    // The AGP target is the first host bridge whose capabilities include AGP: on AMD64 machines
+    // the processors' own northbridge functions are host bridges too, and may come first.
     BYTE image[256];
-    if (!findPciClass(PCI_CLASS_HOST_BRIDGE, 0, &m_bridgeAddress))
+    PciAddress bridge = 0;
+    WORD bridgeCap = findAgpFunction(PCI_CLASS_HOST_BRIDGE, &bridge, image);
+    if (bridgeCap == 0)
         return;
-    m_bridgeCap = readAgpCapability(m_bridgeAddress, image);
-    if (m_bridgeCap == 0)
-        return;
+    m_bridgeAddress = bridge;
+    m_bridgeCap = bridgeCap;
     m_bridgeId = dwordAt(image, PCI_ID_OFFSET);
+    BYTE bridgeRevision = image[PCI_REVISION_OFFSET];
 
     // The graphics device is the first VGA function with an AGP capability: a PCI display card
     // may come before it.
     PciAddress graphics = 0;
-    WORD graphicsCap = 0;
-    for (DWORD index = 0; graphicsCap == 0; ++index) {
-        if (index == MAX_CLASS_INDEX || !findPciClass(PCI_CLASS_VGA, index, &graphics))
-            return;
-        graphicsCap = readAgpCapability(graphics, image);
-    }
+    WORD graphicsCap = findAgpFunction(PCI_CLASS_VGA, &graphics, image);
+    if (graphicsCap == 0)
+        return;
     m_graphicsAddress = graphics;
     m_graphicsCap = graphicsCap;
     m_graphicsId = dwordAt(image, PCI_ID_OFFSET);
@@ -169,6 +182,11 @@ void CAgpConfig::discover() {
         return;
     }
 
+    // Ends in different AGP modes give the rate field two meanings: no change could be right.
+    if ((m_bridgeStatus ^ m_graphicsStatus) & AGP_STATUS_AGP3) {
+        m_initError = AGP_ERR_RATE_ZERO;
+        return;
+    }
     m_initError = AGP_OK;
     DWORD common = m_bridgeStatus & m_graphicsStatus;
     // In AGP 3.0 mode rate bit 2 is reserved, and sideband addressing is part of the mode.
@@ -176,11 +194,12 @@ void CAgpConfig::discover() {
     m_supportedRates = (WORD)(common & (agp3 ? AGP3_RATE_MASK : AGP_RATE_MASK));
     m_sideband = (agp3 || (common & AGP_SIDEBAND)) ? AGP_MODE_ON : AGP_MODE_UNSUPPORTED;
     m_fastWrite = (common & AGP_FAST_WRITE) ? AGP_MODE_ON : AGP_MODE_UNSUPPORTED;
+    applyQuirk(findAgpQuirk(m_bridgeId, bridgeRevision, m_graphicsId));
 
     // Nothing is known of the modes in force until the getters have read them: a read that
     // fails leaves the rate at 0 and a mode as one the program leaves alone, never as on.
     markModesUnconfirmed();
-    m_rate = getDataRate();
+    m_rate = runningRate();
     if (m_rate == 0) {
         m_initError = AGP_ERR_RATE_ZERO;
         return;
@@ -191,6 +210,37 @@ void CAgpConfig::discover() {
     m_rateUnconfirmed = false;
     m_sidebandUnconfirmed = false;
     m_fastWriteUnconfirmed = false;
+}
+
+// A mode an erratum forbids is one the pair lacks: it is neither offered nor reported.
+void CAgpConfig::applyQuirk(const AgpQuirk* quirk) {
+    if (!quirk)
+        return;
+    m_supportedRates = (WORD)(m_supportedRates & quirk->rates);
+    if (quirk->noSideband && !isAgp3())
+        m_sideband = AGP_MODE_UNSUPPORTED;
+    if (quirk->noFastWrite)
+        m_fastWrite = AGP_MODE_UNSUPPORTED;
+    m_bridgeDelayMs = quirk->bridgeDelayMs;
+}
+
+// A link switched off on either end is plain PCI, and a rate field with no bit, several bits or
+// a value reserved in the link's mode names no rate: a change made from there would program a
+// state the AGP standard does not define. A bridge whose command register cannot be read is
+// left to the mode cycle, which writes nothing to such a link.
+int CAgpConfig::runningRate() {
+    DWORD bridge = 0;
+    DWORD graphics = 0;
+    bool bridgeRead =
+        readConfigDword(m_bridgeAddress, (WORD)(m_bridgeCap + AGP_COMMAND_OFFSET), &bridge) != 0;
+    if ((bridgeRead && !(bridge & AGP_ENABLE)) || !readGraphicsCommand(&graphics) ||
+        !(graphics & AGP_ENABLE))
+        return 0;
+    DWORD rate = graphics & AGP_RATE_MASK;
+    DWORD valid = isAgp3() ? AGP3_RATE_MASK : AGP_RATE_MASK;
+    if ((rate & (rate - 1)) != 0 || (rate & valid) != rate)
+        return 0;
+    return (int)rate;
 }
 
 // Clears the straps that hold back 4X, sideband and fast writes on NVIDIA chips.
@@ -303,7 +353,8 @@ int CAgpConfig::getFastWrite() {
     DWORD command;
     if (!readGraphicsCommand(&command))
         return unreadMode(m_fastWrite, m_fastWriteUnconfirmed, AGP_MODE_UNSUPPORTED);
-    refreshMode(&m_fastWrite, &m_fastWriteUnconfirmed,
-                (command & AGP_FAST_WRITE) ? AGP_MODE_ON : AGP_MODE_OFF);
+    // Fast writes do not run at 1X in AGP 2.0 mode, whatever the bit says.
+    bool runs = (command & AGP_FAST_WRITE) && (isAgp3() || (command & AGP_RATE_MASK) != 1);
+    refreshMode(&m_fastWrite, &m_fastWriteUnconfirmed, runs ? AGP_MODE_ON : AGP_MODE_OFF);
     return m_fastWrite;
 }

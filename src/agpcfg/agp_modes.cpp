@@ -24,7 +24,11 @@ bool CAgpConfig::writeLink(DWORD bridgeDown, DWORD graphicsDown, DWORD bridgeUp,
                   {m_graphicsAddress, graphicsCommand, graphicsUp}};
     bool allDone = true;
     for (const auto& step : writes) {
-        if (writeConfigDword(step.address, step.offset, step.value))
+        bool written = writeConfigDword(step.address, step.offset, step.value) != 0;
+        // Some bridges cannot take the card's command for a while after their own.
+        if (&step == &writes[2] && m_bridgeDelayMs != 0)
+            Sleep(m_bridgeDelayMs);
+        if (written)
             continue;
         allDone = false;
         if (stopOnFailure)
@@ -56,10 +60,28 @@ bool CAgpConfig::modeCycle(DWORD takeDownMask, DWORD modeMask, DWORD modeBits) {
     DWORD graphics = 0;
     if (!readBothCommands(&bridge, &graphics))
         return false;
+    bool agp3 = isAgp3() != 0;
+    // Both ends get the modes the graphics device runs (what the getters report), changed by
+    // the new mode, so that they agree afterwards even if they did not before.
+    const DWORD linkModes = AGP_RATE_MASK | AGP_SIDEBAND | AGP_FAST_WRITE;
+    DWORD running = graphics & linkModes;
+    // A fast-write bit at 1X in AGP 2.0 mode is no mode in force (the getter reports it off).
+    if (!agp3 && (running & AGP_RATE_MASK) == 1)
+        running &= ~(DWORD)AGP_FAST_WRITE;
+    DWORD modes = (running & ~modeMask) | modeBits;
+    // A mode one end lacks, or an erratum forbids, is never left set on the other.
+    if (m_sideband == AGP_MODE_UNSUPPORTED)
+        modes &= ~(DWORD)AGP_SIDEBAND;
+    if (m_fastWrite == AGP_MODE_UNSUPPORTED)
+        modes &= ~(DWORD)AGP_FAST_WRITE;
+    // Fast writes do not run at 1X in AGP 2.0 mode: dropping to 1X ends them in the same cycle.
+    if (!agp3 && (modes & AGP_RATE_MASK) == 1)
+        modes &= ~(DWORD)AGP_FAST_WRITE;
     // AGP 3.0 requires the sideband bit set on both ends whenever the link is in that mode.
-    DWORD keep = isAgp3() ? (DWORD)AGP_SIDEBAND : 0u;
-    DWORD bridgeUp = (bridge & ~modeMask) | modeBits | keep;
-    DWORD graphicsUp = (graphics & ~modeMask) | modeBits | keep;
+    DWORD keep = agp3 ? (DWORD)AGP_SIDEBAND : 0u;
+    modes |= keep;
+    DWORD bridgeUp = (bridge & ~linkModes) | modes;
+    DWORD graphicsUp = (graphics & ~linkModes) | modes;
     if (writeLink((bridge & takeDownMask) | keep, (graphics & takeDownMask) | keep, bridgeUp,
                   graphicsUp, true) &&
         linkHolds(bridgeUp, graphicsUp))
@@ -92,6 +114,8 @@ int CAgpConfig::setDataRate(int rate) {
     if (changed) {
         m_rate = rate;
         m_rateUnconfirmed = false;
+        if (rate == 1 && !isAgp3() && m_fastWrite == AGP_MODE_ON)
+            m_fastWrite = AGP_MODE_OFF;
     }
     if (sidebandAround)
         setSideband(AGP_MODE_ON);
@@ -122,6 +146,9 @@ int CAgpConfig::setFastWrite(int on) {
     if (on == m_fastWrite && !m_fastWriteUnconfirmed)
         return 1;
     if (on != AGP_MODE_OFF && on != AGP_MODE_ON)
+        return 0;
+    // Fast writes need 2X or faster in AGP 2.0 mode.
+    if (on == AGP_MODE_ON && !isAgp3() && m_rate == 1)
         return 0;
     if (!modeCycle(~(DWORD)AGP_ENABLE, AGP_FAST_WRITE, on ? (DWORD)AGP_FAST_WRITE : 0u))
         return 0;

@@ -42,6 +42,25 @@ void driverObjectName(const char* name, DWORD majorVersion, char out[DRIVER_OBJE
 // Offset of the AGP capability in a 256-byte configuration image, 0 when there is none.
 int findAgpCapability(const BYTE* image);
 
+// A chipset erratum that limits what the AGP command register may be given: a host bridge (a
+// revision range, and optionally only with a graphics device of one vendor) and what it forbids.
+struct AgpQuirk {
+    WORD bridgeVendor;
+    WORD bridgeDevice;
+    BYTE firstRevision;
+    BYTE lastRevision;
+    WORD graphicsVendor; // 0: with any graphics device
+    BYTE rates;          // the rate field values the link may run at (a mask of 1, 2 and 4)
+    BYTE noSideband;
+    BYTE noFastWrite;
+    BYTE bridgeDelayMs; // wait after writing the bridge before the graphics device is written
+};
+// The table of known errata, in order; `count` receives the number of rows.
+const AgpQuirk* agpQuirks(int* count);
+// The row that applies to a host bridge (its ID dword and revision) and a graphics device (its
+// ID dword), or null.
+const AgpQuirk* findAgpQuirk(DWORD bridgeId, BYTE bridgeRevision, DWORD graphicsId);
+
 // AGP register layout (AGP Interface Specification 2.0, and 3.0 where it differs).
 enum : DWORD {
     AGP_CAPABILITY_ID = 2,
@@ -70,6 +89,7 @@ enum : AgpError {
     AGP_OK = 0,
     AGP_ERR_NO_AGP = 1,
     AGP_ERR_NO_PCI_BIOS = 2,
+    // The link does not run: AGP enable off, no single valid rate, or ends in different modes.
     AGP_ERR_RATE_ZERO = 3,
     AGP_ERR_DRIVER_UNKNOWN = 8,
     AGP_ERR_DRIVER_BASE = 8, // installDriver result r (1..11) gives r + 8
@@ -114,6 +134,10 @@ class CAgpConfig {
 
   private:
     void discover();
+    // The rate of a link this program may take over (both ends enabled, the graphics device at
+    // exactly one rate valid in the link's mode), or 0.
+    int runningRate();
+    void applyQuirk(const AgpQuirk* quirk);
     AgpError applyNvidiaFixup();
     // 1/0; the command is written only on success.
     int readGraphicsCommand(DWORD* command);
@@ -153,4 +177,7 @@ class CAgpConfig {
     bool m_rateUnconfirmed;
     bool m_sidebandUnconfirmed;
     bool m_fastWriteUnconfirmed;
+    // Wait after the bridge's command write before the graphics device's, for chipsets that
+    // need it; 0 for the others.
+    DWORD m_bridgeDelayMs;
 };

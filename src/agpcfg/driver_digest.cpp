@@ -113,8 +113,8 @@ bool isAcceptedDriver(const BYTE* image, DWORD size) {
     sha256Start(&hash);
     sha256Add(&hash, image, size);
     sha256Finish(&hash, digest);
-    for (unsigned i = 0; i < acceptedDriverCount; ++i)
-        if (memcmp(acceptedDrivers[i].bytes, digest, sizeof digest) == 0)
+    for (DWORD i = 0; i < acceptedDriverTable.count && i < MAX_ACCEPTED_DRIVERS; ++i)
+        if (memcmp(acceptedDriverTable.drivers[i].bytes, digest, sizeof digest) == 0)
             return true;
     return false;
 }

@@ -22,10 +22,16 @@ struct DriverDigest {
     BYTE bytes[SHA256_DIGEST_SIZE];
 };
 
+enum : DWORD { MAX_ACCEPTED_DRIVERS = 8 };
+
 // The table of the executable: each build of the program lists the drivers built in its tree
-// (the release program its TAVROL.sys only). Generated at build time.
-extern const DriverDigest acceptedDrivers[];
-extern const unsigned acceptedDriverCount;
+// (the release program its TAVROL.sys only). Generated at build time. Its size is fixed, so that
+// two builds of the program that accept different drivers differ in the table's bytes alone.
+struct AcceptedDriverTable {
+    DWORD count;
+    DriverDigest drivers[MAX_ACCEPTED_DRIVERS];
+};
+extern const AcceptedDriverTable acceptedDriverTable;
 
 // Whether an image is one of the accepted drivers.
 bool isAcceptedDriver(const BYTE* image, DWORD size);

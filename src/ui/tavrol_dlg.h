@@ -42,6 +42,9 @@ class CTavrolDlg : public CDialog {
     void initFastWriteCheck();
     // A box for a mode in `state`; `fixed` shows it as it is, ticked or not, and disabled.
     void initModeCheck(CButton& box, int companionId, int state, bool fixed);
+    // The rate of the combo box; afterwards the box shows the rate in force. FALSE when its text
+    // names no rate, which stops the apply.
+    BOOL applyRate();
     // Sideband or fast writes from a check box; FALSE when the box is in a third state, which
     // stops the apply.
     BOOL applyModeCheck(CButton& box, int (CAgpConfig::*getter)(), int (CAgpConfig::*setter)(int));

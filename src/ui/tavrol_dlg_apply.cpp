@@ -23,25 +23,33 @@ BOOL CTavrolDlg::applyModeCheck(CButton& box, int (CAgpConfig::*getter)(),
     return TRUE;
 }
 
+// A rate that is refused or does not hold is set back, and the box then shows the rate in force;
+// the other modes and the log-on choice are applied all the same.
+BOOL CTavrolDlg::applyRate() {
+    // Longer than any rate text, so a truncated text never looks like one.
+    char text[64] = "";
+    m_rateCombo.GetWindowText(text, sizeof text);
+    // The texts mean other rate values on an AGP 3.0 link: "4X" is 1 there.
+    int agp3 = m_pAgpConfig->isAgp3();
+    int wanted = rateFromText(text, agp3);
+    if (wanted < 0)
+        return FALSE;
+    int old = m_pAgpConfig->getDataRate();
+    if (old == wanted)
+        return TRUE;
+    m_pAgpConfig->setDataRate(wanted);
+    if (m_pAgpConfig->getDataRate() == wanted)
+        return TRUE;
+    m_pAgpConfig->setDataRate(old);
+    LPCSTR inForce = rateText(m_pAgpConfig->getDataRate(), agp3);
+    if (!inForce || m_rateCombo.SelectString(-1, inForce) == CB_ERR)
+        m_rateCombo.SetCurSel(-1);
+    return TRUE;
+}
+
 void CTavrolDlg::OnApply() {
-    if (m_rateCombo.IsWindowEnabled()) {
-        // Longer than any rate text, so a truncated text never looks like one.
-        char text[64] = "";
-        m_rateCombo.GetWindowText(text, sizeof text);
-        // The texts mean other rate values on an AGP 3.0 link: "4X" is 1 there.
-        int wanted = rateFromText(text, m_pAgpConfig ? m_pAgpConfig->isAgp3() : 0);
-        if (wanted < 0)
-            return;
-        if (m_pAgpConfig) {
-            int old = m_pAgpConfig->getDataRate();
-            if (old != wanted) {
-                m_pAgpConfig->setDataRate(wanted);
-                // The combo box keeps the chosen text even when the old rate comes back.
-                if (m_pAgpConfig->getDataRate() != wanted)
-                    m_pAgpConfig->setDataRate(old);
-            }
-        }
-    }
+    if (m_rateCombo.IsWindowEnabled() && m_pAgpConfig && !applyRate())
+        return;
     if (m_sidebandCheck.IsWindowEnabled() &&
         !applyModeCheck(m_sidebandCheck, &CAgpConfig::getSideband, &CAgpConfig::setSideband))
         return;

@@ -98,11 +98,29 @@ std::vector<CodeCase> codeCases() {
          replacing(ntPc(), PCI_CLASS_HOST_BRIDGE,
                    {withoutCapabilities(hostBridge(kStatus4xSbaFw, kCommand2x))}),
          AGP_ERR_NO_AGP},
-        // Only the first host bridge is the AGP target, even when a later one has AGP.
-        {"FirstHostBridgeWithoutAgp",
+        // The AGP target is the first host bridge with AGP, wherever it comes; none with AGP
+        // leaves code 1.
+        {"SecondHostBridgeCarriesAgp",
          replacing(ntPc(), PCI_CLASS_HOST_BRIDGE,
                    {withoutCapabilities(hostBridge(kStatus4xSbaFw, kCommand2x)), secondBridge}),
+         AGP_OK},
+        {"NoHostBridgeWithAgp",
+         replacing(ntPc(), PCI_CLASS_HOST_BRIDGE,
+                   {withoutCapabilities(hostBridge(kStatus4xSbaFw, kCommand2x)),
+                    withoutCapabilities(secondBridge)}),
          AGP_ERR_NO_AGP},
+        // A link that does not run: ends in different AGP modes, AGP enable off on either end,
+        // or a card rate field that is no single rate valid in the link's mode.
+        {"EndsDisagreeOnAgp3Mode", agpPc(true, kStatusAgp3, 0x302, kStatus4xSbaFw, 0x302),
+         AGP_ERR_RATE_ZERO},
+        {"BridgeNotEnabled", agpPc(true, kStatus4xSbaFw, 0x002, kStatus4xSbaFw, 0x102),
+         AGP_ERR_RATE_ZERO},
+        {"CardNotEnabled", agpPc(true, kStatus4xSbaFw, 0x102, kStatus4xSbaFw, 0x002),
+         AGP_ERR_RATE_ZERO},
+        {"SeveralRateBits", agpPc(true, kStatus4xSbaFw, 0x103, kStatus4xSbaFw, 0x103),
+         AGP_ERR_RATE_ZERO},
+        {"ReservedAgp3Rate", agpPc(true, kStatusAgp3, 0x304, kStatusAgp3, 0x304),
+         AGP_ERR_RATE_ZERO},
         {"NoDisplay", replacing(ntPc(), PCI_CLASS_VGA, {}), AGP_ERR_NO_AGP},
         {"NoDisplayWithAgp",
          replacing(ntPc(), PCI_CLASS_VGA,
@@ -498,8 +516,8 @@ INSTANTIATE_TEST_SUITE_P(
         ModesCase{"Agp3", 0x1F00421B, 0x1F000E1B, 0x1F004312, 3, 2, 1, 1, 1},
         ModesCase{"Agp3ReservedRateBitIgnored", 0x1F00021F, 0x1F00021F, 0x311, 3, 1, 1, 1, 1},
         ModesCase{"Agp3SidebandBitClear", 0x1F00021B, 0x1F00001B, 0x112, 3, 2, 1, 1, 1},
-        // Only one end in AGP 3.0 mode: the rate field keeps its AGP 2.0 meaning.
-        ModesCase{"Agp3BridgeWithAgp2Card", 0x1F00021B, 0x1F000217, 0x302, 3, 2, 1, 0, 0}),
+        // Fast writes do not run at 1X in AGP 2.0 mode, whatever the bit says.
+        ModesCase{"FastWriteBitAt1x", 0x1F000217, 0x1F000217, 0x311, 7, 1, 1, 0, 0}),
     [](const testing::TestParamInfo<ModesCase>& info) { return std::string(info.param.name); });
 
 // The graphics command register is read three times at the end of discovery (rate, sideband,
@@ -555,8 +573,8 @@ TEST(Getters, AnswerAFailedReadOnlyWithAModeBothEndsHold) {
     EXPECT_EQ(1, config.getSideband());
     EXPECT_EQ(0, config.getFastWrite());
 
-    sim::machine().pokeConfigDword(1, 0, 0, kGraphicsCommand, 0x111);
-    EXPECT_EQ(1, config.getDataRate());
+    sim::machine().pokeConfigDword(1, 0, 0, kGraphicsCommand, 0x114);
+    EXPECT_EQ(4, config.getDataRate());
     EXPECT_EQ(0, config.getSideband());
     EXPECT_EQ(1, config.getFastWrite());
 

@@ -82,7 +82,7 @@ TEST(AcceptedDrivers, AreTheDriverOfThisBuildOnly) {
     std::string longer = image + '\n';
     EXPECT_FALSE(
         isAcceptedDriver(reinterpret_cast<const BYTE*>(longer.data()), (DWORD)longer.size()));
-    EXPECT_EQ(1u, acceptedDriverCount);
+    EXPECT_EQ(1u, acceptedDriverTable.count);
 }
 
 } // namespace

@@ -99,13 +99,16 @@ TEST_P(Traffic, TakesTheLinkDownAndSetsBridgeBeforeGraphics) {
 std::vector<TrafficCase> trafficCases() {
     const uint32_t all = kStatus4xSbaFw;
     const uint32_t noSideband = 0x1F000017;
+    const uint32_t noFastWrite = 0x1F000207;
     const uint32_t agp3 = kStatusAgp3;
     return {
         // Sideband changes on a link that is switched off completely.
         {"SidebandOn", all, all, 0x102, 0x102, [](CAgpConfig& c) { return c.setSideband(1); },
          cycle(0, 0, 0x302, 0x302), 0x302, 0x302},
+        // Each end keeps its other bits; the modes of the card, which the getters report, go to
+        // both ends, so that they agree afterwards.
         {"SidebandOffKeepsEachEndsBits", all, all, 0x1F000302, 0x312,
-         [](CAgpConfig& c) { return c.setSideband(0); }, cycle(0, 0, 0x1F000102, 0x112), 0x1F000102,
+         [](CAgpConfig& c) { return c.setSideband(0); }, cycle(0, 0, 0x1F000112, 0x112), 0x1F000112,
          0x112},
         // Fast writes and rates only clear AGP enable for the take-down.
         {"FastWritesOn", all, all, 0x302, 0x302, [](CAgpConfig& c) { return c.setFastWrite(1); },
@@ -119,19 +122,27 @@ std::vector<TrafficCase> trafficCases() {
         {"RateWithSidebandUnsupported", all, noSideband, 0x101, 0x101,
          [](CAgpConfig& c) { return c.setDataRate(2); }, cycle(0x001, 0x001, 0x102, 0x102), 0x102,
          0x102},
-        // A link that was not enabled stays so.
-        {"RateOnADisabledLink", all, all, 0x002, 0x002,
-         [](CAgpConfig& c) { return c.setDataRate(1); }, cycle(0x002, 0x002, 0x001, 0x001), 0x001,
-         0x001},
-        // Sideband off, the rate, sideband on again: three cycles, 24 accesses.
+        // Sideband off, the rate, sideband on again: three cycles, 24 accesses. Fast writes set on
+        // the card at 1X do not run and are cleared with the first cycle.
         {"RateWithSidebandOn", all, all, 0x301, 0x311,
          [](CAgpConfig& c) { return c.setDataRate(2); },
-         cycle(0, 0, 0x101, 0x111) + cycle(0x011, 0x001, 0x102, 0x112) + cycle(0, 0, 0x302, 0x312),
-         0x302, 0x312},
+         cycle(0, 0, 0x101, 0x101) + cycle(0x001, 0x001, 0x102, 0x102) + cycle(0, 0, 0x302, 0x302),
+         0x302, 0x302},
+        // Dropping to 1X ends fast writes on both ends in the same cycle.
+        {"RateTo1xEndsFastWrites", all, all, 0x114, 0x114,
+         [](CAgpConfig& c) { return c.setDataRate(1); }, cycle(0x014, 0x014, 0x101, 0x101), 0x101,
+         0x101},
+        // A fast-write bit found at 1X does not come to life with a faster rate.
+        {"FastWriteBitFoundAt1xStaysOff", all, all, 0x111, 0x111,
+         [](CAgpConfig& c) { return c.setDataRate(2); }, cycle(0x011, 0x011, 0x102, 0x102), 0x102,
+         0x102},
+        // A fast-write bit the card lacks is not left on the bridge.
+        {"FastWriteTheCardLacksIsCleared", all, noFastWrite, 0x312, 0x302,
+         [](CAgpConfig& c) { return c.setSideband(0); }, cycle(0, 0, 0x102, 0x102), 0x102, 0x102},
         // AGP 3.0 keeps sideband addressing on throughout: 4X is rate value 1, in one cycle.
         {"Agp3RateKeepsSideband", agp3, agp3, 0x302, 0x1F004312,
          [](CAgpConfig& c) { return c.setDataRate(1); },
-         cycle(0x1F004212, 0x202, 0x301, 0x1F004311), 0x301, 0x1F004311},
+         cycle(0x1F004212, 0x202, 0x311, 0x1F004311), 0x311, 0x1F004311},
         {"Agp3FastWrites", agp3, agp3, 0x302, 0x302,
          [](CAgpConfig& c) { return c.setFastWrite(1); }, cycle(0x202, 0x202, 0x312, 0x312), 0x312,
          0x312},

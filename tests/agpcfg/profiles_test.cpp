@@ -59,7 +59,10 @@ INSTANTIATE_TEST_SUITE_P(
                     MachineCase{"no-agp", AGP_ERR_NO_AGP, 0, 0, 2, 2, 0, 0},
                     MachineCase{"nforce2-fx5600", AGP_OK, 3, 2, 1, 1, 0x0300, 1},
                     MachineCase{"i875p-radeon9200", AGP_OK, 3, 2, 1, 0, 0x0100, 1},
-                    MachineCase{"kt600-radeon7000", AGP_OK, 7, 4, 1, 2, 0x0100, 0}),
+                    MachineCase{"kt600-radeon7000", AGP_OK, 7, 4, 1, 2, 0x0100, 0},
+                    // Two-socket AMD64: the AGP bridge behind the K8 host bridges, and before.
+                    MachineCase{"dual-opteron-8151", AGP_OK, 3, 2, 1, 1, 0x0900, 1},
+                    MachineCase{"k8t800-dual-opteron", AGP_OK, 3, 2, 1, 0, 0x0100, 1}),
     [](const testing::TestParamInfo<MachineCase>& info) {
         std::string name = info.param.machine;
         for (char& c : name)

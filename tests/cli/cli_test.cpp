@@ -185,10 +185,19 @@ TEST_F(CliTest, ProbeJsonIsOneObjectWithTheDialogsRateTexts) {
          "\"agp3\":true,\"rateTexts\":[\"4X (1064Mb/s)\",\"8X (2128Mb/s)\"],"
          "\"rateText\":\"8X (2128Mb/s)\","
          "\"bridge\":{\"address\":\"00:00.0\",\"id\":\"01e010de\",\"cap\":64},"
-         "\"graphics\":{\"address\":\"03:00.0\",\"id\":\"031210de\",\"cap\":68}}\n"},
+         "\"graphics\":{\"address\":\"03:00.0\",\"id\":\"031210de\",\"cap\":68},"
+         "\"linkFaults\":[]}\n"},
+        // The AGP bridge behind the two processors' host bridges, the card behind its bridge.
+        {"dual-opteron-8151",
+         "{\"initError\":0,\"supportedRates\":3,\"rate\":2,\"sideband\":1,\"fastWrite\":1,"
+         "\"agp3\":true,\"rateTexts\":[\"4X (1064Mb/s)\",\"8X (2128Mb/s)\"],"
+         "\"rateText\":\"8X (2128Mb/s)\","
+         "\"bridge\":{\"address\":\"08:00.0\",\"id\":\"74541022\",\"cap\":160},"
+         "\"graphics\":{\"address\":\"09:00.0\",\"id\":\"034e10de\",\"cap\":68},"
+         "\"linkFaults\":[]}\n"},
         {"no-agp", "{\"initError\":1,\"supportedRates\":0,\"rate\":0,\"sideband\":2,"
                    "\"fastWrite\":2,\"agp3\":false,\"rateTexts\":[],\"rateText\":null,"
-                   "\"bridge\":null,\"graphics\":null}\n"},
+                   "\"bridge\":null,\"graphics\":null,\"linkFaults\":[]}\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.machine);

@@ -240,5 +240,6 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
 }
 
 void WINAPI Sleep(DWORD milliseconds) {
+    sim::machine().noteSleep(milliseconds);
     usleep(static_cast<useconds_t>(milliseconds) * 1000);
 }

@@ -31,6 +31,8 @@ const Expected kMachines[] = {
     {"nforce2-fx5600", true, {"00:00.0@40", "03:00.0@44"}},
     {"i875p-radeon9200", true, {"00:00.0@a0", "01:00.0@58"}},
     {"kt600-radeon7000", true, {"00:00.0@80", "01:00.0@58"}},
+    {"dual-opteron-8151", true, {"08:00.0@a0", "09:00.0@44"}},
+    {"k8t800-dual-opteron", true, {"00:00.0@80", "01:00.0@44"}},
 };
 
 std::vector<std::string> agpFunctions() {

@@ -100,6 +100,7 @@ enum class TraceKind {
     PhysWrite,        // address, value
     ServiceCall,      // name = function, detail = service name, ok/error
     DirectDrawCreate, // error = the HRESULT returned
+    Sleep,            // value = milliseconds
 };
 
 struct BiosRegisters {
@@ -215,8 +216,14 @@ enum class WindowsFamily { Nt, Win9x };
 // 6.0.6002, 7 SP1 6.1.7601.
 enum class WindowsVersion { Win98Se, Xp, Vista, Seven };
 
-// Bits of an AGP command register that a write can change.
+// Bits of an AGP command register that a write can change on the graphics device in AGP 2.0
+// mode; agpCommandWritable gives the whole mask of a function.
 constexpr uint32_t kAgpCommandWritable = 0xFF000000u | (1u << 9) | (1u << 8) | (1u << 4) | 0x7u;
+// The writable bits of an AGP command register by the AGP Interface Specification: the request
+// depth (31..24) only on the master, the graphics device; 4G (bit 5) where the status offers it;
+// in AGP 3.0 mode also ARQSZ (15..13) and the calibration period (12..10), and GART64B (bit 7)
+// on a target whose status offers it.
+uint32_t agpCommandWritable(uint32_t status, bool target);
 // AGP status bit 3: the device runs in AGP 3.0 mode, where the command register's rate field
 // takes only 001 (4X) and 010 (8X), or 000 before a rate is programmed, and its sideband bit
 // must stay set.
@@ -275,6 +282,19 @@ class Machine {
     const std::vector<TraceEntry>& reservedAgpWrites() const { return m_reservedAgpWrites; }
     // Offset of the function's AGP capability, 0 when it has none.
     int agpCapability(int bus, int device, int function) const;
+    // States of the AGP link that the AGP standard or a chipset's errata forbid, one short text
+    // each, in the order first seen, since the virtual PC was built. The link is the first host
+    // bridge and the first VGA-compatible function with an AGP capability; once both command
+    // registers have been written, every command write that leaves the graphics device enabled
+    // is checked (ends that disagree on rate or AGP 3.0 mode, a target not enabled, enable with
+    // no rate or several rate bits, a reserved AGP 3.0 rate, sideband off in AGP 3.0 mode, fast
+    // writes at 1X, a mode one end lacks, an erratum-forbidden mode), and so is every write to
+    // the graphics device sooner after the bridge's than its chipset allows. Kept in the state
+    // as `#! link-fault TEXT` lines.
+    const std::vector<std::string>& linkFaults() const { return m_linkFaults; }
+    void addLinkFault(const std::string& fault);
+    // Sleep of the program: traced, and the machine's clock of slept milliseconds moves on.
+    void noteSleep(uint32_t milliseconds);
 
     // Physical memory: a sparse map of dwords; words never written read 0. Traced.
     bool readPhys(uint64_t address, uint32_t* value);
@@ -326,6 +346,7 @@ class Machine {
     uint32_t effectiveStatus(const PciFunctionImage& image, uint32_t stored) const;
     uint32_t stuckBits(const PciFunctionImage& image) const;
     uint32_t nvidiaStrapsAddress(const PciFunctionImage& image, bool* isNvidia) const;
+    void checkLink(const PciFunctionImage& written);
 
     Profile m_profile;
     WindowsFamily m_family = WindowsFamily::Nt;
@@ -336,6 +357,11 @@ class Machine {
     std::map<std::string, int> m_deviceOpenTotals;
     std::map<const Directive*, uint32_t> m_directiveMatches;
     std::vector<TraceEntry> m_reservedAgpWrites;
+    std::vector<std::string> m_linkFaults;
+    bool m_bridgeCommandWritten = false;
+    bool m_graphicsCommandWritten = false;
+    uint64_t m_sleptMs = 0;
+    uint64_t m_bridgeCommandWrittenAt = 0;
     std::vector<std::shared_ptr<void>> m_ddrawObjects; // freed with the machine, never by Release
     int m_ddrawCreated = 0;
     int m_ddrawReleased = 0;
