@@ -262,22 +262,6 @@ TEST(Discovery, ReleasesTheDirectDrawObject) {
     }
 }
 
-// DirectDraw comes from the system folder: a ddraw.dll planted beside the program, which is the
-// current folder too and where a load by bare name would look first, is never loaded.
-TEST(Discovery, DirectDrawIsTheSystemsWhateverLiesBesideTheProgram) {
-    for (bool nt : {true, false}) {
-        SCOPED_TRACE(nt ? "NT" : "Windows 9x");
-        sim::TestPc pc = boot(nt ? ntPc() : ninexPc());
-        ASSERT_TRUE(pc.ok());
-        ASSERT_TRUE(
-            sim::drive().writeFile(std::string(sim::kProgramDirectory) + "\\ddraw.dll", "planted"));
-        CAgpConfig config;
-        EXPECT_EQ(AGP_OK, config.getInitError());
-        EXPECT_EQ(1u, sim::machine().traceOf(sim::TraceKind::DirectDrawCreate).size());
-        EXPECT_EQ(nullptr, GetModuleHandleA("ddraw.dll")) << "DirectDraw was not freed";
-    }
-}
-
 // The graphics device is the first VGA function with AGP, not the first VGA function.
 TEST(Discovery, SkipsAPciDisplayCardBeforeTheAgpCard) {
     PcSpec layout = ntPc();
