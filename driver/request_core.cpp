@@ -14,6 +14,18 @@ const uint32_t kMemorySpaceEnable = 1u << 1;
 // BAR bit 0 is set for I/O; bits 2..1 are the memory type, 00 for 32 bits anywhere.
 const uint32_t kBarKindMask = 0x7;
 const uint32_t kBarMemoryMask = ~0xFu;
+// A GeForce decodes its registers in a 16 MiB window; its BAR 0 is aligned to that size.
+const uint32_t kStrapsWindowAlignment = 0x01000000;
+const uint64_t kLast32BitAddress = 0xFFFFFFFFu;
+const uint32_t kLastBus = 255;
+// A slot word has the device in bits 4..0 and the function in bits 7..5; the rest is reserved.
+const uint32_t kSlotReservedBits = ~0xFFu;
+
+// Whether (bus, slot) can name a function at all: a bus above 255 or reserved slot bits would
+// reach whatever the platform makes of them, so they are refused before the bus is asked.
+int validFunctionAddress(uint32_t busNumber, uint32_t slot) {
+    return busNumber <= kLastBus && (slot & kSlotReservedBits) == 0;
+}
 
 void copyBytes(void* to, const void* from, uint32_t length) {
     unsigned char* d = static_cast<unsigned char*>(to);
@@ -147,6 +159,8 @@ int serveFindClass(const TavrolBus* bus, PciClassQuery& query) {
 }
 
 int serveReadConfigSpace(const TavrolBus* bus, PciConfigBlock& block) {
+    if (!validFunctionAddress(block.bus, block.slot))
+        return TAVROL_STATUS_ACCESS_DENIED;
     if (!functionExists(bus, block.bus, block.slot))
         return TAVROL_STATUS_DEVICE_ERROR;
     if (!bus->readConfig(bus->context, block.bus, block.slot, 0, block.config, kConfigSize))
@@ -159,7 +173,7 @@ int validRegister(uint32_t offset) {
 }
 
 int serveConfigDword(const TavrolBus* bus, uint32_t code, PciConfigDwordRequest& request) {
-    if (!validRegister(request.offset))
+    if (!validRegister(request.offset) || !validFunctionAddress(request.bus, request.slot))
         return TAVROL_STATUS_ACCESS_DENIED;
     if (!functionExists(bus, request.bus, request.slot))
         return TAVROL_STATUS_DEVICE_ERROR;
@@ -180,10 +194,11 @@ int serveConfigDword(const TavrolBus* bus, uint32_t code, PciConfigDwordRequest&
 
 // True when the address is the one physical dword the program uses: the straps register of an
 // NVIDIA display function on the given bus, at its BAR 0 base + 0x101000. BAR 0 must be a 32-bit
-// memory BAR that is assigned and decoded: a 64-bit BAR's low dword, a below-1-MiB BAR or a BAR
-// the function does not decode names memory that is not the chip's.
+// memory BAR that is assigned, decoded and aligned to the 16 MiB window a GeForce decodes, so the
+// address can never be an APIC, an HPET or anything above 4 GiB: a 64-bit BAR's low dword, a
+// smaller BAR or a BAR the function does not decode names memory that is not the chip's.
 int physAllowed(const TavrolBus* bus, uint32_t busNumber, uint64_t address) {
-    if (busNumber > 255)
+    if (busNumber > kLastBus || address > kLast32BitAddress)
         return 0;
     FunctionCursor at = kFirstFunction;
     uint32_t slot;
@@ -195,8 +210,11 @@ int physAllowed(const TavrolBus* bus, uint32_t busNumber, uint64_t address) {
             !readDword(bus, busNumber, slot, 0x04, &command) || !(command & kMemorySpaceEnable) ||
             !readDword(bus, busNumber, slot, 0x10, &bar0) || (bar0 & kBarKindMask) != 0)
             continue;
-        uint32_t base = bar0 & kBarMemoryMask;
-        if (base != 0 && address == static_cast<uint64_t>(base) + TAVROL_NVIDIA_STRAPS_OFFSET)
+        const uint32_t base = bar0 & kBarMemoryMask;
+        if (base == 0 || (base & (kStrapsWindowAlignment - 1)) != 0)
+            continue;
+        const uint64_t straps = static_cast<uint64_t>(base) + TAVROL_NVIDIA_STRAPS_OFFSET;
+        if (straps <= kLast32BitAddress && address == straps)
             return 1;
     }
     return 0;

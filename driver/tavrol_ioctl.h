@@ -5,23 +5,39 @@
 #include <stdint.h>
 
 #define TAVROL_DEVICE_TYPE 0x8001u
-// CTL_CODE(0x8001, function, METHOD_BUFFERED, FILE_ANY_ACCESS)
-#define TAVROL_CTL_CODE(function) ((TAVROL_DEVICE_TYPE << 16) | ((uint32_t)(function) << 2))
+#define TAVROL_ANY_ACCESS 0u // FILE_ANY_ACCESS
+#define TAVROL_WRITE_ACCESS                                                                        \
+    2u // FILE_WRITE_ACCESS: the I/O manager passes the request only on a
+       // handle opened for writing
+// CTL_CODE(0x8001, function, METHOD_BUFFERED, access)
+#define TAVROL_CTL_CODE(function, access)                                                          \
+    ((TAVROL_DEVICE_TYPE << 16) | ((uint32_t)(access) << 14) | ((uint32_t)(function) << 2))
 
+// Codes that change the hardware ask for write access; the program opens the device for reading
+// and writing.
 enum TavrolRequestCode : uint32_t {
-    IOCTL_PCI_FIND_CLASS = TAVROL_CTL_CODE(0x900),
-    IOCTL_PCI_READ_CONFIG_SPACE = TAVROL_CTL_CODE(0x901),
-    IOCTL_PCI_READ_CONFIG_DWORD = TAVROL_CTL_CODE(0x902),
-    IOCTL_PCI_WRITE_CONFIG_DWORD = TAVROL_CTL_CODE(0x903),
-    IOCTL_PHYS_READ_DWORD = TAVROL_CTL_CODE(0x904),
-    IOCTL_PHYS_WRITE_DWORD = TAVROL_CTL_CODE(0x905),
+    IOCTL_PCI_FIND_CLASS = TAVROL_CTL_CODE(0x900, TAVROL_ANY_ACCESS),
+    IOCTL_PCI_READ_CONFIG_SPACE = TAVROL_CTL_CODE(0x901, TAVROL_ANY_ACCESS),
+    IOCTL_PCI_READ_CONFIG_DWORD = TAVROL_CTL_CODE(0x902, TAVROL_ANY_ACCESS),
+    IOCTL_PCI_WRITE_CONFIG_DWORD = TAVROL_CTL_CODE(0x903, TAVROL_WRITE_ACCESS),
+    IOCTL_PHYS_READ_DWORD = TAVROL_CTL_CODE(0x904, TAVROL_ANY_ACCESS),
+    IOCTL_PHYS_WRITE_DWORD = TAVROL_CTL_CODE(0x905, TAVROL_WRITE_ACCESS),
 };
 
-// The virtual device driver of Windows 9x takes plain codes.
+// The virtual device driver of Windows 9x takes plain codes. A Win32 program of Windows 9x cannot
+// call the PCI BIOS (the VMM takes the system VM for a 16-bit DPMI client), so configuration space
+// goes through the driver as well. Its errors are listed in driver/vxd/tavrol_vxd.asm.
 enum TavrolVxdCode : uint32_t {
-    VXD_PHYS_READ_DWORD = 1,
-    VXD_PHYS_WRITE_DWORD = 2,
+    VXD_PHYS_READ_DWORD = 1,        // VxdPhysDwordRequest
+    VXD_PHYS_WRITE_DWORD = 2,       // VxdPhysDwordRequest
+    VXD_PCI_PRESENT = 3,            // VxdPciDwordRequest: the value answers TAVROL_PCI_SIGNATURE
+    VXD_PCI_FIND_CLASS = 4,         // VxdPciClassRequest
+    VXD_PCI_READ_CONFIG_SPACE = 5,  // VxdPciConfigBlock
+    VXD_PCI_READ_CONFIG_DWORD = 6,  // VxdPciDwordRequest
+    VXD_PCI_WRITE_CONFIG_DWORD = 7, // VxdPciDwordRequest
 };
+
+#define TAVROL_PCI_SIGNATURE 0x20494350u // "PCI ", as the PCI BIOS answers its presence
 
 #define TAVROL_MAX_CLASS_MATCHES 50
 
@@ -67,10 +83,33 @@ struct VxdPhysDwordRequest {
     uint32_t value;
 };
 
+// The virtual device driver names a function by its PCI address (the BIOS's form: bus in bits
+// 15..8, device in bits 7..3, function in bits 2..0; bits 31..16 zero).
+struct VxdPciDwordRequest {
+    uint32_t address;
+    uint32_t offset; // 0..0xFC, dword aligned
+    uint32_t value;
+};
+
+struct VxdPciClassRequest {
+    uint32_t classCode; // base class 23..16, subclass 15..8, interface 7..0
+    uint32_t index;     // the index-th match, in the order of the walk over buses 0 to 255
+    uint32_t address;   // out: its PCI address
+};
+
+struct VxdPciConfigBlock {
+    uint32_t address;
+    uint8_t config[256];
+};
+
 static_assert(IOCTL_PCI_FIND_CLASS == 0x80012400u, "control code layout");
-static_assert(IOCTL_PHYS_WRITE_DWORD == 0x80012414u, "control code layout");
+static_assert(IOCTL_PCI_WRITE_CONFIG_DWORD == 0x8001A40Cu, "control code layout");
+static_assert(IOCTL_PHYS_WRITE_DWORD == 0x8001A414u, "control code layout");
 static_assert(sizeof(PciClassQuery) == 408, "record size");
 static_assert(sizeof(PciConfigBlock) == 264, "record size");
 static_assert(sizeof(PciConfigDwordRequest) == 16, "record size");
 static_assert(sizeof(PhysDwordRequest) == 16, "record size");
 static_assert(sizeof(VxdPhysDwordRequest) == 12, "record size");
+static_assert(sizeof(VxdPciDwordRequest) == 12, "record size");
+static_assert(sizeof(VxdPciClassRequest) == 12, "record size");
+static_assert(sizeof(VxdPciConfigBlock) == 260, "record size");

@@ -23,7 +23,8 @@ const uint32_t kBytesReturned = 0x00600000;
 const uint32_t kReturnAddress = 0xFFFFF000;
 const uint32_t kPhysWindow = 0xD0000000;
 const uint32_t kSystemVm = 0xC1000000; // the handle EBX carries
-const uint64_t kInstructionLimit = 1000000;
+// A find-class request walks all 256 buses: some 300,000 instructions.
+const uint64_t kInstructionLimit = 4000000;
 
 const uint32_t kVmmDevice = 0x0001, kMapPhysToLinear = 0x006C;
 const uint32_t kConfigAddressPort = 0x0CF8, kConfigDataPort = 0x0CFC;
@@ -53,6 +54,8 @@ struct VxdHost::State {
     bool refuseMappings = false;
     uint32_t nextLinear = kPhysWindow;
     uint32_t configAddress = kForeignConfigAddress;
+    bool configMechanismAbsent = false;
+    uint32_t placed[3] = {0, 0, 0}; // input, output, byte count: 0 for the host's own
     // The physical page behind each mapped window, where the memory callbacks find it.
     std::deque<std::pair<State*, uint32_t>> windows;
 
@@ -151,12 +154,17 @@ struct VxdHost::State {
 
     static void onOut(uc_engine*, uint32_t port, int size, uint32_t value, void* user) {
         State* s = static_cast<State*>(user);
-        if (size == 4 && port == kConfigAddressPort)
-            s->configAddress = value;
-        else if (port == kConfigDataPort)
-            s->stop("a write to configuration space at " + hex(s->configAddress));
-        else
-            s->stop("a " + std::to_string(size) + "-byte write of port " + hex(port));
+        uint32_t a = s->configAddress;
+        if (size == 4 && port == kConfigAddressPort) {
+            if (!s->configMechanismAbsent)
+                s->configAddress = value;
+        } else if (size == 4 && port == kConfigDataPort && (a & 0x80000000u) && !(a & 3)) {
+            uint32_t bus = (a >> 16) & 0xFF, device = (a >> 11) & 0x1F, function = (a >> 8) & 7;
+            s->bus.writeConfig(s->bus.context, bus, device | (function << 5), a & 0xFC, value);
+        } else {
+            s->stop("a " + std::to_string(size) + "-byte write of port " + hex(port) + " at " +
+                    hex(a));
+        }
     }
 
     static bool onUnmapped(uc_engine*, uc_mem_type type, uint64_t address, int size, int64_t,
@@ -303,15 +311,18 @@ VxdHost::Result VxdHost::deviceIoControl(uint32_t code, const void* in, uint32_t
         uc_mem_write(m->uc, kOutBuffer, out, std::min(outSize, kBufferSize));
     if (bytesReturned)
         uc_mem_write(m->uc, kBytesReturned, bytesReturned, 4);
+    auto place = [this](int which, bool given, uint32_t own) {
+        return m->placed[which] ? m->placed[which] : given ? own : 0;
+    };
     const uint32_t params[12] = {0,
                                  kSystemVm,
                                  m->ddb,
                                  code,
-                                 in ? kInBuffer : 0,
+                                 place(0, in != nullptr, kInBuffer),
                                  inSize,
-                                 out ? kOutBuffer : 0,
+                                 place(1, out != nullptr, kOutBuffer),
                                  outSize,
-                                 bytesReturned ? kBytesReturned : 0,
+                                 place(2, bytesReturned != nullptr, kBytesReturned),
                                  0,
                                  0x00010000u,
                                  0};
@@ -338,6 +349,16 @@ void VxdHost::refuseMappings(bool refuse) {
 
 uint32_t VxdHost::configAddress() const {
     return m->configAddress;
+}
+
+void VxdHost::withoutConfigMechanism(bool absent) {
+    m->configMechanismAbsent = absent;
+}
+
+void VxdHost::placeBuffers(uint32_t in, uint32_t out, uint32_t bytesReturned) {
+    m->placed[0] = in;
+    m->placed[1] = out;
+    m->placed[2] = bytesReturned;
 }
 
 uint32_t VxdHost::ddbAddress() const {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "../../src/platform/platform.h"
+#include "sim/pci_bios.h"
 #include "sim/machine.h"
 
 namespace {

@@ -25,8 +25,9 @@ static const ChannelBackend& backend() {
 #endif
 }
 
-// Only Windows 9x programs the PCI BIOS from the application; there is nothing to probe on NT,
-// nor in a build that never runs on 9x.
+// Only Windows 9x probes configuration space (through the virtual device driver, which answers
+// as the PCI BIOS's presence check would); there is nothing to probe on NT, nor in a build that
+// never runs on 9x.
 int detectPciBios() {
 #if PLATFORM_HAS_WIN9X
     return channel9x.detect();

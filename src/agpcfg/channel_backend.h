@@ -18,7 +18,7 @@ struct ChannelBackend {
 
 extern const ChannelBackend channelNt; // the kernel driver "\\.\Tavrol"
 #if PLATFORM_HAS_WIN9X
-extern const ChannelBackend channel9x; // the PCI BIOS and the virtual device driver
+extern const ChannelBackend channel9x; // the virtual device driver "\\.\TAVROL.VXD"
 #endif
 
 // How a device is opened for one request.

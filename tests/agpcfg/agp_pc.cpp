@@ -177,6 +177,13 @@ std::vector<RegisterAccess> registerAccesses() {
             accesses.push_back({write ? 'W' : 'R',
                                 pciAddressOf(inputDword(entry, 0), inputDword(entry, 1)),
                                 inputDword(entry, 2), write ? inputDword(entry, 3) : 0});
+        } else if (entry.kind == sim::TraceKind::DeviceRequest &&
+                   entry.name == "\\\\.\\TAVROL.VXD" &&
+                   (entry.code == VXD_PCI_READ_CONFIG_DWORD ||
+                    entry.code == VXD_PCI_WRITE_CONFIG_DWORD)) {
+            bool write = entry.code == VXD_PCI_WRITE_CONFIG_DWORD;
+            accesses.push_back({write ? 'W' : 'R', (PciAddress)inputDword(entry, 0),
+                                inputDword(entry, 1), write ? inputDword(entry, 2) : 0});
         } else if (entry.kind == sim::TraceKind::BiosCall) {
             uint32_t function = entry.biosIn.eax & 0xFFFF;
             if (function != 0xB10A && function != 0xB10D)

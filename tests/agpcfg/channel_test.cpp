@@ -343,7 +343,7 @@ TEST_P(PhysicalMemory, HighHalfOfTheAddressIsZero) {
 TEST_P(PhysicalMemory, FailedRequestGivesTwoAndLeavesTheValue) {
     PcSpec layout = physPc();
     layout.directives.push_back(GetParam().nt ? "request-fail 0x80012410" : "request-fail 1");
-    layout.directives.push_back(GetParam().nt ? "request-fail 0x80012414" : "request-fail 2");
+    layout.directives.push_back(GetParam().nt ? "request-fail 0x8001A414" : "request-fail 2");
     ASSERT_NO_FATAL_FAILURE(start(layout));
     DWORD value = 0xdeadbeef;
     EXPECT_EQ(2, readPhysDword(1, kCardRegisters, &value));
@@ -390,22 +390,25 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 // ---------------------------------------------------------------------------------------------
-// Windows 9x: the PCI BIOS
+// Windows 9x: configuration space through the virtual device driver, one request an operation
 
-TEST_F(ChannelTest, DetectPciBiosChecksTheSignature) {
-    ASSERT_NO_FATAL_FAILURE(start(channelPc(false)));
-    EXPECT_EQ(1, detectPciBios());
-    std::vector<sim::TraceEntry> calls = hardwareRequests();
-    ASSERT_EQ(1u, calls.size());
-    EXPECT_EQ(0xB101u, calls[0].biosIn.eax & 0xFFFF);
-    EXPECT_EQ(0u, calls[0].biosIn.edi);
+// The VxD's input dwords of a request.
+std::vector<uint32_t> inputDwords(const sim::TraceEntry& request) {
+    std::vector<uint32_t> dwords(request.input.size() / 4);
+    memcpy(dwords.data(), request.input.data(), dwords.size() * 4);
+    return dwords;
 }
 
-// No BIOS, a present call that returns with the carry set, and a BIOS whose answer is not the
-// "PCI " signature all count as no PCI BIOS.
-TEST(PciBiosAbsent, DetectFails) {
+TEST_F(ChannelTest, DetectAsksTheVxdForConfigurationSpace) {
+    ASSERT_NO_FATAL_FAILURE(start(channelPc(false)));
+    EXPECT_EQ(1, detectPciBios());
+    EXPECT_EQ(static_cast<uint32_t>(VXD_PCI_PRESENT), onlyRequest(kVxdDevice).code);
+}
+
+// No VxD, a VxD that cannot be opened and a refused probe all count as no configuration space.
+TEST(ConfigSpaceAbsentOn9x, DetectFails) {
     for (const char* directive :
-         {"no-pci-bios", "bios-fail B101 any", "bios-signature 0x20494351"}) {
+         {"vxd absent", "open-fail \\\\.\\TAVROL.VXD 50", "request-fail 3"}) {
         SCOPED_TRACE(directive);
         PcSpec layout = channelPc(false);
         layout.directives.push_back(directive);
@@ -415,26 +418,26 @@ TEST(PciBiosAbsent, DetectFails) {
     }
 }
 
-TEST_F(ChannelTest, BiosFindClassTakesTheIndexFromSi) {
+TEST_F(ChannelTest, VxdFindClassTakesA16BitIndex) {
     ASSERT_NO_FATAL_FAILURE(start(threeDisplaysPc(false)));
     PciAddress address = 0xBEEF;
     ASSERT_EQ(1, findPciClass(PCI_CLASS_VGA, 2, &address));
     EXPECT_EQ(0x0100, address) << std::hex << "got 0x" << address;
-    // Only SI carries the index: bits above 15 are not part of it.
+    // The index is 16 bits, as the PCI BIOS took it in SI: bits above 15 are not part of it.
     address = 0xBEEF;
     ASSERT_EQ(1, findPciClass(PCI_CLASS_VGA, 0x10001, &address));
     EXPECT_EQ(0x0058, address) << std::hex << "got 0x" << address;
     address = 0xBEEF;
     EXPECT_EQ(0, findPciClass(PCI_CLASS_VGA, 3, &address));
     EXPECT_EQ(0xBEEF, address);
-    std::vector<sim::TraceEntry> calls = hardwareRequests();
-    ASSERT_EQ(3u, calls.size());
-    EXPECT_EQ(0xB103u, calls[0].biosIn.eax & 0xFFFF);
-    EXPECT_EQ((uint32_t)PCI_CLASS_VGA, calls[0].biosIn.ecx);
-    EXPECT_EQ(1u, calls[1].biosIn.esi);
+    std::vector<sim::TraceEntry> requests = hardwareRequests();
+    ASSERT_EQ(3u, requests.size());
+    EXPECT_EQ(static_cast<uint32_t>(VXD_PCI_FIND_CLASS), requests[0].code);
+    EXPECT_EQ((std::vector<uint32_t>{PCI_CLASS_VGA, 2, 0}), inputDwords(requests[0]));
+    EXPECT_EQ((std::vector<uint32_t>{PCI_CLASS_VGA, 1, 0}), inputDwords(requests[1]));
 }
 
-TEST_F(ChannelTest, BiosReadConfigSpaceReadsEveryByteFromTheTop) {
+TEST_F(ChannelTest, VxdReadConfigSpaceIsOneRequest) {
     ASSERT_NO_FATAL_FAILURE(start(channelPc(false)));
     BYTE buffer[257];
     memset(buffer, 0xbd, sizeof buffer);
@@ -443,35 +446,13 @@ TEST_F(ChannelTest, BiosReadConfigSpaceReadsEveryByteFromTheTop) {
     ASSERT_NE(nullptr, joystick);
     EXPECT_EQ(0, memcmp(joystick->config, buffer, 256));
     EXPECT_EQ(0xbd, buffer[256]) << "written past the 256-byte buffer";
-    std::vector<sim::TraceEntry> calls = hardwareRequests();
-    ASSERT_EQ(256u, calls.size());
-    for (size_t i = 0; i < calls.size(); ++i) {
-        SCOPED_TRACE(calls[i].toString());
-        ASSERT_EQ(0xB108u, calls[i].biosIn.eax & 0xFFFF);
-        ASSERT_EQ(0x012Au, calls[i].biosIn.ebx & 0xFFFF);
-        ASSERT_EQ(255 - i, calls[i].biosIn.edi & 0xFFFF);
-    }
+    const sim::TraceEntry& request = onlyRequest(kVxdDevice);
+    EXPECT_EQ(static_cast<uint32_t>(VXD_PCI_READ_CONFIG_SPACE), request.code);
+    ASSERT_EQ(260u, request.input.size());
+    EXPECT_EQ(0x012Au, inputDwords(request)[0]);
 }
 
-// The BIOS fails at register 0x80: the registers above it are stored, the rest of the buffer
-// keeps what it held.
-TEST_F(ChannelTest, BiosReadConfigSpaceStopsAtTheFailingRegister) {
-    PcSpec layout = channelPc(false);
-    layout.directives.push_back("bios-fail B108 0x80");
-    ASSERT_NO_FATAL_FAILURE(start(layout));
-    BYTE buffer[256];
-    memset(buffer, 0xbd, sizeof buffer);
-    EXPECT_EQ(0, readConfigSpace(0x012A, buffer));
-    const sim::PciFunctionImage* joystick = sim::machine().function(1, 5, 2);
-    ASSERT_NE(nullptr, joystick);
-    for (int offset = 0x81; offset <= 0xFF; ++offset)
-        ASSERT_EQ(joystick->config[offset], buffer[offset]) << "register 0x" << std::hex << offset;
-    for (int offset = 0; offset <= 0x80; ++offset)
-        ASSERT_EQ(0xbd, buffer[offset]) << "register 0x" << std::hex << offset << " was stored";
-    EXPECT_EQ(0x80u, hardwareRequests().size()) << "reads after the failing register";
-}
-
-TEST_F(ChannelTest, BiosConfigDwordAccess) {
+TEST_F(ChannelTest, VxdConfigDwordAccess) {
     ASSERT_NO_FATAL_FAILURE(start(channelPc(false)));
     DWORD value = 0xdeadbeef;
     ASSERT_EQ(1, readConfigDword(0x012A, kProbeRegister, &value));
@@ -483,11 +464,12 @@ TEST_F(ChannelTest, BiosConfigDwordAccess) {
               registerAccesses());
 }
 
-TEST_F(ChannelTest, BiosFailuresLeaveTheValue) {
+// A failed request leaves every output as it was: the value, the address and the whole buffer.
+TEST_F(ChannelTest, VxdFailuresLeaveTheOutputs) {
     PcSpec layout = channelPc(false);
-    layout.directives.push_back("bios-fail B10A any");
-    layout.directives.push_back("bios-fail B10D any");
-    layout.directives.push_back("bios-fail B103 any");
+    for (const char* directive :
+         {"request-fail 4", "request-fail 5", "request-fail 6", "request-fail 7"})
+        layout.directives.push_back(directive);
     ASSERT_NO_FATAL_FAILURE(start(layout));
     DWORD value = 0xdeadbeef;
     EXPECT_EQ(0, readConfigDword(kGraphics, 0, &value));
@@ -496,6 +478,10 @@ TEST_F(ChannelTest, BiosFailuresLeaveTheValue) {
     PciAddress address = 0xBEEF;
     EXPECT_EQ(0, findPciClass(PCI_CLASS_VGA, 0, &address));
     EXPECT_EQ(0xBEEF, address);
+    BYTE buffer[256];
+    memset(buffer, 0xbd, sizeof buffer);
+    EXPECT_EQ(0, readConfigSpace(0x012A, buffer));
+    EXPECT_EQ(std::vector<BYTE>(256, 0xbd), std::vector<BYTE>(buffer, buffer + 256));
 }
 
 } // namespace

@@ -12,6 +12,9 @@ using namespace agptest;
 
 namespace {
 
+// Opening the VxD fails, with the error and after the opens that follow.
+const std::string kStrapsOpenFails = "open-fail \\\\.\\TAVROL.VXD";
+
 constexpr uint32_t kGraphicsCommand = kGraphicsCap + AGP_COMMAND_OFFSET;
 constexpr uint32_t kStrapsAddress = 0xE0000000u + 0x101000u;
 
@@ -126,13 +129,12 @@ std::vector<CodeCase> codeCases() {
          replacing(ntPc(), PCI_CLASS_VGA,
                    {pciDisplayCard(), withoutCapabilities(atiCard(kStatus4xSbaFw, kCommand2x))}),
          AGP_ERR_NO_AGP},
-        // A function whose configuration space cannot be read counts as one without AGP, even
-        // when the bytes above the failing register hold a capability chain.
-        {"ConfigSpaceUnreadableOn9x", with(ninexPc(), "bios-fail B108 0x00"), AGP_ERR_NO_AGP},
+        // A function whose configuration space cannot be read counts as one without AGP.
+        {"ConfigSpaceUnreadableOn9x", with(ninexPc(), "request-fail 5"), AGP_ERR_NO_AGP},
         {"ConfigSpaceUnreadableOnNt", with(ntPc(), "request-fail 0x80012404"), AGP_ERR_NO_AGP},
-        {"NoPciBios", with(ninexPc(), "no-pci-bios"), AGP_ERR_NO_PCI_BIOS},
-        {"PciBiosWithoutSignature", with(ninexPc(), "bios-signature 0x20494351"),
-         AGP_ERR_NO_PCI_BIOS},
+        // On Windows 9x configuration space is the VxD's: without it there is none.
+        {"VxdMissingOn9x", with(ninexPc(), "vxd absent"), AGP_ERR_NO_PCI_BIOS},
+        {"ConfigMechanismRefusedOn9x", with(ninexPc(), "request-fail 3"), AGP_ERR_NO_PCI_BIOS},
         {"RateZero", agpPc(true, kStatus4xSbaFw, 0x100, kStatus4xSbaFw, 0x300), AGP_ERR_RATE_ZERO},
         {"VersionFails", with(ntPc(), "version-fails"), AGP_ERR_VERSION},
         {"DirectDrawOutOfMemory", with(ntPc(), "ddraw 0x8007000E"), AGP_ERR_DDRAW_OUT_OF_MEMORY},
@@ -143,18 +145,23 @@ std::vector<CodeCase> codeCases() {
         {"DirectDrawSuccessCodeOne", with(ntPc(), "ddraw 1"), AGP_ERR_DDRAW_OTHER},
         {"DirectDrawAlreadyCreated", with(ntPc(), "ddraw 0x88760232 object"), AGP_OK},
         {"DirectDrawAlreadyCreatedNoObject", with(ntPc(), "ddraw 0x88760232 null"), AGP_OK},
-        {"NvidiaVxdMissing", with(nvidiaPc(false, 0xE00), "vxd absent"), AGP_ERR_PHYS_NOT_FOUND},
-        {"NvidiaVxdNotSupported", with(nvidiaPc(false, 0xE00), "open-fail \\\\.\\TAVROL.VXD 50"),
+        // The sixth open of the VxD is the straps read's, after the probe, two class searches and
+        // two configuration spaces.
+        {"NvidiaVxdMissing", with(nvidiaPc(false, 0xE00), kStrapsOpenFails + " 2 5"),
+         AGP_ERR_PHYS_NOT_FOUND},
+        {"NvidiaVxdNotSupported", with(nvidiaPc(false, 0xE00), kStrapsOpenFails + " 50 5"),
          AGP_ERR_PHYS_NOT_SUPPORTED},
-        {"NvidiaVxdOtherOpenError", with(nvidiaPc(false, 0xE00), "open-fail \\\\.\\TAVROL.VXD 5"),
+        {"NvidiaVxdOtherOpenError", with(nvidiaPc(false, 0xE00), kStrapsOpenFails + " 5 5"),
          AGP_ERR_PHYS_OTHER},
         {"NvidiaRequestFailsOn9x", with(nvidiaPc(false, 0xE00), "request-fail 1"),
          AGP_ERR_PHYS_REQUEST},
         {"NvidiaRequestFailsOnNt", with(nvidiaPc(true, 0xE00), "request-fail 0x80012410"),
          AGP_ERR_PHYS_REQUEST},
         // Status registers: the bridge's capability is at 0xA0, the graphics device's at 0x44.
-        {"BridgeStatusUnreadable", with(ninexPc(), "bios-fail B10A 0xA4"), AGP_ERR_BRIDGE_STATUS},
-        {"GraphicsStatusUnreadable", with(ninexPc(), "bios-fail B10A 0x48"),
+        // The status registers are the first dwords discovery reads of either function.
+        {"BridgeStatusUnreadable", with(ninexPc(), "request-fail 6 31 00:00.0"),
+         AGP_ERR_BRIDGE_STATUS},
+        {"GraphicsStatusUnreadable", with(ninexPc(), "request-fail 6 31 01:00.0"),
          AGP_ERR_GRAPHICS_STATUS},
         {"GraphicsStatusUnreadableOnNt", with(ntPc(), "request-fail 0x80012408"),
          AGP_ERR_GRAPHICS_STATUS},
@@ -244,7 +251,7 @@ TEST(Discovery, DirectDrawFailureStopsBeforeThePciBus) {
         std::vector<sim::TraceEntry> requests = hardwareRequests();
         ASSERT_EQ(nt ? 0u : 1u, requests.size()) << sim::machine().traceText();
         if (!nt) {
-            EXPECT_EQ(0xB101u, requests[0].biosIn.eax & 0xFFFF);
+            EXPECT_EQ(static_cast<uint32_t>(VXD_PCI_PRESENT), requests[0].code);
         }
     }
 }
@@ -422,7 +429,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A write that does not reach the chip is not checked: discovery goes on with what the chip
 // then reports.
 TEST(NvidiaStrapsWriteFails, DiscoveryUsesTheChipAsItIs) {
-    sim::TestPc pc = boot(with(nvidiaPc(true, 0xE00), "request-fail 0x80012414"));
+    sim::TestPc pc = boot(with(nvidiaPc(true, 0xE00), "request-fail 0x8001A414"));
     ASSERT_TRUE(pc.ok());
     CAgpConfig config;
     ASSERT_EQ(AGP_OK, config.getInitError());
@@ -433,7 +440,7 @@ TEST(NvidiaStrapsWriteFails, DiscoveryUsesTheChipAsItIs) {
 }
 
 TEST(NvidiaStrapsOpenFails, StopsBeforeTheStatusRegisters) {
-    sim::TestPc pc = boot(with(nvidiaPc(false, 0xE00), "vxd absent"));
+    sim::TestPc pc = boot(with(nvidiaPc(false, 0xE00), kStrapsOpenFails + " 2 5"));
     ASSERT_TRUE(pc.ok());
     CAgpConfig config;
     EXPECT_EQ(AGP_ERR_PHYS_NOT_FOUND, config.getInitError());

@@ -2,8 +2,6 @@
 // nothing, and modes that do not take.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "agp_pc.h"
 
 using namespace agptest;
@@ -359,7 +357,7 @@ void injectFault(const sim::Directive& fault) {
 // values read at the start in the usual order, and the setter reports the change as not made.
 TEST_F(ModeCaches, RefusedWriteStopsTheCycleAndPutsBothEndsBack) {
     ASSERT_NO_FATAL_FAILURE(start(agpPc(true, kStatus4xSbaFw, 0x302, kStatus4xSbaFw, 0x302)));
-    injectFault({"request-fail", {"0x8001240C", "31", "00:00.0"}, 0});
+    injectFault({"request-fail", {"0x8001A40C", "31", "00:00.0"}, 0});
     EXPECT_EQ(0, m_config->setFastWrite(1));
     std::vector<RegisterAccess> untilRefused = {writeOf(kGraphics, kGraphicsCommand, 0x202),
                                                 writeOf(kBridge, kBridgeCommand, 0x202)};
@@ -391,16 +389,14 @@ TEST_F(ModeCaches, LinkThatCannotBePutBackIsNotVouchedFor) {
 // ---------------------------------------------------------------------------------------------
 // A command register that cannot be read
 
-// On Windows 9x the PCI BIOS read of the bridge's command register fails (discovery reads only
-// its status register): a setter must not write values it never read, which would switch the
-// link off, and reports the change as not made.
+// On Windows 9x the VxD's read of the bridge's command register fails (discovery reads only its
+// status register, the one request served): a setter must not write values it never read, which
+// would switch the link off, and reports the change as not made.
 class UnreadableBridgeCommand : public ModeTest, public testing::Test {};
 
 TEST_F(UnreadableBridgeCommand, LeavesBothEndsAsTheyAre) {
     PcSpec layout = agpPc(false, kStatus4xSbaFw, kCommand2x, kStatus4xSbaFw, kCommand2x);
-    std::ostringstream fault;
-    fault << "bios-fail B10A 0x" << std::hex << kBridgeCommand;
-    layout.directives.push_back(fault.str());
+    layout.directives.push_back("request-fail 6 31 00:00.0 1");
     ASSERT_NO_FATAL_FAILURE(start(layout));
 
     EXPECT_EQ(0, m_config->setDataRate(4));

@@ -71,7 +71,8 @@ TEST(Quirks, SisBridgesGetTimeBeforeTheCardIsWritten) {
     for (const sim::TraceEntry& entry : sim::machine().trace()) {
         if (entry.kind == sim::TraceKind::Sleep)
             steps.push_back("sleep " + std::to_string(entry.value));
-        else if (entry.kind == sim::TraceKind::DeviceRequest && entry.code == 0x8001240C)
+        else if (entry.kind == sim::TraceKind::DeviceRequest &&
+                 entry.code == IOCTL_PCI_WRITE_CONFIG_DWORD)
             steps.push_back(entry.input[0] == 0 ? "bridge" : "card");
     }
     EXPECT_EQ((std::vector<std::string>{"card", "bridge", "bridge", "sleep 10", "card"}), steps);

@@ -67,9 +67,11 @@ class FakeBus {
   private:
     static FakeBus* self(void* context) { return static_cast<FakeBus*>(context); }
 
+    // Configuration mechanism #1 carries 8 bits of bus and of device and function: like a
+    // platform that passes the rest on unchecked, the fake answers for the low bits alone.
     Function* find(uint32_t bus, uint32_t slot) {
-        auto f = m_functions.find(std::make_tuple(bus, slot & 0x1F, (slot >> 5) & 7));
-        return f == m_functions.end() || slot > 0xFF ? nullptr : &f->second;
+        auto f = m_functions.find(std::make_tuple(bus & 0xFF, slot & 0x1F, (slot >> 5) & 7));
+        return f == m_functions.end() ? nullptr : &f->second;
     }
 
     static int readConfig(void* context, uint32_t bus, uint32_t slot, uint32_t offset, void* buffer,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "driver/fake_bus.h"
+#include "driver/straps_rule_cases.h"
 #include "request_core.h"
 
 namespace {
@@ -76,11 +77,6 @@ struct SmallPc {
         vga.config[0x61] = 0x44;
     }
 };
-
-PhysDwordRequest physRequest(uint32_t bus, uint32_t address, uint32_t high = 0,
-                             uint32_t value = kSentinel) {
-    return PhysDwordRequest{bus, address, high, value};
-}
 
 TEST(RequestLengths, EveryCodeRefusesEveryWrongLengthBeforeTouchingAnything) {
     for (const CodeAndSize& c : kCodes) {
@@ -265,6 +261,28 @@ TEST(ConfigRequests, ReadDwordNeedsAnAlignedRegisterInsideTheSpace) {
     }
 }
 
+// A bus above 255 or a slot word with reserved bits names no function: refused before the bus
+// is asked, where a platform would take the low bits and reach 01:00.0.
+TEST(AccessRules, ConfigRequestsNeedABusAndSlotThatNameAFunction) {
+    const uint32_t kCommand = 0x4C;
+    const uint32_t refused[][2] = {{0x101, 0}, {0xFFFFFFFF, 0}, {1, 0x100}, {1, 0x80000000}};
+    for (const auto& at : refused) {
+        SCOPED_TRACE(testing::Message() << std::hex << "bus 0x" << at[0] << " slot 0x" << at[1]);
+        SmallPc pc;
+        PciConfigBlock block = {at[0], at[1], {}};
+        PciConfigDwordRequest dword = {at[0], at[1], kCommand, 0x1F000104};
+        const Call calls[] = {serve(pc.fake, IOCTL_PCI_READ_CONFIG_SPACE, block),
+                              serve(pc.fake, IOCTL_PCI_READ_CONFIG_DWORD, dword),
+                              serve(pc.fake, IOCTL_PCI_WRITE_CONFIG_DWORD, dword)};
+        for (const Call& call : calls) {
+            EXPECT_EQ(TAVROL_STATUS_ACCESS_DENIED, call.status);
+            EXPECT_TRUE(untouched(call));
+        }
+        EXPECT_EQ(0, pc.fake.configReads);
+        EXPECT_TRUE(pc.fake.configWrites.empty());
+    }
+}
+
 TEST(AccessRules, ConfigWritesReachOnlyTheAgpCommandRegister) {
     SmallPc pc;
     PciConfigDwordRequest command = {1, 0, 0x4C, 0x1F000104};
@@ -340,85 +358,12 @@ TEST(AccessRules, ALoopingCapabilityChainEndsWithoutAgp) {
     EXPECT_LT(fake.configReads, 200) << "the capability walk did not stop";
 }
 
-// The one physical word the driver serves is NVIDIA's straps register: BAR 0's base + 0x101000
-// of a display function on the request's bus whose BAR 0 is an assigned 32-bit memory BAR that
-// the function decodes. One card per case on bus 1.
-struct PhysCase {
-    const char* what;
-    uint16_t vendor;
-    uint32_t classCode;
-    uint16_t command; // PCI command register: bit 1 is memory decoding
-    uint32_t bar0, bar1;
-    PhysDwordRequest request;
-    bool served;
-};
-
-const uint16_t kNvidia = 0x10DE;
-const uint16_t kDecoding = 0x0007; // I/O, memory, bus master
-
-const PhysCase kPhysCases[] = {
-    {"the straps", kNvidia, 0x030000, kDecoding, 0xE0000000, 0, physRequest(1, 0xE0101000), true},
-    {"the straps behind a prefetchable BAR", kNvidia, 0x030000, kDecoding, 0xD8000008, 0,
-     physRequest(1, 0xD8101000), true},
-    {"the straps of a 3D controller", kNvidia, 0x030200, kDecoding, 0xE0000000, 0,
-     physRequest(1, 0xE0101000), true},
-    {"the BAR's base", kNvidia, 0x030000, kDecoding, 0xE0000000, 0, physRequest(1, 0xE0000000),
-     false},
-    {"the dword before the straps", kNvidia, 0x030000, kDecoding, 0xE0000000, 0,
-     physRequest(1, 0xE0100FFC), false},
-    {"the dword after the straps", kNvidia, 0x030000, kDecoding, 0xE0000000, 0,
-     physRequest(1, 0xE0101004), false},
-    {"inside the straps dword", kNvidia, 0x030000, kDecoding, 0xE0000000, 0,
-     physRequest(1, 0xE0101002), false},
-    {"the last dword of 16 MiB", kNvidia, 0x030000, kDecoding, 0xE0000000, 0,
-     physRequest(1, 0xE0FFFFFC), false},
-    {"RAM", kNvidia, 0x030000, kDecoding, 0xE0000000, 0, physRequest(1, 0x00100000), false},
-    // A 64-bit BAR above 4 GiB: its low dword names RAM on a PAE machine.
-    {"64-bit BAR, low dword", kNvidia, 0x030000, kDecoding, 0xC000000C, 1,
-     physRequest(1, 0xC0101000), false},
-    {"64-bit BAR, full address", kNvidia, 0x030000, kDecoding, 0xC000000C, 1,
-     physRequest(1, 0xC0101000, 1), false},
-    {"BAR below 1 MiB", kNvidia, 0x030000, kDecoding, 0x000C0002, 0, physRequest(1, 0x001C1000),
-     false},
-    {"I/O BAR", kNvidia, 0x030000, kDecoding, 0x0000D001, 0, physRequest(1, 0x0010E000), false},
-    {"unassigned BAR", kNvidia, 0x030000, kDecoding, 0x00000000, 0, physRequest(1, 0x00101000),
-     false},
-    {"memory decoding off", kNvidia, 0x030000, 0x0005, 0xE0000000, 0, physRequest(1, 0xE0101000),
-     false},
-    // An integrated chip's small register BAR near the top of 4 GiB: the old window reached the
-    // IOAPIC, the HPET and the local APIC from it.
-    {"small BAR, IOAPIC", 0x8086, 0x030000, kDecoding, 0xFEB80000, 0, physRequest(1, 0xFEC00000),
-     false},
-    {"small BAR, HPET", 0x8086, 0x030000, kDecoding, 0xFEB80000, 0, physRequest(1, 0xFED00000),
-     false},
-    {"small BAR, local APIC", 0x8086, 0x030000, kDecoding, 0xFEB80000, 0,
-     physRequest(1, 0xFEE00000), false},
-    {"small NVIDIA BAR, IOAPIC", kNvidia, 0x030000, kDecoding, 0xFEB80000, 0,
-     physRequest(1, 0xFEC00000), false},
-    {"another vendor's straps offset", 0x1002, 0x030000, kDecoding, 0xE0000000, 0,
-     physRequest(1, 0xE0101000), false},
-    {"NVIDIA function that is no display", kNvidia, 0x060000, kDecoding, 0xE0000000, 0,
-     physRequest(1, 0xE0101000), false},
-    {"another bus", kNvidia, 0x030000, kDecoding, 0xE0000000, 0, physRequest(0, 0xE0101000), false},
-    {"bus beyond 255", kNvidia, 0x030000, kDecoding, 0xE0000000, 0, physRequest(0x101, 0xE0101000),
-     false},
-    {"the straps address with the high half set", kNvidia, 0x030000, kDecoding, 0xE0000000, 0,
-     physRequest(1, 0xE0101000, 1), false},
-};
-
-void PrintTo(const PhysCase& value, std::ostream* out) {
-    *out << value.what;
-}
-
 class PhysRule : public testing::TestWithParam<PhysCase> {};
 
 TEST_P(PhysRule, ServesOnlyTheStrapsOfADecodedNvidiaBar) {
     const PhysCase& c = GetParam();
     FakeBus fake;
-    FakeBus::Function& card = fake.add(1, 0, 0, c.classCode, 0, c.vendor);
-    FakeBus::setDword(card, 0x04, c.command);
-    FakeBus::setDword(card, 0x10, c.bar0);
-    FakeBus::setDword(card, 0x14, c.bar1);
+    addStrapsCard(fake, c);
     const uint64_t address = (uint64_t(c.request.addressHigh) << 32) | c.request.addressLow;
     fake.phys[address] = 0x00000E00;
 
@@ -443,14 +388,7 @@ TEST_P(PhysRule, ServesOnlyTheStrapsOfADecodedNvidiaBar) {
     EXPECT_EQ(0x00000E00u, fake.phys[address]);
 }
 
-INSTANTIATE_TEST_SUITE_P(StrapsOnly, PhysRule, testing::ValuesIn(kPhysCases),
-                         [](const testing::TestParamInfo<PhysCase>& info) {
-                             std::string name;
-                             for (const char* p = info.param.what; *p; ++p)
-                                 if (std::isalnum(static_cast<unsigned char>(*p)))
-                                     name += *p;
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(StrapsOnly, PhysRule, testing::ValuesIn(kPhysCases), physCaseName);
 
 // A device has no namespace: only an open of the device itself goes on.
 TEST(CreateRule, OnlyTheDeviceItselfOpens) {

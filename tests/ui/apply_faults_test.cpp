@@ -124,10 +124,10 @@ TEST_P(ApplyFaultTest, EveryFailingRequestLeavesTheLinkWhole) {
     for (int read = counts.readsBefore; read < counts.readsAfter; ++read)
         applyWith("request-fail 0x80012408 31 any " + std::to_string(read) + " 1");
     for (int write = counts.writesBefore; write < counts.writesAfter; ++write)
-        applyWith("request-fail 0x8001240C 31 any " + std::to_string(write) + " 1");
+        applyWith("request-fail 0x8001A40C 31 any " + std::to_string(write) + " 1");
     // One end refuses every write.
-    applyWith("request-fail 0x8001240C 31 00:00.0");
-    applyWith("request-fail 0x8001240C 31 01:00.0");
+    applyWith("request-fail 0x8001A40C 31 00:00.0");
+    applyWith("request-fail 0x8001A40C 31 01:00.0");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -141,12 +141,12 @@ INSTANTIATE_TEST_SUITE_P(
                  kEnable | kSideband | kFastWrite | 1}),
     [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
 
-// On Windows 98 SE the PCI BIOS refuses the writes to one end's command register (the bridge's
-// at 0xA8, the card's at 0x4C): nothing changes, and the link stays as it was.
+// On Windows 98 SE the VxD refuses the writes to one end's command register (the bridge's at
+// 00:00.0, the card's at 01:00.0): nothing changes, and the link stays as it was.
 class RefusedBiosWriteTest : public ApplyFaultTest {};
 
 TEST_P(RefusedBiosWriteTest, LeavesTheLinkWhole) {
-    for (const char* fault : {"bios-fail B10D 0xA8", "bios-fail B10D 0x4C"}) {
+    for (const char* fault : {"request-fail 7 31 00:00.0", "request-fail 7 31 01:00.0"}) {
         AgpHardware hardware = GetParam().hardware;
         hardware.nt = false;
         hardware.directives.push_back(fault);

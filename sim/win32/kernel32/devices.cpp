@@ -27,8 +27,8 @@ bool sameText(const std::string& a, const std::string& b) {
 class DeviceObject : public sim::KernelObject {
   public:
     // A VxD's handle holds the loaded driver.
-    DeviceObject(const std::string& device, std::unique_ptr<sim::VxdDevice> vxd)
-        : m_device(device), m_vxd(std::move(vxd)) {
+    DeviceObject(const std::string& device, DWORD access, std::unique_ptr<sim::VxdDevice> vxd)
+        : m_device(device), m_access(access), m_vxd(std::move(vxd)) {
         sim::machine().noteDeviceOpen(m_device, 1);
     }
     ~DeviceObject() override {
@@ -42,9 +42,17 @@ class DeviceObject : public sim::KernelObject {
     const char* kind() const override { return "device"; }
     const std::string& device() const { return m_device; }
     sim::VxdDevice* vxd() const { return m_vxd.get(); }
+    // Whether the handle was opened with the access a control code asks for (bits 15..14 of
+    // the code: 1 read, 2 write), as the I/O manager checks before the driver sees the request.
+    bool grants(DWORD code) const {
+        const DWORD required = (code >> 14) & 3;
+        return (!(required & 1) || (m_access & GENERIC_READ)) &&
+               (!(required & 2) || (m_access & GENERIC_WRITE));
+    }
 
   private:
     std::string m_device;
+    DWORD m_access;
     std::unique_ptr<sim::VxdDevice> m_vxd;
 };
 
@@ -112,14 +120,17 @@ bool openFailure(const std::string& name, const std::string& device, DWORD* erro
     return false;
 }
 
-// Whether a request names the function "BB:DD.F": configuration requests by bus and slot word,
-// physical-memory requests by bus alone.
+// Whether a request names the function "BB:DD.F": the kernel driver's configuration requests by
+// bus and slot word, the VxD's by PCI address, physical-memory requests by bus alone.
 bool namesFunction(DWORD code, const void* in, DWORD inSize, const std::string& function) {
     int bus, device, fn;
     if (!sim::parsePciAddress(function, &bus, &device, &fn) || inSize < 8 || in == nullptr)
         return false;
     uint32_t words[2];
     std::memcpy(words, in, sizeof words);
+    if (code == VXD_PCI_READ_CONFIG_SPACE || code == VXD_PCI_READ_CONFIG_DWORD ||
+        code == VXD_PCI_WRITE_CONFIG_DWORD)
+        return words[0] == static_cast<uint32_t>(bus << 8 | device << 3 | fn);
     bool phys = code == IOCTL_PHYS_READ_DWORD || code == IOCTL_PHYS_WRITE_DWORD ||
                 code == VXD_PHYS_READ_DWORD || code == VXD_PHYS_WRITE_DWORD;
     return words[0] == static_cast<uint32_t>(bus) &&
@@ -248,7 +259,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
     }
     machine.record(entry);
     return sim::process().addHandle(std::unique_ptr<sim::KernelObject>(
-        new DeviceObject(isDriver ? kDriverDevice : kVxdDevice, std::move(vxd))));
+        new DeviceObject(isDriver ? kDriverDevice : kVxdDevice, desiredAccess, std::move(vxd))));
 }
 
 BOOL WINAPI DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize,
@@ -273,6 +284,8 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer,
     if ((inBufferSize && !inBuffer) || (outBufferSize && !outBuffer) ||
         (!bytesReturned && !overlapped))
         error = ERROR_NOACCESS;
+    else if (!target->vxd() && !target->grants(ioControlCode))
+        error = ERROR_ACCESS_DENIED;
     else if (requestFailure(ioControlCode, inBuffer, inBufferSize, &error))
         ;
     else if (target->vxd()) {

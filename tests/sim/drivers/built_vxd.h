@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -28,3 +29,30 @@ inline const std::vector<uint8_t>& builtVxdFile() {
         ASSERT_FALSE(builtVxdFile().empty()) << "no TAVROL.VXD at " << sim::builtVxdPath();        \
         ASSERT_TRUE(sim::parseLeImage(builtVxdFile(), &image, &parseError)) << parseError;         \
     }
+
+// One copy of the driver loaded at the default base over a bus, and requests with separate input
+// and output records of one type; the output starts filled with 0xBD.
+class LoadedVxd {
+  public:
+    explicit LoadedVxd(const TavrolBus& bus) : m_host(bus) { load(); }
+    // Answers the driver's EAX; returned() then gives the byte count it reported.
+    template <typename Record> uint32_t send(uint32_t code, const Record& in, Record* out) {
+        std::memset(out, 0xBD, sizeof *out);
+        m_returned = 0xDEADBEEF;
+        sim::VxdHost::Result r =
+            m_host.deviceIoControl(code, &in, sizeof in, out, sizeof *out, &m_returned);
+        EXPECT_TRUE(r.completed) << m_host.fault();
+        return r.eax;
+    }
+    uint32_t returned() const { return m_returned; }
+    sim::VxdHost& host() { return m_host; }
+
+  private:
+    void load() {
+        BUILT_VXD_IMAGE(image);
+        std::string error;
+        ASSERT_TRUE(m_host.load(image, sim::VxdHost::kDefaultBase, &error)) << error;
+    }
+    sim::VxdHost m_host;
+    uint32_t m_returned = 0;
+};

@@ -1,8 +1,8 @@
 // TAVROL.VXD's control procedure, run on the emulated CPU under the VMM stand-in over a fake PCI
 // bus: the messages Windows sends, reads and writes of the straps register, and every request it
 // must refuse without touching the hardware. The host faults the run (completed false) on any
-// access to unmapped memory, a configuration write, an unknown service, a register the VMM
-// expects kept, or interrupts left off.
+// access to unmapped memory, an unknown service, a register the VMM expects kept, or interrupts
+// left off; configuration writes reach the fake, which records them.
 #include <cstring>
 
 #include "built_vxd.h"
@@ -43,11 +43,11 @@ class VxdControl : public testing::Test {
         ASSERT_TRUE(m_host->load(image, base, &error)) << error;
     }
 
-    // One request. Both buffers are 32 bytes, so that a size above 12 is a size the caller has;
-    // the output starts with 0xBD in every byte and the byte count as 0xDEADBEEF.
+    // One request. Both buffers are 300 bytes, so that every size a case names is a size the
+    // caller has; the output starts with 0xBD in every byte and the byte count as 0xDEADBEEF.
     struct Outcome {
         sim::VxdHost::Result result;
-        uint8_t outBytes[32];
+        uint8_t outBytes[300];
         VxdPhysDwordRequest out;
         uint32_t returned;
         bool untouched() const {
@@ -59,7 +59,7 @@ class VxdControl : public testing::Test {
     };
     Outcome send(uint32_t code, const VxdPhysDwordRequest& in, uint32_t inSize = 12,
                  uint32_t outSize = 12, bool nullIn = false, bool nullOut = false) {
-        uint8_t inBytes[32] = {};
+        uint8_t inBytes[300] = {};
         std::memcpy(inBytes, &in, sizeof in);
         Outcome o;
         std::memset(o.outBytes, 0xBD, sizeof o.outBytes);
@@ -125,19 +125,14 @@ TEST_F(VxdControl, ReadAnswersTheRecordWithTheStrapsValue) {
         << "the configuration address port is given back as it was";
 }
 
-// A write needs no output: none is written and no bytes are reported.
-TEST_F(VxdControl, WriteStoresTheValueAndWritesNothingBack) {
-    for (uint32_t outSize : {12u, 0u}) {
-        SCOPED_TRACE(outSize);
-        const uint32_t value = 0x80000000u | outSize;
-        Outcome o = send(VXD_PHYS_WRITE_DWORD, VxdPhysDwordRequest{1, kStraps, value}, 12, outSize,
-                         false, outSize == 0);
-        EXPECT_EQ(0u, o.result.eax);
-        EXPECT_EQ(value, m_pc->bus.phys[kStraps]);
-        EXPECT_TRUE(o.untouched());
-        EXPECT_EQ(0u, o.returned);
-    }
-    EXPECT_EQ(2, m_pc->bus.physAccesses);
+// A write answers its record as a read does, as the kernel driver's core does.
+TEST_F(VxdControl, WriteStoresTheValueAndAnswersTheRecord) {
+    Outcome o = send(VXD_PHYS_WRITE_DWORD, VxdPhysDwordRequest{1, kStraps, 0x80000000u});
+    EXPECT_EQ(0u, o.result.eax);
+    EXPECT_EQ(0x80000000u, m_pc->bus.phys[kStraps]);
+    EXPECT_EQ(0x80000000u, o.out.value);
+    EXPECT_EQ(12u, o.returned);
+    EXPECT_EQ(1, m_pc->bus.physAccesses);
 }
 
 // Without a place for the byte count (lpcbBytesReturned null) the read still answers.
@@ -170,6 +165,13 @@ TEST_F(VxdControl, RecordsOfAnotherSizeOrMissingAreRefused) {
         {"write, input 16", VXD_PHYS_WRITE_DWORD, 16, 12, false, false},
         {"write, input 0", VXD_PHYS_WRITE_DWORD, 0, 12, false, false},
         {"write, no input", VXD_PHYS_WRITE_DWORD, 12, 12, true, false},
+        {"write, output 0", VXD_PHYS_WRITE_DWORD, 12, 0, false, false},
+        {"write, output 11", VXD_PHYS_WRITE_DWORD, 12, 11, false, false},
+        {"write, no output", VXD_PHYS_WRITE_DWORD, 12, 12, false, true},
+        {"configuration dword, output 16", VXD_PCI_READ_CONFIG_DWORD, 12, 16, false, false},
+        {"configuration space, input 264 (the kernel driver's block)", VXD_PCI_READ_CONFIG_SPACE,
+         264, 260, false, false},
+        {"find class, no output", VXD_PCI_FIND_CLASS, 12, 12, false, true},
     };
     for (const BadRecord& c : cases) {
         SCOPED_TRACE(c.name);
@@ -183,7 +185,7 @@ TEST_F(VxdControl, RecordsOfAnotherSizeOrMissingAreRefused) {
 }
 
 TEST_F(VxdControl, OtherCodesAreRefused) {
-    for (uint32_t code : {3u, 0x80012410u, 0x80012414u, 0x7FFFFFFFu, 0xFFFFFFFEu}) {
+    for (uint32_t code : {8u, 0x80012410u, 0x8001A414u, 0x7FFFFFFFu, 0xFFFFFFFEu}) {
         SCOPED_TRACE(code);
         Outcome o = send(code, VxdPhysDwordRequest{1, kStraps, 0x80000000});
         EXPECT_EQ(static_cast<uint32_t>(ERROR_INVALID_FUNCTION), o.result.eax);
@@ -231,6 +233,7 @@ TEST_F(VxdControl, OnlyTheStrapsRegisterIsReached) {
         {"a prefetchable BAR 0", [](Pc& pc) { barIs(pc, kBar0 | 8); }, 1, kStraps, true},
         {"the last function of bus 2",
          [](Pc& pc) {
+             pc.bus.add(2, 31, 0, 0x040000, 0x80, kNvidia); // multi-function
              FakeBus::Function& f = pc.bus.add(2, 31, 7, kDisplayClass, 0, kNvidia);
              FakeBus::setDword(f, 0x04, kCommandIoMemoryMaster);
              FakeBus::setDword(f, 0x10, 0xD0000000);

@@ -1,8 +1,8 @@
 // The PCI BIOS of the Windows 9x machine: the five functions, register rules, faults, and NT.
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
 #include "sim/boot.h"
+#include "sim/pci_bios.h"
 #include "sim/machine.h"
 
 namespace {

@@ -20,8 +20,9 @@ class VxdDevice {
     static DWORD open(const std::string& windowsPath, std::unique_ptr<VxdDevice>* device,
                       std::string* why);
     // Closes (DIOC_CLOSEHANDLE) and unloads (Sys_Dynamic_Device_Exit): the program opens the
-    // driver with FILE_FLAG_DELETE_ON_CLOSE, and the driver keeps nothing between requests, so
-    // one loaded copy for each handle serves as Windows' one reference-counted copy does.
+    // driver with FILE_FLAG_DELETE_ON_CLOSE, and the driver keeps nothing between requests but
+    // its mapping of the straps, which a load makes again, so one loaded copy for each handle
+    // serves as Windows' one reference-counted copy does.
     ~VxdDevice();
 
     // One W32_DEVICEIOCONTROL: ERROR_SUCCESS or the error code the driver answered.

@@ -52,10 +52,15 @@ class VxdHost {
     Result deviceIoControl(uint32_t code, const void* in, uint32_t inSize, void* out,
                            uint32_t outSize, uint32_t* bytesReturned);
 
+    // Places the next requests' input, output and byte count at these linear addresses instead of
+    // the buffers the host maps (0 keeps the host's), as a caller handing the driver pointers
+    // into memory that is not its own would: a driver that touches them faults.
+    void placeBuffers(uint32_t in, uint32_t out, uint32_t bytesReturned);
+
     // Why the last call did not complete: an access to memory nobody mapped, a service the VMM
-    // stand-in does not know, a write to configuration space, an access to physical memory that
-    // is not one aligned dword, a register the VMM expects kept, or a procedure that never
-    // returned.
+    // stand-in does not know, a configuration access other than one dword through a configuration
+    // address with its enable bit, an access to physical memory that is not one aligned dword, a
+    // register the VMM expects kept, or a procedure that never returned.
     const std::string& fault() const;
 
     struct Mapping {
@@ -69,6 +74,8 @@ class VxdHost {
     // The configuration address port (0CF8h), which starts as another user of it left it.
     static constexpr uint32_t kForeignConfigAddress = 0x8000F840u;
     uint32_t configAddress() const;
+    // A chipset without configuration mechanism #1: the address port keeps nothing written to it.
+    void withoutConfigMechanism(bool absent);
 
     uint32_t ddbAddress() const;
     // DDB_Name, without its padding.

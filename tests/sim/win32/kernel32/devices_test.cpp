@@ -204,6 +204,38 @@ TEST(DriverDevice, RefusalsBecomeWindowsErrors) {
     CloseHandle(device);
 }
 
+// The codes that change the hardware ask for write access: on a handle opened only for reading
+// the I/O manager refuses them before the driver runs; the read codes still go through.
+TEST(DriverDevice, WriteCodesNeedAHandleOpenedForWriting) {
+    sim::TestPc pc = sim::bootMachineForTest("default");
+    startDriver();
+    const uint32_t straps = sim::machine().physWord(0xE0101000);
+    const std::string registers = sim::machine().lspciText();
+    const struct {
+        DWORD code;
+        bool served;
+    } cases[] = {{IOCTL_PCI_READ_CONFIG_DWORD, true},
+                 {IOCTL_PCI_WRITE_CONFIG_DWORD, false},
+                 {IOCTL_PHYS_READ_DWORD, true},
+                 {IOCTL_PHYS_WRITE_DWORD, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        HANDLE device = CreateFileA("\\\\.\\Tavrol", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, device);
+        const bool phys = c.code == IOCTL_PHYS_READ_DWORD || c.code == IOCTL_PHYS_WRITE_DWORD;
+        PciConfigDwordRequest config = {1, 0, 0x4C, 0x1F000104}, configOut;
+        PhysDwordRequest straps = {1, 0xE0101000, 0, 0x800000A3}, strapsOut;
+        Result r = phys ? request(device, c.code, straps, &strapsOut)
+                        : request(device, c.code, config, &configOut);
+        EXPECT_EQ(c.served, r.ok != FALSE);
+        EXPECT_EQ(c.served ? 0u : static_cast<DWORD>(ERROR_ACCESS_DENIED), r.ok ? 0u : r.error);
+        CloseHandle(device);
+    }
+    EXPECT_EQ(straps, sim::machine().physWord(0xE0101000)) << "a refused write landed";
+    EXPECT_EQ(registers, sim::machine().lspciText()) << "a refused write landed";
+}
+
 TEST(DriverDevice, InjectedFaults) {
     sim::TestPc pc = bootWith("default", "#! request-fail 0x80012410\n"
                                          "#! request-fail 0x80012408 1117\n");
@@ -316,7 +348,7 @@ TEST(VxdDevice, OpensOnWindows9xBesideTheProgram) {
     EXPECT_EQ(0x1F000217u, sim::machine().configDword(1, 0, 0, 0x48));
     // What the driver answers passes through as the request's error (tests/sim/drivers has them
     // all).
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FUNCTION), request(vxd, 3, read, &out).error);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FUNCTION), request(vxd, 8, read, &out).error);
     EXPECT_TRUE(CloseHandle(vxd));
 
     // Started from elsewhere, Windows still finds the VxD in the program's directory.
