@@ -31,5 +31,9 @@ int registryDelete(const char* path, const char* name);
 int taskGet(const char* name);
 int taskRegister(const char* name, const char* xml);
 
+// Runs a command line and waits for every process it starts: prints run.exit=CODE (of the process
+// started) or run.exit=timeout.
+int runToTheEnd(const std::string& commandLine);
+
 // Runs the program and works through the steps in order.
 int session(const std::string& exe, const std::string& arguments, int count, char** steps);

@@ -343,6 +343,10 @@ bool runStep(Program& program, const std::string& exe, const std::string& step) 
         CloseHandle(second.hThread);
         return true;
     }
+    if (verb == "run") { // run:COMMANDLINE while the program is open (a set-up, say)
+        runToTheEnd(argument);
+        return true;
+    }
     if (verb == "exit") {
         const bool ended = WaitForSingleObject(program.info.hProcess, kWaitMs) == WAIT_OBJECT_0;
         DWORD code = 0;

@@ -15,11 +15,12 @@ int usage() {
           "  reg-get KEY VALUE | reg-set KEY VALUE dword|binary|string DATA\n"
           "  reg-delete KEY [VALUE]\n"
           "  task-get NAME | task-register NAME XML\n"
+          "  run COMMANDLINE (waits for every process it starts)\n"
           "  session EXE ARGS STEP ...\n"
           "  steps: dialog dump select:ID:TEXT click:ID command:ID box answer:ID no-box\n"
           "         sleep:MS decoy foreground launch:ARGS service exit syscommand:ID other:ID\n"
-          "         handshake:NAME service-path file:PATH other-icon  (box:MS waits MS at\n"
-          "         most)\n",
+          "         handshake:NAME service-path file:PATH other-icon run:COMMANDLINE\n"
+          "         (box:MS waits MS at most)\n",
           stderr);
     return 2;
 }
@@ -52,6 +53,8 @@ int main(int argc, char** argv) {
         return taskGet(argv[2]);
     if (command == "task-register" && argc == 4)
         return taskRegister(argv[2], argv[3]);
+    if (command == "run" && argc == 3)
+        return runToTheEnd(argv[2]);
     if (command == "session" && argc >= 4)
         return session(argv[2], argv[3], argc - 4, argv + 4);
     return usage();

@@ -32,6 +32,9 @@ int readPhysDword(DWORD bus, DWORD address, DWORD* value);
 int writePhysDword(DWORD bus, DWORD address, DWORD value);
 
 // Driver service of the NT platform. installDriver: 0 ready, 1..10 the step that failed.
+// The service's name and the driver file beside the program; removal reads these too.
+#define DRIVER_SERVICE_NAME "TAVROL"
+#define DRIVER_FILE_NAME "TAVROL.sys"
 int installDriver();
 void removeDriver();
 // The machine-wide name of one of the objects the runs that use the driver share, for a Windows

@@ -9,9 +9,8 @@
 #include "agpcfg/driver_digest.h"
 #include "agpcfg/driver_objects.h"
 
-static const char serviceName[] = "TAVROL";
-static const char driverFileName[] = "\\TAVROL"
-                                     ".sys";
+static const char serviceName[] = DRIVER_SERVICE_NAME;
+static const char driverFileName[] = "\\" DRIVER_FILE_NAME;
 static const char systemDriverFolder[] = "\\drivers";
 
 enum : DWORD {

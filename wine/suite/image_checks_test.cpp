@@ -394,7 +394,12 @@ std::vector<std::string> readmeFacts() {
     std::vector<std::string> facts = {
         "HKEY_LOCAL_MACHINE\\Software\\Vantorel Tech\\Tavrolin",
         "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-        "\"Vantorel Tavrolin\"", "administrator", "Secure Boot"};
+        "\"Vantorel Tavrolin\"",
+        "administrator",
+        "Secure Boot",
+        "Add or Remove Programs",
+        "only administrators may change",
+        "tavrolin-" + version + "-setup-" + wine::flavor().distSuffix + ".exe"};
     if (wine::flavor().has9x) {
         facts.insert(facts.end(),
                      {"Windows 98 SE", "64-bit", "tavrolin-" + version + "-win64.zip"});
@@ -449,6 +454,19 @@ TEST_P(Dist, ZipHoldsTheProgramItsLibraryTheDriversAndTheReadme) {
     EXPECT_EQ(lines, windowsLines) << "readme.txt needs Windows line ends for Notepad";
     for (const std::string& fact : readmeFacts())
         EXPECT_NE(std::string::npos, readme.find(fact)) << "readme.txt does not mention " << fact;
+}
+
+// The set-up beside the zip: the x86 stub with the ANSI functions that Windows 98 SE has for win32,
+// the amd64 stub with the Unicode ones for win64.
+TEST_P(Dist, SetUpSitsBesideTheZipWithTheFlavorsStub) {
+    IMAGE_REQUIRED(setup, std::string("dist/tavrolin-") + TAVROL_VERSION + "-setup-" +
+                              wine::flavor().distSuffix + ".exe");
+    const std::string headers = objdumpHeaders(setup);
+    EXPECT_EQ(wine::flavor().peMagic, headerField(headers, "Magic"));
+    const std::string wanted = wine::flavor().has9x ? "MessageBoxIndirectA" : "MessageBoxIndirectW";
+    const std::string other = wine::flavor().has9x ? "MessageBoxIndirectW" : "MessageBoxIndirectA";
+    EXPECT_NE(std::string::npos, headers.find(wanted)) << "the stub does not import " << wanted;
+    EXPECT_EQ(std::string::npos, headers.find(other)) << "the stub imports " << other;
 }
 
 WINE_FLAVORS(Dist);

@@ -20,15 +20,6 @@ const char kRunValue[] = "Vantorel Tavrolin";
 const char kMachineKey[] = "Software\\Tavrolin Test Machine";
 const char kTaskName[] = "Vantorel Tavrolin";
 const char kOldRunCommand[] = "\"C:\\tavrolin\\Tavrol.exe\" -startup";
-// The task as the program registers it on Windows 7, for the cases that remove it.
-const char kTaskXml[] =
-    "<?xml version='1.0'?><Task version='1.2' "
-    "xmlns='http://schemas.microsoft.com/windows/2004/02/mit/task'><Triggers><LogonTrigger>"
-    "<Enabled>true</Enabled></LogonTrigger></Triggers><Principals><Principal id='Author'>"
-    "<GroupId>S-1-5-32-544</GroupId><RunLevel>HighestAvailable</RunLevel></Principal>"
-    "</Principals><Settings><Enabled>true</Enabled></Settings><Actions Context='Author'><Exec>"
-    "<Command>C:\\tavrolin\\Tavrol.exe</Command><Arguments>-startup</Arguments></Exec>"
-    "</Actions></Task>";
 const char kFolder[] = "tavrolin";
 // Where the program puts its checked copy of the driver while a run uses it.
 const char kDriverCopy[] = "C:\\windows\\system32\\drivers\\TAVROL.sys";
@@ -115,20 +106,14 @@ class ProgramUnderWine : public wine::FlavorTest {
             wine::deleteKey(kMachineKey);
         }
         if (windowsXp)
-            wine::host(
-                wine::wineCommand("reg delete 'HKCU\\Software\\Wine\\AppDefaults\\Tavrol.exe' /f") +
-                " >/dev/null 2>&1");
+            wine::setProgramWindowsVersion("Tavrol.exe", "");
     }
 
     // Wine reports Windows 7, where the program registers a log-on task; as Windows XP it
     // writes the Run value.
     void runAsWindowsXp() {
-        int status = -1;
-        wine::host(wine::wineCommand("reg add 'HKCU\\Software\\Wine\\AppDefaults\\Tavrol.exe' /v "
-                                     "Version /d winxp /f") +
-                       " >/dev/null 2>&1",
-                   &status);
-        ASSERT_EQ(0, status) << "the Windows version of Tavrol.exe could not be set";
+        ASSERT_TRUE(wine::setProgramWindowsVersion("Tavrol.exe", "winxp"))
+            << "the Windows version of Tavrol.exe could not be set";
         windowsXp = true;
     }
 
@@ -138,7 +123,9 @@ class ProgramUnderWine : public wine::FlavorTest {
     }
 
     void leaveTaskAndRunValueOfAnEarlierRun() {
-        ASSERT_EQ(kTaskName, wine::helper({"task-register", kTaskName, kTaskXml})["registered"]);
+        ASSERT_EQ(kTaskName,
+                  wine::helper({"task-register", kTaskName,
+                                wine::logonTaskXml("C:\\tavrolin\\Tavrol.exe")})["registered"]);
         ASSERT_EQ("present", wine::helper({"task-get", kTaskName})["task"]);
         ASSERT_EQ(kRunValue,
                   wine::helper({"reg-set", kRunKey, kRunValue, "string", kOldRunCommand})["set"]);

@@ -37,11 +37,12 @@ bool run(const std::string& command) {
     return status == 0;
 }
 
-// The running flavor's Wine settings, to put before a command.
+// The running flavor's Wine settings, to put before a command. Wine's menu builder is off: it
+// would make a set-up's Start-menu shortcut an entry of the host's own desktop menus.
 std::string wineEnv() {
     return "env WINEPREFIX=" + quote(state().environment.prefix) +
            " WINEARCH=" + current->wineArch + " WINELOADER=" + quote(state().loader) +
-           " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' ";
+           " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d' ";
 }
 
 std::string wineserver(const std::string& arguments) {
@@ -259,6 +260,25 @@ std::vector<RequestResult> requests(const std::vector<std::string>& specs) {
         ADD_FAILURE() << "expected " << specs.size() << " request results, got:\n" << output.text;
     results.resize(specs.size());
     return results;
+}
+
+bool setProgramWindowsVersion(const std::string& exe, const std::string& version) {
+    const std::string key = "'HKCU\\Software\\Wine\\AppDefaults\\" + exe + "'";
+    if (version.empty()) {
+        run(wineCommand("reg delete " + key + " /f"));
+        return true;
+    }
+    return run(wineCommand("reg add " + key + " /v Version /d " + quote(version) + " /f"));
+}
+
+std::string logonTaskXml(const std::string& exe) {
+    return "<?xml version='1.0'?><Task version='1.2' "
+           "xmlns='http://schemas.microsoft.com/windows/2004/02/mit/task'><Triggers><LogonTrigger>"
+           "<Enabled>true</Enabled></LogonTrigger></Triggers><Principals><Principal id='Author'>"
+           "<GroupId>S-1-5-32-544</GroupId><RunLevel>HighestAvailable</RunLevel></Principal>"
+           "</Principals><Settings><Enabled>true</Enabled></Settings><Actions Context='Author'>"
+           "<Exec><Command>" +
+           exe + "</Command><Arguments>-startup</Arguments></Exec></Actions></Task>";
 }
 
 std::string serviceState() {

@@ -109,6 +109,15 @@ std::string wineCommand(const std::string& program);
 Output helper(const std::vector<std::string>& args);
 std::vector<RequestResult> requests(const std::vector<std::string>& specs);
 
+// The Windows version Wine reports to the program of that file name ("winxp", "win7"), as winecfg
+// sets it; "" takes the setting away. False when it could not be changed.
+bool setProgramWindowsVersion(const std::string& exe, const std::string& version);
+
+// The log-on task as the program registers it on Windows Vista and 7, running `exe` -startup,
+// for the cases that need one there: Wine's Task Scheduler has no log-on triggers, so the
+// program's own registration fails under Wine.
+std::string logonTaskXml(const std::string& exe);
+
 // Registry and service helpers over tavrol-driver.exe.
 std::string serviceState();
 void removeService();
