@@ -118,6 +118,7 @@ static AgpError probeDirectDraw() {
 }
 
 void CAgpConfig::discover() {
+    CRequestBatch batch;
     m_initError = AGP_ERR_NO_AGP;
 
     OSVERSIONINFOA version;

@@ -56,6 +56,8 @@ bool CAgpConfig::linkHolds(DWORD bridge, DWORD graphics) {
 // the values read at the start, in the same order: both taken down, the bridge, then the
 // graphics device. When even that does not read back, the caches can no longer be trusted.
 bool CAgpConfig::modeCycle(DWORD takeDownMask, DWORD modeMask, DWORD modeBits) {
+    // The whole cycle is one batch: one open of the device instead of one per register access.
+    CRequestBatch batch;
     DWORD bridge = 0;
     DWORD graphics = 0;
     if (!readBothCommands(&bridge, &graphics))

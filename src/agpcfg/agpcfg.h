@@ -31,6 +31,22 @@ int writeConfigDword(PciAddress address, WORD offset, DWORD value);
 int readPhysDword(DWORD bus, DWORD address, DWORD* value);
 int writePhysDword(DWORD bus, DWORD address, DWORD value);
 
+// A batch: the channel operations between its begin and its end share one open of the kernel
+// driver's device, made by the first request, instead of an open and a close each; the end closes
+// it. The controller wraps its discovery and each mode cycle in one, so that no handle outlives
+// an operation of the controller. A failed open is tried again by the next request, which then
+// fails as it would alone. Batches nest; the outermost end closes. Windows 9x is left as it is:
+// its virtual device driver loads with each open.
+void beginRequestBatch();
+void endRequestBatch();
+class CRequestBatch {
+  public:
+    CRequestBatch() { beginRequestBatch(); }
+    ~CRequestBatch() { endRequestBatch(); }
+    CRequestBatch(const CRequestBatch&) = delete;
+    CRequestBatch& operator=(const CRequestBatch&) = delete;
+};
+
 // Driver service of the NT platform. installDriver: 0 ready, 1..10 the step that failed.
 // The service's name and the driver file beside the program; removal reads these too.
 #define DRIVER_SERVICE_NAME "TAVROL"

@@ -34,6 +34,10 @@ enum DeviceRequestResult {
     DEVICE_REQUEST_FAILED = 2,
 };
 
-// Opens the device, issues one request with `input` and a separate `output` record of the same
-// size, and closes the device again whatever the request's outcome.
+// Opens the device as `device` says; INVALID_HANDLE_VALUE (last error kept) when it cannot.
+HANDLE openDevice(const DeviceOpening& device);
+// Issues one request with `input` and a separate `output` record of the same size on an open
+// device: DEVICE_REQUEST_OK or DEVICE_REQUEST_FAILED.
+int deviceControl(HANDLE device, DWORD code, void* input, void* output, DWORD size);
+// Opens the device, issues one request, and closes the device again whatever its outcome.
 int deviceRequest(const DeviceOpening& device, DWORD code, void* input, void* output, DWORD size);

@@ -1,4 +1,5 @@
-// The channel's NT back end: one buffered request to the kernel driver "\\.\Tavrol" per operation.
+// The channel's NT back end: one buffered request to the kernel driver "\\.\Tavrol" per operation,
+// on an open of the device of its own or on the one its batch shares.
 #include <string.h>
 
 #include "agpcfg/channel_backend.h"
@@ -7,8 +8,30 @@
 static const DeviceOpening kernelDriver = {"\\\\.\\Tavrol", GENERIC_READ | GENERIC_WRITE,
                                            FILE_ATTRIBUTE_NORMAL};
 
+// The open batches, and the device open they share once a request has made it.
+static int batchDepth = 0;
+static HANDLE batchDevice = INVALID_HANDLE_VALUE;
+
+void beginRequestBatch() {
+    ++batchDepth;
+}
+
+void endRequestBatch() {
+    if (batchDepth == 0 || --batchDepth > 0 || batchDevice == INVALID_HANDLE_VALUE)
+        return;
+    CloseHandle(batchDevice);
+    batchDevice = INVALID_HANDLE_VALUE;
+}
+
 static int request(DWORD code, void* input, void* output, DWORD size) {
-    return deviceRequest(kernelDriver, code, input, output, size);
+    if (batchDepth == 0)
+        return deviceRequest(kernelDriver, code, input, output, size);
+    if (batchDevice == INVALID_HANDLE_VALUE) {
+        batchDevice = openDevice(kernelDriver);
+        if (batchDevice == INVALID_HANDLE_VALUE)
+            return DEVICE_OPEN_FAILED;
+    }
+    return deviceControl(batchDevice, code, input, output, size);
 }
 
 static int ntFindPciClass(DWORD classCode, DWORD index, PciAddress* address) {

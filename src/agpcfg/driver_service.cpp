@@ -41,6 +41,9 @@ enum : int {
 
 // This run's share of the driver, from installDriver to removeDriver; null when it has none.
 static HANDLE driverUse = NULL;
+// The session with the service manager that installed the driver, kept with the share for the
+// removal: a second connection would cost the log-on run as much again as the first.
+static SC_HANDLE driverManager = NULL;
 
 // The executable's directory is the current directory, so the driver file lies beside it. A
 // directory too long for the buffer cannot name the driver; it fails like a service creation.
@@ -303,6 +306,8 @@ int installDriver() {
     if (driverUse != NULL) {
         CloseHandle(driverUse);
         driverUse = NULL;
+        CloseServiceHandle(driverManager);
+        driverManager = NULL;
     }
     char source[DRIVER_PATH_SIZE];
     char copy[MAX_PATH];
@@ -321,10 +326,13 @@ int installDriver() {
         } else {
             bool shared = false;
             driverUse = openDriverObject(DRIVER_USERS_NAME, &shared);
-            if (driverUse != NULL)
+            if (driverUse != NULL) {
                 result =
                     shared ? joinRunningDriver(manager, copy) : installFresh(manager, copy, image);
-            CloseServiceHandle(manager);
+                driverManager = manager;
+            } else {
+                CloseServiceHandle(manager);
+            }
         }
         releaseDriverLock(lock);
     }
@@ -342,20 +350,18 @@ void removeDriver() {
     HANDLE lock = takeDriverLock();
     CloseHandle(driverUse);
     driverUse = NULL;
-    if (lock == NULL) {
-        closeDriverNamespace();
-        return;
+    SC_HANDLE manager = driverManager;
+    driverManager = NULL;
+    if (lock != NULL) {
+        if (!otherRunUsesDriver()) {
+            stopDriverService(manager);
+            deleteDriverService(manager);
+            char copy[MAX_PATH];
+            if (buildCopyPath(copy))
+                DeleteFileA(copy);
+        }
+        releaseDriverLock(lock);
     }
-    if (!otherRunUsesDriver()) {
-        SC_HANDLE manager = openManager();
-        stopDriverService(manager);
-        deleteDriverService(manager);
-        if (manager != NULL)
-            CloseServiceHandle(manager);
-        char copy[MAX_PATH];
-        if (buildCopyPath(copy))
-            DeleteFileA(copy);
-    }
-    releaseDriverLock(lock);
+    CloseServiceHandle(manager);
     closeDriverNamespace();
 }

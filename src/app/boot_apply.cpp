@@ -20,7 +20,7 @@ int CTavrolApp::applyStoredSettings() {
     if (!loaded) {
         // The settings key could not be opened: try to store the modes in force instead.
         if (!saveSettings())
-            MessageBoxA(nullptr, kSettingsNotWritten, TAVROL_TITLE, MB_ICONWARNING);
+            AfxShowMessageBox(nullptr, kSettingsNotWritten, TAVROL_TITLE, MB_ICONWARNING);
         return 0;
     }
 

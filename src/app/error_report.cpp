@@ -75,7 +75,7 @@ void formatAgpMessage(char* out, size_t size, const char* text, int code) {
 void CTavrolApp::reportAgpError(int code) {
     UINT stringId = messageIdOf(code);
     if (stringId == 0) {
-        MessageBoxA(nullptr, kUnknownError, TAVROL_TITLE, MB_ICONERROR);
+        AfxShowMessageBox(nullptr, kUnknownError, TAVROL_TITLE, MB_ICONERROR);
         return;
     }
     showResourceMessage(stringId, code);
@@ -87,5 +87,5 @@ void CTavrolApp::showResourceMessage(UINT stringId, int code) {
     if (LoadStringA(AfxGetResourceHandle(), stringId, text, kMessageBufferSize) <= 0)
         text[0] = '\0';
     formatAgpMessage(message, sizeof message, text, code);
-    MessageBoxA(nullptr, message, TAVROL_TITLE, MB_ICONINFORMATION);
+    AfxShowMessageBox(nullptr, message, TAVROL_TITLE, MB_ICONINFORMATION);
 }

@@ -87,8 +87,6 @@ CTavrolApp* theTavrolApp() {
 BOOL CTavrolApp::InitInstance() {
     AfxEnableControlContainer();
     Enable3dControls();
-    // Loads the common controls the manifest asks for before any dialog is made.
-    InitCommonControls();
     m_pMainWnd = nullptr;
     m_pAgpConfig = nullptr;
     keepProgramFolderOutOfDllSearch();
@@ -124,13 +122,14 @@ BOOL CTavrolApp::InitInstance() {
 }
 
 void CTavrolApp::runSafeMode() {
-    if (MessageBoxA(nullptr, kSafeModeQuestion, TAVROL_TITLE, MB_ICONQUESTION | MB_YESNO) != IDYES)
+    if (AfxShowMessageBox(nullptr, kSafeModeQuestion, TAVROL_TITLE, MB_ICONQUESTION | MB_YESNO) !=
+        IDYES)
         return;
     createController();
     if (deleteSettings())
-        MessageBoxA(nullptr, kSafeModeRestored, TAVROL_TITLE, MB_ICONINFORMATION);
+        AfxShowMessageBox(nullptr, kSafeModeRestored, TAVROL_TITLE, MB_ICONINFORMATION);
     else
-        MessageBoxA(nullptr, kSafeModeFailed, TAVROL_TITLE, MB_ICONWARNING);
+        AfxShowMessageBox(nullptr, kSafeModeFailed, TAVROL_TITLE, MB_ICONWARNING);
     tearDown();
 }
 
@@ -151,7 +150,7 @@ void CTavrolApp::runInteractive() {
                             ? loadResourceLibrary(resourcePath)
                             : nullptr;
     if (!resources) {
-        MessageBoxA(nullptr, kResourceLibraryMissing, TAVROL_TITLE, MB_ICONERROR);
+        AfxShowMessageBox(nullptr, kResourceLibraryMissing, TAVROL_TITLE, MB_ICONERROR);
         if (mutex)
             CloseHandle(mutex);
         return;

@@ -27,11 +27,11 @@ bool runsUnderWow64() {
 
 void CTavrolApp::refuseOn64BitWindows(bool logOnRun) {
     if (!logOnRun) {
-        MessageBoxA(nullptr, kWin64Needed, TAVROL_TITLE, MB_ICONERROR);
+        AfxShowMessageBox(nullptr, kWin64Needed, TAVROL_TITLE, MB_ICONERROR);
         return;
     }
     // Only a Run value of an older release starts this copy at log-on. It goes, and the user is
     // told once, by the run that removed it; a value that cannot be removed is left in silence.
     if (removeStaleRunValue())
-        MessageBoxA(nullptr, kWin64LogOnEnded, TAVROL_TITLE, MB_ICONINFORMATION);
+        AfxShowMessageBox(nullptr, kWin64LogOnEnded, TAVROL_TITLE, MB_ICONINFORMATION);
 }

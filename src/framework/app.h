@@ -38,5 +38,14 @@ HINSTANCE AfxGetInstanceHandle();
 // Loads string `id` of the resource module into `buffer`: its length, 0 when it is missing.
 int AfxLoadString(UINT id, LPSTR buffer, int size);
 
+// Loads comctl32 and registers the common controls the manifest names (version 6, drawn with
+// visual styles, from Windows XP on). Only a run that shows a window needs them, and loading
+// them costs a log-on run without one a good share of its time, so every dialog and message box
+// of the framework calls this first. Once per process; FALSE when comctl32 cannot be had, and
+// windows then show without visual styles.
+BOOL AfxInitCommonControls();
+// MessageBoxA, with the common controls loaded first.
+int AfxShowMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
 // Runs the application object: InitInstance, then ExitInstance. Called by WinMain.
 int AfxWinMain(HINSTANCE instance, LPSTR commandLine, int showCommand);

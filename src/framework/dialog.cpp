@@ -31,6 +31,7 @@ void CDialog::OnCancel() {
 }
 
 INT_PTR CDialog::DoModal() {
+    AfxInitCommonControls();
     HWND parent = m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr;
     LPARAM self = reinterpret_cast<LPARAM>(this);
     INT_PTR result = m_indirectTemplate

@@ -1,5 +1,6 @@
 // CWnd: thin wrappers over the window functions, and the message-map walk.
 #include "framework/wnd.h"
+#include "framework/app.h"
 #include "framework/gdi.h"
 
 CWnd::CWnd() : m_hWnd(nullptr), m_current{0, 0, 0, FALSE} {}
@@ -82,7 +83,7 @@ void CWnd::Invalidate(BOOL erase) {
 }
 
 int CWnd::MessageBox(LPCSTR text, LPCSTR caption, UINT type) {
-    return ::MessageBoxA(m_hWnd, text, caption, type);
+    return ::AfxShowMessageBox(m_hWnd, text, caption, type);
 }
 
 LRESULT CWnd::Default() {

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "agpcfg/agpcfg.h"
+#include "framework/app.h"
 #include "settings/logon_task.h"
 #include "settings/reg_key.h"
 
@@ -42,7 +43,7 @@ void registerStartupTask(const char* command) {
     memcpy(path, command, pathLength);
     path[pathLength] = '\0';
     if (!registerLogonTask(path, kStartupSwitch + 1))
-        MessageBoxA(nullptr, kLogonTaskNotRegistered, kTitle, MB_ICONWARNING);
+        AfxShowMessageBox(nullptr, kLogonTaskNotRegistered, kTitle, MB_ICONWARNING);
 }
 
 } // namespace
@@ -111,7 +112,7 @@ void addStartupEntry() {
     char command[MAX_PATH];
     // A path that filled the buffer may have been cut short: it is refused like one too long.
     if (length >= sizeof exePath || !buildRunCommand(command, exePath)) {
-        MessageBoxA(nullptr, kRunEntryNotWritten, kTitle, MB_ICONWARNING);
+        AfxShowMessageBox(nullptr, kRunEntryNotWritten, kTitle, MB_ICONWARNING);
         return;
     }
     if (usesLogonTask()) {
@@ -121,7 +122,7 @@ void addStartupEntry() {
     CRegKey key(HKEY_LOCAL_MACHINE);
     key.create(RUN_KEY_PATH);
     if (!key.writeString(RUN_VALUE_NAME, command, sizeof command))
-        MessageBoxA(nullptr, kRunEntryNotWritten, kTitle, MB_ICONWARNING);
+        AfxShowMessageBox(nullptr, kRunEntryNotWritten, kTitle, MB_ICONWARNING);
     key.close();
 }
 

@@ -59,7 +59,13 @@ class DriverService : public testing::Test {
 
     const sim::Service* service() { return sim::machine().services().find("TAVROL"); }
 
-    int openServiceHandles() { return sim::machine().services().openHandleCount(); }
+    // Service handles left open; the session with the manager that a run keeps from the
+    // installation to the removal is counted apart.
+    int openServiceHandles() {
+        return sim::machine().services().openHandleCount() -
+               sim::machine().services().openManagerCount();
+    }
+    int openManagerSessions() { return sim::machine().services().openManagerCount(); }
 
     // Our driver serves its device: what the program needs of an installation.
     bool deviceOpens() {
@@ -95,10 +101,10 @@ TEST_F(DriverService, InstallsTheCheckedDriverFromTheSystemsDriverFolder) {
     ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_EQ(0, installDriver());
     // No service is left to replace; the new one is created from the copy, its handle closed
-    // before it is opened again to be started.
+    // before it is opened again to be started. The session stays open for the removal.
     EXPECT_EQ((std::vector<std::string>{"OpenSCManagerA", "OpenServiceA", "CreateServiceA",
                                         "CloseServiceHandle", "OpenServiceA", "StartServiceA",
-                                        "CloseServiceHandle", "CloseServiceHandle"}),
+                                        "CloseServiceHandle"}),
               serviceCallNames());
     const sim::Service* driver = service();
     ASSERT_NE(nullptr, driver);
@@ -313,10 +319,11 @@ TEST_F(DriverService, RemoveStopsAndDeletesTheServiceAndTheCopy) {
     ASSERT_EQ(0, installDriver());
     sim::machine().clearTrace();
     removeDriver();
-    // The stop is asked for first, each step on its own service handle.
-    EXPECT_EQ((std::vector<std::string>{"OpenSCManagerA", "OpenServiceA", "ControlService",
-                                        "CloseServiceHandle", "OpenServiceA", "DeleteService",
-                                        "CloseServiceHandle", "CloseServiceHandle"}),
+    // The stop is asked for first, each step on its own service handle, in the session with the
+    // service manager that installed the driver.
+    EXPECT_EQ((std::vector<std::string>{"OpenServiceA", "ControlService", "CloseServiceHandle",
+                                        "OpenServiceA", "DeleteService", "CloseServiceHandle",
+                                        "CloseServiceHandle"}),
               serviceCallNames());
     EXPECT_EQ(nullptr, service()) << sim::machine().traceText();
     EXPECT_FALSE(sim::drive().fileExists(kCopyPath));
@@ -347,15 +354,49 @@ TEST_F(DriverService, RemoveWithoutAnInstallationTouchesNothing) {
     EXPECT_NE(nullptr, service());
 }
 
-TEST_F(DriverService, RemoveWithoutTheManagerLeavesTheService) {
+// The installation's session with the service manager stays open for the removal, which closes
+// it; an installation that starts over gives up the one it had.
+struct SessionCase {
+    const char* name;
+    std::vector<std::string> directives;
+    int installations;
+    int sessionsKept;
+};
+
+void PrintTo(const SessionCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
+class ManagerSessions : public DriverService, public testing::WithParamInterface<SessionCase> {};
+
+TEST_P(ManagerSessions, LastFromTheInstallationToTheRemoval) {
+    const SessionCase& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(start(c.directives));
+    for (int i = 0; i < c.installations; ++i)
+        installDriver();
+    EXPECT_EQ(c.sessionsKept, openManagerSessions());
+    removeDriver();
+    EXPECT_EQ(0, sim::machine().services().openHandleCount()) << sim::machine().traceText();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Installations, ManagerSessions,
+    testing::Values(SessionCase{"Installed", {}, 1, 1}, SessionCase{"InstalledTwice", {}, 2, 1},
+                    SessionCase{"StartRefused", {"scm-fail StartServiceA 5"}, 1, 1},
+                    SessionCase{"ManagerRefused", {"scm-fail OpenSCManagerA 5"}, 1, 0}),
+    [](const testing::TestParamInfo<SessionCase>& info) { return std::string(info.param.name); });
+
+// The removal needs no session of its own with the service manager: one that refuses new
+// sessions after the installation still sees the driver removed.
+TEST_F(DriverService, RemoveNeedsNoNewSessionWithTheManager) {
     ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_EQ(0, installDriver());
     sim::Profile profile = sim::machine().profile();
     profile.directives.push_back({"scm-fail", {"OpenSCManagerA", "5"}, 0});
     sim::machine().load(profile);
     removeDriver();
-    ASSERT_NE(nullptr, service());
-    EXPECT_FALSE(service()->markedForDelete);
+    EXPECT_EQ(nullptr, service()) << sim::machine().traceText();
+    EXPECT_FALSE(sim::drive().fileExists(kCopyPath));
     EXPECT_EQ(0, openServiceHandles());
 }
 

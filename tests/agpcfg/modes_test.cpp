@@ -373,7 +373,9 @@ TEST_F(ModeCaches, RefusedWriteStopsTheCycleAndPutsBothEndsBack) {
 // put back or read. The getters then vouch for no mode, and setting the old mode tries again.
 TEST_F(ModeCaches, LinkThatCannotBePutBackIsNotVouchedFor) {
     ASSERT_NO_FATAL_FAILURE(start(agpPc(true, kStatus4xSbaFw, 0x302, kStatus4xSbaFw, 0x302)));
-    injectFault({"open-fail", {"\\\\.\\Tavrol", "31", "3"}, 0});
+    // The two reads and the card's take-down are served; every request after them fails.
+    injectFault({"request-fail", {"0x80012408", "31", "any", "2"}, 0});
+    injectFault({"request-fail", {"0x8001A40C", "31", "any", "1"}, 0});
     EXPECT_EQ(0, m_config->setFastWrite(1));
     EXPECT_EQ(0x302u, bridgeCommandNow());
     EXPECT_EQ(0x202u, graphicsCommandNow()) << "the fault came after the card's take-down";

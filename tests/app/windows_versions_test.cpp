@@ -3,6 +3,7 @@
 #include "program_fixture.h"
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "sim/tasks.h"
@@ -109,12 +110,62 @@ TEST_F(WindowsVersionsTest, On64BitWindowsTheLogOnRunEndsItsRunValueAndSaysSoOnc
     EXPECT_TRUE(boxes().empty()) << "a second log-on repeated the message";
 }
 
-TEST_F(WindowsVersionsTest, EveryRunModeInitialisesTheCommonControls) {
-    for (const char* arguments : {"", "-startup"}) {
-        SCOPED_TRACE(arguments);
-        boot("default");
-        run(arguments);
-        EXPECT_EQ(1, sim::process().commonControlsInitialized());
+// The common controls are loaded, and InitCommonControls called, on the way to the first dialog
+// or message box of a run, in every run mode, and only then: a log-on run that shows nothing
+// never loads comctl32.
+TEST_F(WindowsVersionsTest, CommonControlsAreLoadedOnlyOnTheWayToAWindow) {
+    struct Case {
+        const char* name;
+        std::function<void()> setUp;
+        const char* arguments;
+        bool showsAWindow;
+    };
+    const Case cases[] = {
+        {"interactive", [&] { boot("default"); }, "", true},
+        {"log-on run that applies the modes",
+         [&] {
+             boot("default");
+             storeSettings(0x89);
+         },
+         "-startup", false},
+        {"log-on run whose discovery fails", [&] { boot("no-agp"); }, "-startup", true},
+        {"log-on run that cannot store the settings",
+         [&] {
+             boot("default");
+             sim::registry().setHklmReadOnly(true);
+         },
+         "-startup", true},
+        {"safe mode",
+         [&] {
+             boot("default");
+             sim::shell().setSafeMode(true);
+             sim::shell().queueAnswer(IDNO);
+         },
+         "", true},
+        {"missing resource library",
+         [&] {
+             boot("default");
+             sim::drive().removeFile(std::string(sim::kProgramDirectory) + "\\Tavrol.tvx");
+         },
+         "", true},
+        {"32-bit release on 64-bit Windows", [&] { bootWin7("#! 64-bit\n"); }, "", true},
+        {"32-bit release's log-on run on 64-bit Windows",
+         [&] {
+             bootWin7("#! 64-bit\n#! uac off\n");
+             storeRunValue();
+         },
+         "-startup", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.setUp();
+        run(c.arguments);
+        EXPECT_EQ(c.showsAWindow ? 1 : 0, sim::process().commonControlsInitialized());
+        EXPECT_EQ(c.showsAWindow, GetModuleHandleA("comctl32.dll") != nullptr);
+        EXPECT_EQ(0, sim::process().windowsWithoutCommonControls());
+        if (!c.showsAWindow) {
+            EXPECT_TRUE(boxes().empty()) << boxes().front().text;
+        }
     }
 }
 

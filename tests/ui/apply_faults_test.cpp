@@ -117,8 +117,8 @@ TEST_P(ApplyFaultTest, EveryFailingRequestLeavesTheLinkWhole) {
     expectLinkWhole("no fault");
     TearDown();
 
-    // One failure at each position: an open of the driver's device (one per request), a read
-    // request, a write request.
+    // One failure at each position: an open of the driver's device (one per mode cycle and per
+    // getter), a read request, a write request.
     for (int open = counts.opensBefore; open < counts.opensAfter; ++open)
         applyWith("open-fail " + std::string(kDriverDevice) + " 31 " + std::to_string(open) + " 1");
     for (int read = counts.readsBefore; read < counts.readsAfter; ++read)

@@ -1,6 +1,7 @@
-// GetProcAddress and the system DLLs of the simulated PC: kernel32 (always mapped), ole32 and
-// oleaut32 (loaded by LoadLibraryA). Their export tables hold the simulated PC's own functions,
-// so what the program finds at run time is what Windows of the profile's version exports.
+// GetProcAddress and the system DLLs of the simulated PC: kernel32 (always mapped), ole32,
+// oleaut32 and comctl32 (loaded by LoadLibraryA). Their export tables hold the simulated PC's own
+// functions, so what the program finds at run time is what Windows of the profile's version
+// exports.
 #include <cstring>
 #include <strings.h>
 
@@ -27,6 +28,7 @@ struct SystemDll {
     const char* name;
     uintptr_t base;
     bool alwaysLoaded;
+    bool com; // counted in the COM state, which tests hold to freeing what it loads
     std::vector<Export> exports;
     // A known DLL comes from the system folder whatever the name: Windows maps it from there. Any
     // other is looked for beside the program and in the current folder first.
@@ -38,6 +40,7 @@ std::vector<SystemDll>& systemDlls() {
         {"kernel32.dll",
          0x7C800000,
          true,
+         false,
          {{"IsWow64Process", exported(IsWow64Process), true},
           {"MoveFileExA", exported(MoveFileExA), true},
           {"SetDefaultDllDirectories", exported(SetDefaultDllDirectories), true, true},
@@ -50,26 +53,35 @@ std::vector<SystemDll>& systemDlls() {
         {"advapi32.dll",
          0x77DD0000,
          true,
+         false,
          {{"GetFileSecurityA", exported(GetFileSecurityA), true},
           {"GetKernelObjectSecurity", exported(GetKernelObjectSecurity), true},
           {"QueryServiceConfigA", exported(QueryServiceConfigA), true}}},
         {"ddraw.dll",
          0x73760000,
          false,
+         false,
          {{"DirectDrawCreate", exported(DirectDrawCreate), false}},
          false},
         {"ole32.dll",
          0x774E0000,
          false,
+         true,
          {{"CoInitializeEx", exported(CoInitializeEx), false},
           {"CoUninitialize", exported(CoUninitialize), false},
           {"CoCreateInstance", exported(CoCreateInstance), false}}},
         {"oleaut32.dll",
          0x77120000,
          false,
+         true,
          {{"SysAllocString", exported(SysAllocString), false},
           {"SysFreeString", exported(SysFreeString), false},
           {"SysStringLen", exported(SysStringLen), false}}},
+        {"comctl32.dll",
+         0x773D0000,
+         false,
+         false,
+         {{"InitCommonControls", exported(InitCommonControls), false}}},
     };
     return *dlls;
 }
@@ -143,13 +155,15 @@ HMODULE loadSystemDll(const std::string& name, bool* isSystem) {
         return nullptr;
     const SystemDll& dll = systemDlls()[size_t(index)];
     if (!dll.alwaysLoaded) {
-        HRESULT fault = taskFault("LoadLibrary");
+        // `#! task-fail LoadLibrary` is about the Task Scheduler's DLLs.
+        HRESULT fault = dll.com ? taskFault("LoadLibrary") : S_OK;
         if (FAILED(fault)) {
             SetLastError(DWORD(fault) & 0xFFFF);
             return nullptr;
         }
         ++*loadCountOf(size_t(index));
-        ++mutableComState().loadedSystemDlls;
+        if (dll.com)
+            ++mutableComState().loadedSystemDlls;
     }
     return reinterpret_cast<HMODULE>(dll.base);
 }
@@ -166,9 +180,11 @@ bool freeSystemDll(HMODULE module) {
     if (index < 0)
         return false;
     int* count = loadCountOf(size_t(index));
-    if (!systemDlls()[size_t(index)].alwaysLoaded && *count > 0) {
+    const SystemDll& dll = systemDlls()[size_t(index)];
+    if (!dll.alwaysLoaded && *count > 0) {
         --*count;
-        --mutableComState().loadedSystemDlls;
+        if (dll.com)
+            --mutableComState().loadedSystemDlls;
     }
     return true;
 }

@@ -1,6 +1,6 @@
 // The Windows system DLLs whose functions the program looks up at run time: kernel32 (always
-// loaded), ole32 and oleaut32. They are not files on the virtual drive; their exports are the
-// simulated PC's own functions.
+// loaded), ole32, oleaut32 and comctl32. They are not files on the virtual drive; their exports are
+// the simulated PC's own functions.
 #pragma once
 
 #include <string>
@@ -10,7 +10,7 @@
 namespace sim {
 
 // The handle of a system DLL that LoadLibraryA loads, counted; null for any other name, and
-// null with the last error set when `#! task-fail LoadLibrary` refuses it.
+// null with the last error set when `#! task-fail LoadLibrary` refuses ole32 or oleaut32.
 HMODULE loadSystemDll(const std::string& name, bool* isSystem);
 // GetModuleHandleA of a system DLL: kernel32 always, the others while loaded.
 HMODULE systemDllHandle(const std::string& name);

@@ -2,6 +2,7 @@
 // manager's default processing (DefDlgProc and DefWindowProc).
 #include "window_manager.h"
 #include "sim/pe_module.h"
+#include "sim/process.h"
 
 #include <algorithm>
 
@@ -385,6 +386,7 @@ LRESULT CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 // DialogBoxIndirectParamA.
 INT_PTR dialogBoxFromBytes(HINSTANCE instance, const void* data, size_t size, HWND parent,
                            DLGPROC proc, LPARAM initParam, std::string* error) {
+    process().noteWindowShown();
     std::string why;
     DialogTemplate tpl;
     if (!parseDialogTemplate(data, size, &tpl, &why)) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "shell_internal.h"
+#include "sim/process.h"
 #include "sim_user32.h"
 
 namespace sim {
@@ -159,6 +160,7 @@ std::string MessageBoxRecord::json() const {
 using namespace sim;
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    process().noteWindowShown();
     ShellState& state = shellState();
     MessageBoxRecord box{
         owner, shell().windowTitle(owner), caption ? caption : "Error", text ? text : "", type, 0,

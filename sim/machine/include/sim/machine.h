@@ -155,8 +155,14 @@ class ServiceManager {
     const std::vector<Service>& services() const { return m_services; }
     // Puts a service into the database directly, as an earlier run would have left it.
     void add(const Service& service);
-    // Open manager and service handles of the process.
+    // Open manager and service handles of the process, and of those the manager sessions.
     int openHandleCount() const { return static_cast<int>(m_handles.size()); }
+    int openManagerCount() const {
+        int managers = 0;
+        for (const auto& open : m_handles)
+            managers += open.second.isManager ? 1 : 0;
+        return managers;
+    }
 
     // One line per service; loadText refuses malformed text and keeps the current services.
     std::string saveText() const;

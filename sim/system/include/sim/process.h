@@ -65,6 +65,13 @@ class Process {
     // InitCommonControls calls of this process.
     int commonControlsInitialized() const { return m_commonControlsInitialized; }
     void noteCommonControlsInitialized() { ++m_commonControlsInitialized; }
+    // Dialogs and message boxes this process showed before it called InitCommonControls: on
+    // Windows they would lack the visual styles the manifest asks for.
+    int windowsWithoutCommonControls() const { return m_windowsWithoutCommonControls; }
+    void noteWindowShown() {
+        if (m_commonControlsInitialized == 0)
+            ++m_windowsWithoutCommonControls;
+    }
 
   private:
     std::string m_commandLine;
@@ -73,6 +80,7 @@ class Process {
     DWORD m_lastError = 0;
     int m_commonControlsInitialized = 0;
     bool m_dllsFromSystemFolderOnly = false;
+    int m_windowsWithoutCommonControls = 0;
     std::map<uintptr_t, std::unique_ptr<KernelObject>> m_handles;
     uintptr_t m_nextHandle = 0x40;
     std::map<uintptr_t, std::string> m_modules;
