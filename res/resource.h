@@ -25,6 +25,19 @@
 #define IDS_ERR_FIRST IDS_ERR_NO_AGP
 #define IDS_ERR_LAST IDS_ERR_AGP_READ
 
+// The machine report: the system menu's entry, then where it was saved or why it was not.
+#define IDS_REPORT_MENU 140
+#define IDS_REPORT_SAVED 141          // %s: the file
+#define IDS_REPORT_FAILED 142         // %s: the file, %s: one of the reasons below
+#define IDS_REPORT_NO_FOLDER 143      // ERROR_PATH_NOT_FOUND
+#define IDS_REPORT_READ_ONLY 144      // ERROR_ACCESS_DENIED and its kin
+#define IDS_REPORT_DISK_FULL 145      // ERROR_DISK_FULL
+#define IDS_REPORT_WRITE_ERROR 146    // any other Windows error, whose code follows
+#define IDS_REPORT_NO_PCI 147         // no PCI function read; the AgpError follows
+#define IDS_REPORT_NO_FILE 148        // "-report" without a file
+#define IDS_REPORT_NO_SAVE_AS 149     // the Save As dialog could not open; its error follows
+#define IDS_REPORT_FAILED_NO_PATH 150 // %s: a reason, when there is no file to name
+
 // Icon
 #define IDI_TAVROL 128
 

@@ -40,12 +40,13 @@ std::string joinArguments(const std::vector<std::string>& args) {
 }
 
 // Runs WinMain with `arguments` as the command line's tail; the face is set up by the caller.
-void startProgram(const std::string& arguments) {
+// Returns the program's exit status.
+int startProgram(const std::string& arguments) {
     std::string commandLine = windowsCommandLine(sim::process().modulePath(), arguments);
     sim::process().setCommandLine(commandLine);
     // WinMain's lpCmdLine is the command line without the program name.
     std::string tail = arguments;
-    WinMain(sim::process().exeModule(), nullptr, &tail[0], 1 /* SW_SHOWNORMAL */);
+    return WinMain(sim::process().exeModule(), nullptr, &tail[0], 1 /* SW_SHOWNORMAL */);
 }
 
 void reportUnattended(const std::string& line) {
@@ -194,8 +195,11 @@ int runProgram(const RunOptions& options) {
         fprintf(stderr, "tavrolin-sim: %s\n", error.c_str());
         return 1;
     }
-    startProgram(joinArguments(options.args));
+    int exitStatus = startProgram(joinArguments(options.args));
     int status = finishRun();
+    // A run the simulated PC carried out passes on the program's own exit status.
+    if (status == 0)
+        status = exitStatus;
     return restartIfRequested(status);
 }
 

@@ -13,9 +13,9 @@ struct RunOptions {
     bool printBoxes = true;        // print every message box as a JSON line
 };
 
-// Runs the program once; returns the exit status for tavrolin-sim (0, or 1 when a script could
-// not be carried out). A restart the program requested is carried out afterwards: power cycle,
-// then log-on.
+// Runs the program once; returns the exit status for tavrolin-sim: the program's own, or 1 when
+// a script could not be carried out. A restart the program requested is carried out afterwards:
+// power cycle, then log-on.
 int runProgram(const RunOptions& options);
 
 // Power cycle and log on. Returns 0, or 1 when the state could not be handled.

@@ -164,6 +164,10 @@ std::string checkStuck(const std::vector<std::string>& args) {
     return why.empty() ? checkNumber(args[1], "bit mask") : why;
 }
 
+std::string checkFreeBytes(const std::vector<std::string>& args) {
+    return args.empty() ? "" : checkNumber(args[0], "number of free bytes");
+}
+
 std::map<std::string, DirectiveRule>& directiveRules() {
     static std::map<std::string, DirectiveRule> rules = {
         {"windows", {1, 1, checkWindows}},
@@ -187,6 +191,7 @@ std::map<std::string, DirectiveRule>& directiveRules() {
         {"hklm-readonly", {0, 0, nullptr}},
         {"reg-write-fails", {0, 0, nullptr}},
         {"no-shutdown-privilege", {0, 0, nullptr}},
+        {"disk-full", {0, 1, checkFreeBytes}},
     };
     return rules;
 }

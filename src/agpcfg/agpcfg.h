@@ -47,6 +47,17 @@ class CRequestBatch {
     CRequestBatch& operator=(const CRequestBatch&) = delete;
 };
 
+// Walk over every PCI function the channel reaches, bus by bus, device by device: start from
+// PCI_SCAN_START; each call gives the next function present, 0 after the last.
+struct PciScan {
+    DWORD bus;
+    DWORD device;
+    DWORD function;
+    DWORD functions; // functions to try on this device: 8 once function 0 says it has more
+};
+const PciScan PCI_SCAN_START = {0, 0, 0, 1};
+int nextPciFunction(PciScan* scan, PciAddress* address);
+
 // Driver service of the NT platform. installDriver: 0 ready, 1..10 the step that failed.
 // The service's name and the driver file beside the program; removal reads these too.
 #define DRIVER_SERVICE_NAME "TAVROL"

@@ -1,4 +1,4 @@
-// The start-up switch on the command line: an argument of its own after the program's path.
+// The switches on the command line: each an argument of its own after the program's path.
 #include "app/tavrol_app.h"
 
 #include <string.h>
@@ -53,4 +53,26 @@ bool isStartupRun(const char* commandLine) {
             return true;
     }
     return false;
+}
+
+int reportRunFile(const char* commandLine, char* file, size_t size) {
+    if (!commandLine)
+        return REPORT_SWITCH_ABSENT;
+    const char* at = skipProgramPath(commandLine);
+    char word[sizeof TAVROL_REPORT_SWITCH + 1];
+    while (at && (at = nextArgument(at, word, sizeof word)) != nullptr) {
+        if (strcmp(word, TAVROL_REPORT_SWITCH) != 0)
+            continue;
+        // The file's name is the next argument whole, blanks inside quotes included; one too
+        // long for `file` is refused rather than cut to another name.
+        char name[MAX_PATH + 2];
+        if (!nextArgument(at, name, sizeof name) || name[0] == '\0')
+            return REPORT_SWITCH_WITHOUT_FILE;
+        size_t length = strlen(name);
+        if (length + 1 > size || length > MAX_PATH)
+            return REPORT_SWITCH_WITHOUT_FILE;
+        memcpy(file, name, length + 1);
+        return REPORT_SWITCH_WITH_FILE;
+    }
+    return REPORT_SWITCH_ABSENT;
 }

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "agpcfg/agpcfg.h"
+#include "app/machine_report.h"
 #include "ui/tavrol_dlg.h"
 
 namespace {
@@ -14,9 +15,6 @@ const char kSafeModeQuestion[] =
 const char kSafeModeRestored[] = "The default AGP settings have been successfully restored.";
 const char kSafeModeFailed[] =
     "Tavrolin failed to restore default AGP settings.\nPlease reinstall Tavrolin.";
-const char kResourceLibraryMissing[] =
-    "Failed to load Tavrol.tvx.\nPlease ensure that it's located in the same folder as "
-    "Tavrol.exe.";
 
 // Length of the executable's base name: the last path component without its extension.
 size_t baseNameLength(const char* path) {
@@ -74,7 +72,7 @@ void keepProgramFolderOutOfDllSearch() {
 
 CTavrolApp::CTavrolApp()
     : m_pAgpConfig(nullptr), m_savedRate(SETTINGS_NONE), m_savedSideband(SETTINGS_NONE),
-      m_savedFastWrite(SETTINGS_NONE), m_runAtStartup(0) {}
+      m_savedFastWrite(SETTINGS_NONE), m_runAtStartup(0), m_exitCode(0) {}
 
 CTavrolApp::~CTavrolApp() {
     tearDown();
@@ -92,6 +90,9 @@ BOOL CTavrolApp::InitInstance() {
     keepProgramFolderOutOfDllSearch();
 
     const char* commandLine = GetCommandLineA();
+    // A report's file named relative to where the user started the program.
+    char startDirectory[MAX_PATH] = {};
+    GetCurrentDirectoryA(MAX_PATH, startDirectory);
     char directory[MAX_PATH] = {};
     if (!executableDirectory(m_hInstance, directory) || !SetCurrentDirectoryA(directory))
         return FALSE;
@@ -109,8 +110,18 @@ BOOL CTavrolApp::InitInstance() {
         tearDown();
         return FALSE;
     }
+    char reportFile[MAX_PATH] = {};
+    int report = reportRunFile(commandLine, reportFile, sizeof reportFile);
     if (runsUnderWow64()) {
         refuseOn64BitWindows(false);
+        m_exitCode = report != REPORT_SWITCH_ABSENT ? 1 : 0;
+        return FALSE;
+    }
+    if (report != REPORT_SWITCH_ABSENT) {
+        char path[MAX_PATH] = {};
+        bool named = report == REPORT_SWITCH_WITH_FILE &&
+                     reportPathIn(startDirectory, reportFile, path, sizeof path);
+        runReport(named ? path : nullptr);
         return FALSE;
     }
     if (GetSystemMetrics(SM_CLEANBOOT) != 0) {
@@ -145,12 +156,9 @@ void CTavrolApp::runInteractive() {
         return;
     }
 
-    char resourcePath[MAX_PATH];
-    HMODULE resources = besideExecutable(m_hInstance, TAVROL_RESOURCE_LIBRARY, resourcePath)
-                            ? loadResourceLibrary(resourcePath)
-                            : nullptr;
+    HMODULE resources = loadResourceLibrary(TAVROL_RESOURCE_LIBRARY);
     if (!resources) {
-        AfxShowMessageBox(nullptr, kResourceLibraryMissing, TAVROL_TITLE, MB_ICONERROR);
+        AfxShowMessageBox(nullptr, TAVROL_RESOURCE_LIBRARY_MISSING, TAVROL_TITLE, MB_ICONERROR);
         if (mutex)
             CloseHandle(mutex);
         return;
@@ -175,13 +183,18 @@ void CTavrolApp::runInteractive() {
 }
 
 HMODULE CTavrolApp::loadResourceLibrary(LPCSTR fileName) {
+    // The library beside the executable and no other: a bare name would also be looked for in
+    // folders others may write, and not beside the program once its folder is out of the search.
+    char path[MAX_PATH];
+    if (!besideExecutable(m_hInstance, fileName, path))
+        return nullptr;
     // On NT the library is mapped as data: its resources are all the program uses, and no code
     // in a replaced file can run with the administrator's rights. Windows 9x loads it as before.
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;
     bool windows9x = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
-    HMODULE library = windows9x ? LoadLibraryA(fileName)
-                                : LoadLibraryExA(fileName, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE library =
+        windows9x ? LoadLibraryA(path) : LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (library)
         AfxSetResourceHandle(library);
     return library;

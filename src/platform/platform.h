@@ -10,6 +10,7 @@
 #include <windows.h>
 #include <ddraw.h>
 #include <commctrl.h>
+#include <commdlg.h>
 #include <objbase.h>
 #include <oleauto.h>
 #include <taskschd.h>

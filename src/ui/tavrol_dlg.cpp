@@ -6,8 +6,8 @@
 #include "ui/rate_texts.h"
 #include "../../res/resource.h"
 
-// Command ID of the About entry that initialisation appends to the system menu.
-enum : UINT { IDM_ABOUTBOX = 0x0010 };
+// Command IDs of the entries that initialisation appends to the system menu.
+enum : UINT { IDM_ABOUTBOX = 0x0010, IDM_SAVE_REPORT = 0x0020 };
 
 CTavrolDlg::CTavrolDlg(CWnd* parent)
     : CDialog(IDD_TAVROL_DIALOG, parent),
@@ -51,7 +51,7 @@ BOOL CTavrolDlg::OnInitDialog() {
         return TRUE;
     }
 
-    addAboutMenuEntry();
+    addSystemMenuEntries();
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
     createBannerFont();
@@ -77,6 +77,8 @@ void CTavrolDlg::OnSysCommand(UINT id, LPARAM lParam) {
     if ((id & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDlg about;
         about.DoModal();
+    } else if ((id & 0xFFF0) == IDM_SAVE_REPORT) {
+        OnSaveReport();
     } else {
         CDialog::OnSysCommand(id, lParam);
     }
@@ -86,15 +88,23 @@ HCURSOR CTavrolDlg::OnQueryDragIcon() {
     return m_hIcon;
 }
 
-void CTavrolDlg::addAboutMenuEntry() {
+// About, then "Save machine report..." below it, after a separator; an entry whose string is
+// missing or empty is left out, and the separator with both.
+void CTavrolDlg::addSystemMenuEntries() {
     CMenu systemMenu(GetSystemMenu(FALSE));
     if (!systemMenu.GetSafeHmenu())
         return;
-    char text[256] = "";
-    if (AfxLoadString(IDS_ABOUT, text, sizeof text) <= 0 || text[0] == '\0')
+    char about[256] = "";
+    char report[256] = "";
+    bool hasAbout = AfxLoadString(IDS_ABOUT, about, sizeof about) > 0 && about[0] != '\0';
+    bool hasReport = AfxLoadString(IDS_REPORT_MENU, report, sizeof report) > 0 && report[0] != '\0';
+    if (!hasAbout && !hasReport)
         return;
     systemMenu.AppendMenu(MF_SEPARATOR);
-    systemMenu.AppendMenu(MF_STRING, IDM_ABOUTBOX, text);
+    if (hasAbout)
+        systemMenu.AppendMenu(MF_STRING, IDM_ABOUTBOX, about);
+    if (hasReport)
+        systemMenu.AppendMenu(MF_STRING, IDM_SAVE_REPORT, report);
 }
 
 void CTavrolDlg::createBannerFont() {

@@ -33,9 +33,11 @@ class CTavrolDlg : public CDialog {
     void OnApply();
     HBRUSH OnCtlColor(CDC* dc, CWnd* control, UINT colorType);
     void OnRestoreDefaults();
+    // The system menu's "Save machine report...": the common Save As dialog, then the report.
+    void OnSaveReport();
 
   private:
-    void addAboutMenuEntry();
+    void addSystemMenuEntries();
     void createBannerFont();
     void initRateCombo();
     void initSidebandCheck();

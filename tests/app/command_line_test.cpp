@@ -1,4 +1,5 @@
-// "-startup" on the command line: an argument of its own after the program's path, quoted or not.
+// "-startup" and "-report FILE" on the command line: arguments of their own after the program's
+// path, quoted or not.
 #include <gtest/gtest.h>
 
 #include "app/tavrol_app.h"
@@ -39,5 +40,39 @@ INSTANTIATE_TEST_SUITE_P(
         // A path whose closing quote is missing holds everything after it.
         CommandLine{"\"C:\\Tavrolin\\Tavrol.exe -startup", false}, CommandLine{"", false},
         CommandLine{nullptr, false}));
+
+struct ReportLine {
+    const char* line;
+    int result;
+    const char* file; // "" unless a file is named
+};
+
+class ReportSwitchLines : public testing::TestWithParam<ReportLine> {};
+
+TEST_P(ReportSwitchLines, NameTheArgumentAfterTheSwitch) {
+    char file[MAX_PATH] = "untouched";
+    EXPECT_EQ(GetParam().result, reportRunFile(GetParam().line, file, sizeof file))
+        << GetParam().line;
+    EXPECT_STREQ(GetParam().result == REPORT_SWITCH_WITH_FILE ? GetParam().file : "untouched",
+                 file);
+}
+
+const std::string kLongName(MAX_PATH, 'x');
+const std::string kLongLine = "Tavrol.exe -report " + kLongName;
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ReportSwitchLines,
+    testing::Values(
+        ReportLine{"Tavrol.exe -report C:\\report.txt", REPORT_SWITCH_WITH_FILE, "C:\\report.txt"},
+        ReportLine{"\"C:\\Tavrolin\\Tavrol.exe\" -report \"C:\\My Documents\\r.txt\"",
+                   REPORT_SWITCH_WITH_FILE, "C:\\My Documents\\r.txt"},
+        ReportLine{"Tavrol.exe /x -report r.txt -startup", REPORT_SWITCH_WITH_FILE, "r.txt"},
+        ReportLine{"Tavrol.exe -report", REPORT_SWITCH_WITHOUT_FILE, ""},
+        ReportLine{"Tavrol.exe -report \"\"", REPORT_SWITCH_WITHOUT_FILE, ""},
+        // A name longer than any path is refused, never cut to another name.
+        ReportLine{kLongLine.c_str(), REPORT_SWITCH_WITHOUT_FILE, ""},
+        ReportLine{"\"C:\\x -report\\Tavrol.exe\" r.txt", REPORT_SWITCH_ABSENT, ""},
+        ReportLine{"Tavrol.exe -reports r.txt", REPORT_SWITCH_ABSENT, ""},
+        ReportLine{nullptr, REPORT_SWITCH_ABSENT, ""}));
 
 } // namespace

@@ -46,7 +46,7 @@ class ProgramTest : public ::testing::Test {
         sim::process().setCommandLine(commandLine);
         CTavrolApp app;
         std::string tail = arguments;
-        AfxWinMain(sim::process().exeModule(), &tail[0], 1);
+        m_exitStatus = AfxWinMain(sim::process().exeModule(), &tail[0], 1);
         m_pAgpAfterRun = app.m_pAgpConfig;
     }
 
@@ -87,6 +87,7 @@ class ProgramTest : public ::testing::Test {
 
     sim::TestPc m_pc;
     CAgpConfig* m_pAgpAfterRun = nullptr;
+    int m_exitStatus = -1;
 };
 
 } // namespace apptest

@@ -155,6 +155,9 @@ TEST_F(WindowsVersionsTest, CommonControlsAreLoadedOnlyOnTheWayToAWindow) {
              storeRunValue();
          },
          "-startup", true},
+        {"report that is written", [&] { boot("default"); }, "-report C:\\report.txt", false},
+        {"report that cannot be written", [&] { boot("default"); },
+         "-report C:\\no-such-folder\\report.txt", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

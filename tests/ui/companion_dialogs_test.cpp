@@ -64,7 +64,7 @@ TEST_F(CompanionTest, OtherSystemCommandsDoNotOpenTheAboutBox) {
     start(AgpHardware());
     std::vector<std::string> titles;
     runMain({[&] {
-        SendMessageA(sim::ui().topDialog(), WM_SYSCOMMAND, 0x0020, 0);
+        SendMessageA(sim::ui().topDialog(), WM_SYSCOMMAND, 0x0030, 0);
         titles.push_back(sim::ui().describe(sim::ui().topDialog()).title);
         ASSERT_TRUE(sim::ui().sysCommand(SC_MINIMIZE).ok);
         titles.push_back(sim::ui().describe(sim::ui().topDialog()).title);

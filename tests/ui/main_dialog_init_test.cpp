@@ -191,12 +191,15 @@ TEST_F(MainDialogInitTest, SystemMenuGetsTheAboutEntryAfterASeparator) {
     start(AgpHardware());
     sim::DialogInfo info;
     runMain({[&] { info = sim::ui().describe(sim::ui().topDialog()); }});
-    ASSERT_GE(info.systemMenu.size(), 2u);
-    const sim::MenuItemInfo& separator = info.systemMenu[info.systemMenu.size() - 2];
-    const sim::MenuItemInfo& about = info.systemMenu.back();
+    ASSERT_GE(info.systemMenu.size(), 3u);
+    const sim::MenuItemInfo& separator = info.systemMenu[info.systemMenu.size() - 3];
+    const sim::MenuItemInfo& about = info.systemMenu[info.systemMenu.size() - 2];
+    const sim::MenuItemInfo& report = info.systemMenu.back();
     EXPECT_NE(separator.flags & MF_SEPARATOR, 0u);
     EXPECT_EQ(about.id, 0x0010u);
     EXPECT_EQ(about.text, "&About Tavrolin...");
+    EXPECT_EQ(report.id, 0x0020u);
+    EXPECT_EQ(report.text, "Save machine report...");
     EXPECT_EQ(info.title, "Vantorel Tavrolin");
 }
 

@@ -397,6 +397,8 @@ std::vector<std::string> readmeFacts() {
         "\"Vantorel Tavrolin\"",
         "administrator",
         "Secure Boot",
+        "Save machine report...",
+        "Tavrol.exe -report \"C:\\Tavrolin report.txt\"",
         "Add or Remove Programs",
         "only administrators may change",
         "tavrolin-" + version + "-setup-" + wine::flavor().distSuffix + ".exe"};

@@ -58,10 +58,29 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 // Creates an empty file "<prefix><hex>.TMP" of a unique number in the folder.
 UINT WINAPI GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique, LPSTR tempFileName);
+
+// Renames a file on the C: drive. MoveFileExA replaces an existing file with
+// MOVEFILE_REPLACE_EXISTING; Windows 9x has it only as a stub that fails with
+// ERROR_CALL_NOT_IMPLEMENTED, and its MoveFileA never replaces. A file without write permission
+// on the host is a read-only file: it cannot be opened for writing, replaced or deleted.
+// MOVEFILE_WRITE_THROUGH is taken and needs nothing: the host's rename is done when it returns.
 #define MOVEFILE_REPLACE_EXISTING 0x00000001u
 #define MOVEFILE_WRITE_THROUGH 0x00000008u
-// NT only; the program looks it up at run time.
+BOOL WINAPI MoveFileA(LPCSTR existingFileName, LPCSTR newFileName);
 BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags);
+
+typedef struct _SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME;
+// The host's local time.
+void WINAPI GetLocalTime(SYSTEMTIME* systemTime);
 
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0x00000000u
@@ -130,4 +149,10 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int
 #endif
 #ifndef ERROR_DISK_FULL
 #define ERROR_DISK_FULL 112L
+#endif
+#ifndef ERROR_WRITE_PROTECT
+#define ERROR_WRITE_PROTECT 19L
+#endif
+#ifndef ERROR_HANDLE_DISK_FULL
+#define ERROR_HANDLE_DISK_FULL 39L
 #endif

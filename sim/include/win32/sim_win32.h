@@ -12,3 +12,4 @@
 #include "sim_ole.h"
 #include "sim_taskschd.h"
 #include "sim_comctl32.h"
+#include "sim_comdlg32.h"

@@ -1,7 +1,7 @@
 // GetProcAddress and the system DLLs of the simulated PC: kernel32 (always mapped), ole32,
-// oleaut32 and comctl32 (loaded by LoadLibraryA). Their export tables hold the simulated PC's own
-// functions, so what the program finds at run time is what Windows of the profile's version
-// exports.
+// oleaut32, comctl32 and comdlg32 (loaded by LoadLibraryA). Their export tables hold the simulated
+// PC's own functions, so what the program finds at run time is what Windows of the profile's
+// version exports.
 #include <cstring>
 #include <strings.h>
 
@@ -42,7 +42,9 @@ std::vector<SystemDll>& systemDlls() {
          true,
          false,
          {{"IsWow64Process", exported(IsWow64Process), true},
-          {"MoveFileExA", exported(MoveFileExA), true},
+          {"MoveFileA", exported(MoveFileA), false},
+          {"MoveFileExA", exported(MoveFileExA), false},
+          {"GetLocalTime", exported(GetLocalTime), false},
           {"SetDefaultDllDirectories", exported(SetDefaultDllDirectories), true, true},
           {"CreateBoundaryDescriptorW", exported(CreateBoundaryDescriptorW), true, true},
           {"AddSIDToBoundaryDescriptor", exported(AddSIDToBoundaryDescriptor), true, true},
@@ -82,6 +84,12 @@ std::vector<SystemDll>& systemDlls() {
          false,
          false,
          {{"InitCommonControls", exported(InitCommonControls), false}}},
+        {"comdlg32.dll",
+         0x763B0000,
+         false,
+         false,
+         {{"GetSaveFileNameA", exported(GetSaveFileNameA), false},
+          {"CommDlgExtendedError", exported(CommDlgExtendedError), false}}},
     };
     return *dlls;
 }

@@ -1,6 +1,8 @@
 // kernel32 of the simulated PC: files on the C: drive (CreateFileA's file half, ReadFile,
-// WriteFile, GetFileSize, DeleteFileA), the system directory and Sleep. The image of a driver
-// that runs cannot be written or deleted, as on Windows.
+// WriteFile, GetFileSize, DeleteFileA, MoveFileA and MoveFileExA), the system directory, the
+// local time and Sleep. The image of a driver that runs cannot be written or deleted, as on
+// Windows; a host file without write permission is a read-only file; `#! disk-full [FREE]`
+// leaves FREE bytes (default 0) for what the program writes after each boot.
 #include <errno.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -8,9 +10,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "kernel32_internal.h"
+#include "sim/boot.h"
 #include "sim/machine.h"
 #include "sim/process.h"
 
@@ -48,6 +53,39 @@ bool imageOfRunningDriver(const std::string& fullPath) {
             sameFile(sim::drive().fullPath(service.binaryPath), fullPath))
             return true;
     return false;
+}
+
+// The read-only attribute: the host file's owner may not write it. Checked by its mode, since a
+// simulated PC run by root could write it anyway.
+bool readOnlyFile(const std::string& fullPath) {
+    struct stat info;
+    return stat(sim::drive().hostPathOf(fullPath).c_str(), &info) == 0 &&
+           (info.st_mode & S_IWUSR) == 0;
+}
+
+// What the program wrote since the boot, against the free space of `#! disk-full`.
+struct DiskSpace {
+    unsigned generation = 0;
+    uint64_t written = 0;
+};
+
+DiskSpace& diskSpace() {
+    static DiskSpace space;
+    if (space.generation != sim::bootGeneration())
+        space = DiskSpace{sim::bootGeneration(), 0};
+    return space;
+}
+
+// How many of `wanted` bytes still fit on the disk.
+size_t bytesThatFit(size_t wanted) {
+    const sim::Directive* full = sim::machine().profile().find("disk-full");
+    if (!full)
+        return wanted;
+    uint32_t free = 0;
+    if (!full->args.empty())
+        sim::parseDirectiveNumber(full->args[0], &free);
+    uint64_t left = free > diskSpace().written ? free - diskSpace().written : 0;
+    return wanted < left ? wanted : static_cast<size_t>(left);
 }
 
 std::string parentOf(const std::string& fullPath) {
@@ -95,6 +133,8 @@ HANDLE openDiskFile(const std::string& name, DWORD access, DWORD disposition, DW
         *error = ERROR_FILE_EXISTS;
     else if (exists && (writes || truncates) && imageOfRunningDriver(full))
         *error = ERROR_SHARING_VIOLATION;
+    else if (exists && (writes || truncates) && readOnlyFile(full))
+        *error = ERROR_ACCESS_DENIED;
     else
         *error = ERROR_SUCCESS;
     if (*error != ERROR_SUCCESS)
@@ -148,7 +188,9 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
         return failWith(ERROR_ACCESS_DENIED);
     if (!bytesWritten && !overlapped)
         return failWith(ERROR_INVALID_PARAMETER);
-    size_t put = fwrite(buffer, 1, bytesToWrite, target->stream());
+    size_t fits = bytesThatFit(bytesToWrite);
+    size_t put = fwrite(buffer, 1, fits, target->stream());
+    diskSpace().written += put;
     if (bytesWritten)
         *bytesWritten = static_cast<DWORD>(put);
     if (put != bytesToWrite || fflush(target->stream()) != 0)
@@ -181,7 +223,7 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName) {
         return failWith(ERROR_ACCESS_DENIED);
     if (!sim::drive().fileExists(full))
         return failWith(ERROR_FILE_NOT_FOUND);
-    if (imageOfRunningDriver(full))
+    if (imageOfRunningDriver(full) || readOnlyFile(full))
         return failWith(ERROR_ACCESS_DENIED);
     return sim::drive().removeFile(full) ? TRUE : failWith(ERROR_ACCESS_DENIED);
 }
@@ -211,23 +253,58 @@ UINT WINAPI GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique, LPSTR 
     return 0;
 }
 
-BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
-    if (!sim::machine().isNt())
-        return failWith(ERROR_CALL_NOT_IMPLEMENTED);
-    std::string from = existingFileName ? sim::drive().fullPath(existingFileName) : "";
-    std::string to = newFileName ? sim::drive().fullPath(newFileName) : "";
+namespace {
+
+BOOL moveFile(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
+    if (!existingFileName || !newFileName ||
+        (flags & ~(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) != 0)
+        return failWith(ERROR_INVALID_PARAMETER);
+    std::string from = sim::drive().fullPath(existingFileName);
+    std::string to = sim::drive().fullPath(newFileName);
     if (from.empty() || to.empty() || !sim::drive().directoryExists(parentOf(to)))
         return failWith(ERROR_PATH_NOT_FOUND);
     if (!sim::drive().fileExists(from))
         return failWith(ERROR_FILE_NOT_FOUND);
-    if (sim::drive().fileExists(to) && !(flags & MOVEFILE_REPLACE_EXISTING))
-        return failWith(ERROR_ALREADY_EXISTS);
-    // The host's rename replaces the name alone, as NTFS does: a handle open on the old file
-    // keeps the old file.
-    std::string host = sim::drive().hostPathOf(to);
-    if (rename(sim::drive().hostPathOf(from).c_str(), host.c_str()) != 0)
+    if (sim::drive().directoryExists(to))
         return failWith(ERROR_ACCESS_DENIED);
-    return TRUE;
+    if (sim::drive().fileExists(to)) {
+        if (!(flags & MOVEFILE_REPLACE_EXISTING))
+            return failWith(ERROR_ALREADY_EXISTS);
+        if (readOnlyFile(to) || imageOfRunningDriver(to))
+            return failWith(ERROR_ACCESS_DENIED);
+    }
+    if (imageOfRunningDriver(from))
+        return failWith(ERROR_SHARING_VIOLATION);
+    std::string hostFrom = sim::drive().hostPathOf(from);
+    std::string hostTo = sim::drive().hostPathOf(to);
+    return std::rename(hostFrom.c_str(), hostTo.c_str()) == 0 ? TRUE
+                                                              : failWith(ERROR_ACCESS_DENIED);
+}
+
+} // namespace
+
+BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
+    if (!sim::machine().isNt())
+        return failWith(ERROR_CALL_NOT_IMPLEMENTED);
+    return moveFile(existingFileName, newFileName, flags);
+}
+
+BOOL WINAPI MoveFileA(LPCSTR existingFileName, LPCSTR newFileName) {
+    return moveFile(existingFileName, newFileName, 0);
+}
+
+void WINAPI GetLocalTime(SYSTEMTIME* systemTime) {
+    std::time_t now = std::time(nullptr);
+    std::tm local = {};
+    localtime_r(&now, &local);
+    systemTime->wYear = static_cast<WORD>(local.tm_year + 1900);
+    systemTime->wMonth = static_cast<WORD>(local.tm_mon + 1);
+    systemTime->wDayOfWeek = static_cast<WORD>(local.tm_wday);
+    systemTime->wDay = static_cast<WORD>(local.tm_mday);
+    systemTime->wHour = static_cast<WORD>(local.tm_hour);
+    systemTime->wMinute = static_cast<WORD>(local.tm_min);
+    systemTime->wSecond = static_cast<WORD>(local.tm_sec);
+    systemTime->wMilliseconds = 0;
 }
 
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {

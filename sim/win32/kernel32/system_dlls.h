@@ -1,6 +1,6 @@
 // The Windows system DLLs whose functions the program looks up at run time: kernel32 (always
-// loaded), ole32, oleaut32 and comctl32. They are not files on the virtual drive; their exports are
-// the simulated PC's own functions.
+// loaded), ole32, oleaut32, comctl32 and comdlg32. They are not files on the virtual drive; their
+// exports are the simulated PC's own functions.
 #pragma once
 
 #include <string>

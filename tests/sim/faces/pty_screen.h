@@ -86,6 +86,16 @@ class PtyScreen {
         } while (readFor(20) && std::chrono::steady_clock::now() < end);
         return (contents().find(text) != std::string::npos) != gone;
     }
+    // Reads what the program draws until `done` holds or `milliseconds` have passed: for a test
+    // that looks at a whole screen, which a busy machine may deliver in several pieces.
+    bool waitUntil(const std::function<bool()>& done, int milliseconds = 10000) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+        do {
+            if (done())
+                return true;
+        } while (readFor(20) && std::chrono::steady_clock::now() < end);
+        return done();
+    }
     // Reads for a while, so that the program has drawn what its last key made it draw.
     void settle(int milliseconds = 300) {
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);

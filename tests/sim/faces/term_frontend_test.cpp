@@ -82,7 +82,13 @@ TEST_F(FrontEndTest, EnterOnTheRestoreDialogOpenedByKeyboardKeepsTheSettings) {
 TEST_F(FrontEndTest, At80By24TheWholeMainDialogAndItsKeyHelpAreOnTheScreen) {
     PtyScreen screen(80, 24);
     ASSERT_TRUE(screen.exec(run()));
-    ASSERT_TRUE(screen.waitFor("[Apply]")) << screen.contents();
+    // The whole screen, to its bottom border and the key help below it.
+    screen.waitUntil([&] {
+        size_t left = screen.row(0).find('+');
+        return left != std::string::npos && screen.row(22).size() > left &&
+               screen.row(22)[left] == '+' &&
+               screen.row(23).find("Esc Cancel") != std::string::npos;
+    });
     std::string all = screen.contents();
     EXPECT_NE(std::string::npos, screen.row(0).find("+- Vantorel Tavrolin -")) << all;
     size_t left = screen.row(0).find('+');
