@@ -66,6 +66,7 @@ void Process::reset() {
     m_currentDirectory = kProgramDirectory;
     m_lastError = 0;
     m_commonControlsInitialized = 0;
+    m_dllsFromSystemFolderOnly = false;
     m_windowsWithoutCommonControls = 0;
     // Objects are destroyed one by one, so a destructor that looks at the table sees it intact.
     while (!m_handles.empty()) {

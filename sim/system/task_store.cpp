@@ -100,13 +100,41 @@ std::string taskPath(const std::string& name) {
 
 } // namespace
 
+namespace {
+
+// An SDDL string's owner part ("O:BA"); a descriptor without one is the root folder's default,
+// made by an administrator.
+std::string ownerPart(const std::string& sddl) {
+    if (sddl.compare(0, 2, "O:") != 0)
+        return "O:BA";
+    size_t end = 2;
+    while (end + 1 < sddl.size() &&
+           !(sddl[end + 1] == ':' && (sddl[end] == 'G' || sddl[end] == 'D' || sddl[end] == 'S')))
+        ++end;
+    return sddl.substr(0, end + 1 < sddl.size() ? end : sddl.size());
+}
+
+} // namespace
+
+std::string registeredSecurity(const std::string& kept, const std::string& given, bool withGiven) {
+    std::string access = withGiven ? given : kept;
+    if (access.compare(0, 2, "O:") == 0)
+        access = access.substr(ownerPart(access).size());
+    if (!withGiven && kept.empty())
+        return "";
+    return ownerPart(kept) + access;
+}
+
 std::string formatTaskXml(const ScheduledTask& task) {
     auto boolText = [](bool on) { return on ? "true" : "false"; };
     std::ostringstream x;
     x << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       << "<Task version=\"1.2\" "
-         "xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\n"
-      << "  <Triggers>\n";
+         "xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\n";
+    if (!task.securityDescriptor.empty())
+        x << "  <RegistrationInfo>\n    <SecurityDescriptor>" << escape(task.securityDescriptor)
+          << "</SecurityDescriptor>\n  </RegistrationInfo>\n";
+    x << "  <Triggers>\n";
     if (task.logonTrigger) {
         x << "    <LogonTrigger>\n      <Enabled>true</Enabled>\n";
         if (!task.logonTriggerUser.empty())
@@ -144,7 +172,9 @@ bool parseTaskXml(const std::string& name, const std::string& xml, ScheduledTask
     if (!element(exec, "Command", &parsed.command) || parsed.command.empty())
         return false;
     element(exec, "Arguments", &parsed.arguments);
-    std::string trigger, principal, settings;
+    std::string trigger, principal, settings, registration;
+    if (block(taskBlock, "RegistrationInfo", &registration))
+        element(registration, "SecurityDescriptor", &parsed.securityDescriptor);
     if (block(taskBlock, "LogonTrigger", &trigger)) {
         parsed.logonTrigger = flag(trigger, "Enabled", true);
         element(trigger, "UserId", &parsed.logonTriggerUser);

@@ -70,25 +70,51 @@ static AgpError startChannel() {
     return AGP_ERR_DRIVER_UNKNOWN;
 }
 
+typedef HRESULT(WINAPI* DirectDrawCreateFunction)(GUID*, LPDIRECTDRAW*, IUnknown*);
+
+// DirectDraw is loaded from the system folder by its full path: ddraw.dll is no DLL that Windows
+// always takes from there, and one planted in the program's folder would run with the rights of
+// this process.
+static HMODULE loadSystemDirectDraw() {
+    static const char fileName[] = "\\ddraw.dll";
+    char path[MAX_PATH];
+    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length + sizeof fileName > MAX_PATH)
+        return NULL;
+    memcpy(path + length, fileName, sizeof fileName);
+    return LoadLibraryA(path);
+}
+
 // Creating a DirectDraw object proves that a display driver with hardware support is active;
-// the object itself is not needed.
+// the object itself is not needed. Without DirectDraw there is no such driver to find.
 static AgpError probeDirectDraw() {
+    HMODULE ddraw = loadSystemDirectDraw();
+    DirectDrawCreateFunction directDrawCreate =
+        ddraw ? lookUpProc<DirectDrawCreateFunction>(ddraw, "DirectDrawCreate") : NULL;
+    if (directDrawCreate == NULL) {
+        if (ddraw != NULL)
+            FreeLibrary(ddraw);
+        return AGP_ERR_DDRAW_NO_HARDWARE;
+    }
     LPDIRECTDRAW directDraw = NULL;
-    HRESULT result = DirectDrawCreate(NULL, &directDraw, NULL);
+    HRESULT result = directDrawCreate(NULL, &directDraw, NULL);
+    AgpError error = AGP_OK;
     if (result != DD_OK && result != DDERR_DIRECTDRAWALREADYCREATED) {
         if (result == E_OUTOFMEMORY)
-            return AGP_ERR_DDRAW_OUT_OF_MEMORY;
-        if (result == DDERR_INVALIDDIRECTDRAWGUID)
-            return AGP_ERR_DDRAW_INVALID_GUID;
-        if (result == E_INVALIDARG)
-            return AGP_ERR_DDRAW_INVALID_ARG;
-        if (result == DDERR_NODIRECTDRAWHW)
-            return AGP_ERR_DDRAW_NO_HARDWARE;
-        return AGP_ERR_DDRAW_OTHER;
-    }
-    if (directDraw != NULL)
+            error = AGP_ERR_DDRAW_OUT_OF_MEMORY;
+        else if (result == DDERR_INVALIDDIRECTDRAWGUID)
+            error = AGP_ERR_DDRAW_INVALID_GUID;
+        else if (result == E_INVALIDARG)
+            error = AGP_ERR_DDRAW_INVALID_ARG;
+        else if (result == DDERR_NODIRECTDRAWHW)
+            error = AGP_ERR_DDRAW_NO_HARDWARE;
+        else
+            error = AGP_ERR_DDRAW_OTHER;
+    } else if (directDraw != NULL) {
         directDraw->Release();
-    return AGP_OK;
+    }
+    FreeLibrary(ddraw);
+    return error;
 }
 
 void CAgpConfig::discover() {

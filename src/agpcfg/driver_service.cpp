@@ -7,24 +7,17 @@
 
 #include "agpcfg/agpcfg.h"
 #include "agpcfg/driver_digest.h"
+#include "agpcfg/driver_objects.h"
 
 static const char serviceName[] = DRIVER_SERVICE_NAME;
 static const char driverFileName[] = "\\" DRIVER_FILE_NAME;
 static const char systemDriverFolder[] = "\\drivers";
-
-// Machine-wide objects of the runs that use the driver: the lock makes "install" and "remove"
-// one step each, and the users object exists for as long as some run holds the driver.
-static const char driverLockName[] = "TavrolinDriverLock";
-static const char driverUsersName[] = "TavrolinDriverUsers";
-static const char globalPrefix[] = "Global\\";
 
 enum : DWORD {
     // The driver path, terminator included, lives in a buffer of this size.
     DRIVER_PATH_SIZE = 128,
     // TAVROL.sys is a few KiB; anything this large is not it.
     LARGEST_DRIVER = 1u << 20,
-    // How long a run waits for another to finish installing or removing the driver.
-    LOCK_WAIT_MS = 30000,
     // How long a deleted service may take to go before its name can be used again.
     DELETION_WAIT_MS = 3000,
     DELETION_POLL_MS = 100,
@@ -51,56 +44,6 @@ static HANDLE driverUse = NULL;
 // The session with the service manager that installed the driver, kept with the share for the
 // removal: a second connection would cost the log-on run as much again as the first.
 static SC_HANDLE driverManager = NULL;
-
-void driverObjectName(const char* name, DWORD majorVersion, char out[DRIVER_OBJECT_NAME_SIZE]) {
-    // From Windows 2000 on, "Global\" puts the object where every session sees it, so that a
-    // run in another user's session counts too; NT 4.0 refuses a backslash in an object name.
-    out[0] = '\0';
-    if (majorVersion >= 5)
-        strcpy(out, globalPrefix);
-    strcat(out, name);
-}
-
-static HANDLE createDriverObject(const char* name) {
-    OSVERSIONINFOA version;
-    memset(&version, 0, sizeof version);
-    version.dwOSVersionInfoSize = sizeof version;
-    if (!GetVersionExA(&version))
-        return NULL;
-    char fullName[DRIVER_OBJECT_NAME_SIZE];
-    driverObjectName(name, version.dwMajorVersion, fullName);
-    return CreateMutexA(NULL, FALSE, fullName);
-}
-
-// The lock, held; null when it could not be had in time. A lock whose holder died is ours too:
-// the steps under it undo whatever such a run left half done.
-static HANDLE takeDriverLock() {
-    HANDLE lock = createDriverObject(driverLockName);
-    if (lock == NULL)
-        return NULL;
-    DWORD waited = WaitForSingleObject(lock, LOCK_WAIT_MS);
-    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
-        CloseHandle(lock);
-        return NULL;
-    }
-    return lock;
-}
-
-static void releaseDriverLock(HANDLE lock) {
-    ReleaseMutex(lock);
-    CloseHandle(lock);
-}
-
-// Whether a run of ours other than this one holds the users object. An object that cannot be
-// opened counts as held: removing the driver on a guess could pull it from under a run.
-static bool otherRunUsesDriver() {
-    HANDLE probe = createDriverObject(driverUsersName);
-    if (probe == NULL)
-        return true;
-    bool others = GetLastError() == ERROR_ALREADY_EXISTS;
-    CloseHandle(probe);
-    return others;
-}
 
 // The executable's directory is the current directory, so the driver file lies beside it. A
 // directory too long for the buffer cannot name the driver; it fails like a service creation.
@@ -173,12 +116,29 @@ static bool writeImage(const char* path, const DriverImage& image) {
         return false;
     DWORD written = 0;
     bool good = WriteFile(file, image.bytes, image.size, &written, NULL) && written == image.size;
-    // A copy cut short must not stay where the service would load it.
-    if (!CloseHandle(file) || !good) {
-        DeleteFileA(path);
+    return CloseHandle(file) && good;
+}
+
+typedef BOOL(WINAPI* MoveFileExFunction)(LPCSTR, LPCSTR, DWORD);
+
+// The copy is written under a name of its own in the driver folder and then renamed over the
+// old one: an old copy that somebody holds open (for reading, sharing delete) cannot stop the
+// new one, and a copy cut short never lies where the service would load it.
+static bool writeCopy(const char* copy, const DriverImage& image) {
+    char folder[MAX_PATH];
+    size_t folderLength = (size_t)(strrchr(copy, '\\') - copy);
+    memcpy(folder, copy, folderLength);
+    folder[folderLength] = '\0';
+    MoveFileExFunction moveFile =
+        lookUpProc<MoveFileExFunction>(GetModuleHandleA("kernel32.dll"), "MoveFileExA");
+    char temporary[MAX_PATH];
+    if (moveFile == NULL || GetTempFileNameA(folder, "TVR", 0, temporary) == 0)
         return false;
-    }
-    return true;
+    if (writeImage(temporary, image) &&
+        moveFile(temporary, copy, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    DeleteFileA(temporary);
+    return false;
 }
 
 static SC_HANDLE openManager() {
@@ -283,20 +243,61 @@ static void removeLeftService(SC_HANDLE manager) {
 // earlier run left or something else put there, so it goes, and the copy is written anew.
 static int installFresh(SC_HANDLE manager, const char* copy, const DriverImage& image) {
     removeLeftService(manager);
-    if (!writeImage(copy, image) || !createDriverService(manager, copy))
+    if (!writeCopy(copy, image) || !createDriverService(manager, copy))
         return INSTALL_CREATE_FAILED;
     return startDriverService(manager);
 }
 
+typedef BOOL(WINAPI* QueryServiceConfigFunction)(SC_HANDLE, LPQUERY_SERVICE_CONFIGA, DWORD,
+                                                 LPDWORD);
+
+// Case-blind comparison of ASCII paths.
+static bool samePath(const char* a, const char* b) {
+    for (; *a && *b; ++a, ++b) {
+        char x = (*a >= 'a' && *a <= 'z') ? (char)(*a - 32) : *a;
+        char y = (*b >= 'a' && *b <= 'z') ? (char)(*b - 32) : *b;
+        if (x != y)
+            return false;
+    }
+    return *a == *b;
+}
+
+// Whether the TAVROL service is the kernel driver of our copy: the path as we gave it, or in
+// the "\??\" form Windows may store a driver's path in.
+static bool serviceRunsOurCopy(SC_HANDLE service, const char* copy) {
+    QueryServiceConfigFunction queryConfig = lookUpProc<QueryServiceConfigFunction>(
+        GetModuleHandleA("advapi32.dll"), "QueryServiceConfigA");
+    // The largest configuration Windows keeps is 8 KiB; DWORDs keep the record aligned.
+    DWORD buffer[2048];
+    LPQUERY_SERVICE_CONFIGA config = (LPQUERY_SERVICE_CONFIGA)buffer;
+    DWORD needed = 0;
+    if (queryConfig == NULL || !queryConfig(service, config, sizeof buffer, &needed))
+        return false;
+    const char* path = config->lpBinaryPathName;
+    if (config->dwServiceType != SERVICE_KERNEL_DRIVER || path == NULL)
+        return false;
+    if (strncmp(path, "\\?\?\\", 4) == 0)
+        path += 4;
+    return samePath(path, copy);
+}
+
 // Another run of ours installed the driver and still uses it: its copy must be one we accept
-// too (another version's driver may not be replaced under a run that uses it).
+// too (another version's driver may not be replaced under a run that uses it), and a TAVROL
+// service there must be that copy's kernel driver. Anything else is refused, untouched.
 static int joinRunningDriver(SC_HANDLE manager, const char* copy) {
     DriverImage running;
     if (!readAcceptedDriver(copy, &running))
         return INSTALL_START_FAILED;
     freeImage(&running);
-    if (!createDriverService(manager, copy))
+    SC_HANDLE service = OpenServiceA(manager, serviceName, SERVICE_QUERY_CONFIG);
+    if (service != NULL) {
+        bool ours = serviceRunsOurCopy(service, copy);
+        CloseServiceHandle(service);
+        if (!ours)
+            return INSTALL_START_FAILED;
+    } else if (!createDriverService(manager, copy)) {
         return INSTALL_CREATE_FAILED;
+    }
     return startDriverService(manager);
 }
 
@@ -323,8 +324,8 @@ int installDriver() {
         if (manager == NULL) {
             result = managerFailure(GetLastError());
         } else {
-            driverUse = createDriverObject(driverUsersName);
-            bool shared = GetLastError() == ERROR_ALREADY_EXISTS;
+            bool shared = false;
+            driverUse = openDriverObject(DRIVER_USERS_NAME, &shared);
             if (driverUse != NULL) {
                 result =
                     shared ? joinRunningDriver(manager, copy) : installFresh(manager, copy, image);
@@ -342,8 +343,10 @@ int installDriver() {
 // Nothing is reported. A run that never got its share of the driver removes nothing, and one
 // that cannot have the lock leaves the driver rather than pull it from under another run.
 void removeDriver() {
-    if (driverUse == NULL)
+    if (driverUse == NULL) {
+        closeDriverNamespace();
         return;
+    }
     HANDLE lock = takeDriverLock();
     CloseHandle(driverUse);
     driverUse = NULL;
@@ -360,4 +363,5 @@ void removeDriver() {
         releaseDriverLock(lock);
     }
     CloseServiceHandle(manager);
+    closeDriverNamespace();
 }

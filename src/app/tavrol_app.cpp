@@ -44,6 +44,30 @@ bool executableDirectory(HINSTANCE instance, char* directory) {
     return true;
 }
 
+// The full path of a file beside the executable; false when it does not fit.
+bool besideExecutable(HINSTANCE instance, const char* fileName, char (&path)[MAX_PATH]) {
+    DWORD length = GetModuleFileNameA(instance, path, MAX_PATH);
+    char* name = length > 0 && length < MAX_PATH ? strrchr(path, '\\') : nullptr;
+    if (!name || static_cast<size_t>(name + 1 - path) + strlen(fileName) >= MAX_PATH)
+        return false;
+    strcpy(name + 1, fileName);
+    return true;
+}
+
+typedef BOOL(WINAPI* SetDefaultDllDirectoriesFunction)(DWORD);
+
+// Every DLL loaded later comes from the system folder alone, never from the program's folder or
+// the current one. Windows 7 with update KB2533623 and later have the function; older ones load
+// nothing by a bare name that they would look for there (ddraw.dll and Tavrol.tvx are loaded by
+// their full paths).
+void keepProgramFolderOutOfDllSearch() {
+    const DWORD kLoadLibrarySearchSystem32 = 0x00000800;
+    SetDefaultDllDirectoriesFunction setDefault = lookUpProc<SetDefaultDllDirectoriesFunction>(
+        GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+    if (setDefault)
+        setDefault(kLoadLibrarySearchSystem32);
+}
+
 } // namespace
 
 CTavrolApp::CTavrolApp()
@@ -63,6 +87,7 @@ BOOL CTavrolApp::InitInstance() {
     Enable3dControls();
     m_pMainWnd = nullptr;
     m_pAgpConfig = nullptr;
+    keepProgramFolderOutOfDllSearch();
 
     const char* commandLine = GetCommandLineA();
     // A report's file named relative to where the user started the program.
@@ -78,6 +103,8 @@ BOOL CTavrolApp::InitInstance() {
             refuseOn64BitWindows(true);
             return FALSE;
         }
+        if (!startupRunIsSafe())
+            return FALSE;
         createController();
         applyStoredSettings();
         tearDown();
@@ -156,13 +183,18 @@ void CTavrolApp::runInteractive() {
 }
 
 HMODULE CTavrolApp::loadResourceLibrary(LPCSTR fileName) {
+    // The library beside the executable and no other: a bare name would also be looked for in
+    // folders others may write, and not beside the program once its folder is out of the search.
+    char path[MAX_PATH];
+    if (!besideExecutable(m_hInstance, fileName, path))
+        return nullptr;
     // On NT the library is mapped as data: its resources are all the program uses, and no code
     // in a replaced file can run with the administrator's rights. Windows 9x loads it as before.
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;
     bool windows9x = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
-    HMODULE library = windows9x ? LoadLibraryA(fileName)
-                                : LoadLibraryExA(fileName, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE library =
+        windows9x ? LoadLibraryA(path) : LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (library)
         AfxSetResourceHandle(library);
     return library;

@@ -11,7 +11,9 @@ class CAgpConfig;
 #define TAVROL_TITLE "Vantorel Tavrolin"
 #define TAVROL_STARTUP_SWITCH "-startup"
 #define TAVROL_REPORT_SWITCH "-report"
-#define TAVROL_MUTEX_NAME "Exists"
+// The single-instance mutex: a name no other program is likely to use. The installers read it
+// from this line to find a running copy.
+#define TAVROL_MUTEX_NAME "Vantorel Tavrolin Exists"
 #define TAVROL_RESOURCE_LIBRARY "Tavrol.tvx"
 #define TAVROL_RESOURCE_LIBRARY_MISSING                                                            \
     "Failed to load Tavrol.tvx.\nPlease ensure that it's located in the same folder as "           \
@@ -33,6 +35,7 @@ class CTavrolApp : public CWinApp {
     // The message box of a machine report that was saved (REPORT_SAVED) or could not be;
     // `error` is the Windows error of a failed write.
     void showReportOutcome(const char* path, int result, DWORD error);
+    // The resource library of that name beside the executable, made the resource handle.
     HMODULE loadResourceLibrary(LPCSTR fileName);
 
     // Settings persistence (registry).
@@ -41,6 +44,10 @@ class CTavrolApp : public CWinApp {
     void addStartupEntry();
     void removeStartupEntry();
     bool deleteSettings();
+
+    // Whether the program may be run at log-on from where it is (install_safety.cpp); when not,
+    // the message saying why and where to put it has been shown.
+    bool mayRunAtLogOn();
 
     CAgpConfig* m_pAgpConfig;
     int m_savedRate;
@@ -57,6 +64,8 @@ class CTavrolApp : public CWinApp {
     void tearDown();
     void runSafeMode();
     void runInteractive();
+    // The same check at the start of a log-on run, with that run's message.
+    bool startupRunIsSafe();
     // `-report FILE`: no window, no mutex; the controller's channel, as for discovery, reads
     // every PCI function into the report.
     void runReport(const char* file);
@@ -72,6 +81,10 @@ CTavrolApp* theTavrolApp();
 // the program's path, never as part of the path (a folder named "tools-startup").
 bool isStartupRun(const char* commandLine);
 
+// On NT: whether only SYSTEM, Administrators and their like may change the executable's folder
+// and the program's files in it (Tavrol.exe, Tavrol.tvx, TAVROL.sys); always true on Windows 9x.
+// When not, `where` holds the first path that others may change.
+bool installedSafely(char (&where)[MAX_PATH]);
 // Whether the command line asks for a machine report: "-report" as an argument of its own,
 // with the report's file as the argument after it, which goes into `file`.
 enum ReportSwitch {

@@ -9,6 +9,10 @@ namespace {
 // Builtin\Administrators by its SID, which names the group in every language of Windows.
 const char kAdministrators[] = "S-1-5-32-544";
 const char kRootFolder[] = "\\";
+// The task is Administrators' and SYSTEM's alone: nobody else may change what it runs.
+const char kTaskSecurity[] = "D:P(A;;FA;;;BA)(A;;FA;;;SY)";
+// Owners of a task that may stay as it is, in the forms an SDDL string gives them.
+const char* const kAdministrativeOwners[] = {"BA", "SY", "S-1-5-32-544", "S-1-5-18"};
 
 typedef HRESULT(WINAPI* CoInitializeExFunction)(LPVOID, DWORD);
 typedef void(WINAPI* CoUninitializeFunction)(void);
@@ -192,6 +196,41 @@ bool runOnBatteries(ITaskDefinition* definition) {
            SUCCEEDED(settings->put_StopIfGoingOnBatteries(VARIANT_FALSE));
 }
 
+// Whether an SDDL string names one of the administrative owners: "O:" up to the next part.
+bool administrativeOwner(const OLECHAR* sddl) {
+    if (!sddl || sddl[0] != 'O' || sddl[1] != ':')
+        return false;
+    const OLECHAR* owner = sddl + 2;
+    size_t length = 0;
+    while (owner[length] &&
+           !(owner[length + 1] == ':' &&
+             (owner[length] == 'G' || owner[length] == 'D' || owner[length] == 'S')))
+        ++length;
+    for (const char* known : kAdministrativeOwners) {
+        size_t i = 0;
+        while (i < length && known[i] && owner[i] == static_cast<OLECHAR>(known[i]))
+            ++i;
+        if (i == length && known[i] == '\0')
+            return true;
+    }
+    return false;
+}
+
+// A task of our name that someone else owns goes before ours is made: updating it would keep
+// its owner, who could change what it runs with administrator rights at every log-on. One whose
+// owner cannot be read goes too; ours is made anew either way.
+void deleteForeignTask(const SchedulerSession& scheduler, BSTR name) {
+    ComRef<IRegisteredTask> existing;
+    if (FAILED(scheduler.root()->GetTask(name, existing.out())) || !existing.get())
+        return;
+    BSTR sddl = nullptr;
+    bool ours = SUCCEEDED(existing->GetSecurityDescriptor(OWNER_SECURITY_INFORMATION, &sddl)) &&
+                administrativeOwner(sddl);
+    scheduler.freeString(sddl);
+    if (!ours)
+        scheduler.root()->DeleteTask(name, 0);
+}
+
 } // namespace
 
 bool usesLogonTask() {
@@ -214,15 +253,20 @@ bool registerLogonTask(const char* command, const char* arguments) {
         return false;
     ScopedString name(scheduler, LOGON_TASK_NAME);
     ScopedString group(scheduler, kAdministrators);
-    if (!name.get() || !group.get())
+    ScopedString security(scheduler, kTaskSecurity);
+    if (!name.get() || !group.get() || !security.get())
         return false;
+    deleteForeignTask(scheduler, name.get());
     VARIANT user = emptyVariant();
     V_VT(&user) = VT_BSTR;
     V_BSTR(&user) = group.get();
+    VARIANT sddl = emptyVariant();
+    V_VT(&sddl) = VT_BSTR;
+    V_BSTR(&sddl) = security.get();
     ComRef<IRegisteredTask> registered;
     return SUCCEEDED(scheduler.root()->RegisterTaskDefinition(
         name.get(), definition.get(), TASK_CREATE_OR_UPDATE, user, emptyVariant(), TASK_LOGON_GROUP,
-        emptyVariant(), registered.out()));
+        sddl, registered.out()));
 }
 
 bool deleteLogonTask() {

@@ -59,11 +59,17 @@ void CTavrolDlg::OnApply() {
 
     CTavrolApp* app = theTavrolApp();
     int runAtStartup = m_startupCheck.GetCheck();
-    app->m_runAtStartup = runAtStartup;
-    if (runAtStartup != 0)
-        app->addStartupEntry();
-    else
-        app->removeStartupEntry();
+    if (runAtStartup != 0 && !app->mayRunAtLogOn()) {
+        // Refused where others may change the program: the box alone goes back.
+        m_startupCheck.SetCheck(BST_UNCHECKED);
+        app->m_runAtStartup = 0;
+    } else {
+        app->m_runAtStartup = runAtStartup;
+        if (runAtStartup != 0)
+            app->addStartupEntry();
+        else
+            app->removeStartupEntry();
+    }
     if (!app->saveSettings())
         MessageBox("Tavrolin settings cannot be written to registry.", "Tavrolin",
                    MB_ICONWARNING | MB_OK);

@@ -3,6 +3,7 @@
 // machine-wide share of the driver, and removal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -10,6 +11,7 @@
 
 #include "agp_pc.h"
 #include "shell_pc.h"
+#include "sim/file_security.h"
 
 using namespace agptest;
 
@@ -438,6 +440,112 @@ TEST_F(DriverService, InstallationWaitsForAnotherRunsLock) {
     EXPECT_EQ(0, installDriver());
     EXPECT_TRUE(std::ifstream(released).good()) << "the installation did not wait for the lock";
     EXPECT_EQ(0, other.join());
+    removeDriver();
+}
+
+// Joining a run that holds the driver: the TAVROL service must be the kernel driver of our copy
+// in the driver folder. Any other is refused with the driver-file error and left as it is.
+struct JoinCase {
+    const char* name;
+    DWORD type;
+    std::string path;
+    int result;
+};
+
+void PrintTo(const JoinCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
+class JoinedServices : public DriverService, public testing::WithParamInterface<JoinCase> {};
+
+TEST_P(JoinedServices, AreOursOrRefusedUntouched) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    const JoinCase& c = GetParam();
+    ASSERT_TRUE(sim::drive().writeFile(kCopyPath, builtDriver()));
+    sim::Service other = runningService(c.path, false);
+    other.type = c.type;
+    sim::machine().services().add(other);
+    HANDLE otherRun = CreateMutexA(nullptr, FALSE, kUsersObject);
+    EXPECT_EQ(c.result, installDriver());
+    ASSERT_NE(nullptr, service());
+    EXPECT_EQ(c.path, service()->binaryPath);
+    EXPECT_EQ((DWORD)SERVICE_RUNNING, service()->state);
+    EXPECT_FALSE(service()->markedForDelete);
+    EXPECT_EQ(0, openServiceHandles());
+    removeDriver();
+    CloseHandle(otherRun);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OtherRuns, JoinedServices,
+    testing::Values(JoinCase{"OurCopy", SERVICE_KERNEL_DRIVER, kCopyPath, 0},
+                    JoinCase{"OurCopyInNtForm", SERVICE_KERNEL_DRIVER, "\\??\\" + kCopyPath, 0},
+                    JoinCase{"AnotherFile", SERVICE_KERNEL_DRIVER, "C:\\Users\\x\\TAVROL.sys", 10},
+                    JoinCase{"AProgramService", 0x10, kCopyPath, 10}),
+    [](const testing::TestParamInfo<JoinCase>& info) { return std::string(info.param.name); });
+
+// Objects of the driver's names that another account made first are refused: nothing is
+// installed or copied, and the squatter's object is left alone.
+TEST_F(DriverService, ObjectsAnotherAccountMadeFirstAreRefused) {
+    sim::FileSecurity squatter;
+    squatter.owner = "S-1-5-21-7-7-7-1001";
+    std::vector<uint8_t> descriptor = sim::selfRelativeDescriptor(squatter, false);
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor.data(), FALSE};
+    for (const char* name : {kLockObject, kUsersObject}) {
+        SCOPED_TRACE(name);
+        ASSERT_NO_FATAL_FAILURE(start());
+        HANDLE squatted = CreateMutexA(&attributes, FALSE, name);
+        ASSERT_NE(nullptr, squatted);
+        EXPECT_EQ(4, installDriver());
+        EXPECT_EQ(nullptr, service());
+        EXPECT_EQ("<no file>", fileOnDrive(kCopyPath));
+        removeDriver();
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(squatted, 0)) << "the lock was taken";
+        ReleaseMutex(squatted);
+        CloseHandle(squatted);
+    }
+}
+
+// From Vista on the objects live in the private namespace bound to Administrators: global objects
+// of their names, which anyone may make, do not matter there.
+TEST_F(DriverService, FromVistaOnObjectsLiveInTheAdministratorsNamespace) {
+    ASSERT_NO_FATAL_FAILURE(start({"windows 7"}));
+    HANDLE squatted[] = {CreateMutexA(nullptr, TRUE, kLockObject),
+                         CreateMutexA(nullptr, FALSE, kUsersObject)};
+    EXPECT_EQ(0, installDriver());
+    ASSERT_NE(nullptr, service());
+    EXPECT_TRUE(service()->loadedTavrolDriver);
+    const std::vector<std::string>& trace = sim::shell().trace();
+    auto mentions = [&](const std::string& text) {
+        return std::any_of(trace.begin(), trace.end(), [&](const std::string& line) {
+            return line.find(text) != std::string::npos;
+        });
+    };
+    EXPECT_TRUE(mentions("CreatePrivateNamespaceW \"tavrolindriver\" -> tavrolindriver|" +
+                         std::string(sim::kSidAdministrators)));
+    EXPECT_TRUE(mentions("CreateMutexA \"TavrolinDriver\\\\TavrolinDriverLock\" -> created"));
+    removeDriver();
+    EXPECT_EQ(nullptr, service()) << "the last run did not remove the driver";
+    for (HANDLE object : squatted)
+        CloseHandle(object);
+}
+
+// The copy is written under a name of its own and renamed into place: an old copy held open
+// does not stop it, and nothing but TAVROL.sys is left in the driver folder.
+TEST_F(DriverService, TheCopyReplacesAnOldOneHeldOpen) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    ASSERT_TRUE(sim::drive().writeFile(kCopyPath, "an old copy"));
+    HANDLE reader = CreateFileA(kCopyPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    ASSERT_EQ(0, installDriver()) << sim::machine().traceText();
+    expectOurDriverRunsFromTheCopy();
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(
+             sim::drive().hostPathOf("C:\\WINDOWS\\system32\\drivers")))
+        left.push_back(entry.path().filename().string());
+    EXPECT_EQ(std::vector<std::string>{"TAVROL.sys"}, left);
+    CloseHandle(reader);
     removeDriver();
 }
 

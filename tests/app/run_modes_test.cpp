@@ -35,7 +35,7 @@ TEST_F(RunModesTest, StartupRunAppliesTheStoredModesToBothEnds) {
     }
     EXPECT_TRUE(boxes().empty());
     EXPECT_FALSE(tavrolServiceExists());
-    EXPECT_FALSE(shellTraceMentions("CreateMutexA \"Exists\""));
+    EXPECT_FALSE(shellTraceMentions("CreateMutexA \"" TAVROL_MUTEX_NAME "\""));
     EXPECT_EQ(0, sim::loadedLibraryCount()) << "Tavrol.tvx is still mapped";
 }
 
@@ -50,7 +50,8 @@ TEST_F(RunModesTest, AFolderNamedLikeTheSwitchStartsNoLogOnRun) {
     CTavrolApp app;
     char noArguments[] = "";
     AfxWinMain(sim::process().exeModule(), noArguments, 1);
-    EXPECT_TRUE(shellTraceMentions("CreateMutexA \"Exists\"")) << "not the interactive run";
+    EXPECT_TRUE(shellTraceMentions("CreateMutexA \"" TAVROL_MUTEX_NAME "\""))
+        << "not the interactive run";
 }
 
 TEST_F(RunModesTest, StartupRunWithNothingStoredTouchesNoRegister) {
@@ -160,7 +161,7 @@ TEST_F(RunModesTest, MissingResourceLibraryStopsBeforeAnyHardwareAccess) {
 TEST_F(RunModesTest, SecondInstanceBringsTheFirstToTheFrontAndTouchesNothing) {
     boot("default");
     // The first instance: its mutex and its dialog.
-    HANDLE first = CreateMutexA(nullptr, TRUE, "Exists");
+    HANDLE first = CreateMutexA(nullptr, TRUE, TAVROL_MUTEX_NAME);
     ASSERT_NE(nullptr, first);
     HWND firstDialog = reinterpret_cast<HWND>(0x1234);
     sim::shell().registerWindow(firstDialog, "Vantorel Tavrolin");

@@ -2,6 +2,8 @@
 // Scheduler from Vista on, and everything COM hands out given back on every path.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "settings/logon_task.h"
 #include "settings_pc.h"
 #include "sim/com.h"
@@ -100,6 +102,36 @@ TEST_F(LogonTask, ReplacesAnEarlierTaskAndRemovesAnOlderVersionsRunValue) {
     EXPECT_EQ(quotedProgram(), task.command);
     sim::RegValue value;
     EXPECT_FALSE(runValue(&value)) << "Windows 7 only blocks it at every log-on";
+}
+
+// The task is left to Administrators and SYSTEM. One of its name that another account owns is
+// deleted and made anew, so that its owner cannot change what it runs; an update would keep
+// that owner. An administrator's own task is updated in place.
+TEST_F(LogonTask, IsLeftToAdministratorsAndSystemWhoeverOwnedATaskOfItsName) {
+    struct Case {
+        const char* owner;
+        bool deleted;
+    } cases[] = {{"O:S-1-5-21-7-7-7-1001", true}, {"O:BA", false}, {"O:SY", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.owner);
+        sim::ScheduledTask earlier;
+        earlier.name = LOGON_TASK_NAME;
+        earlier.command = "C:\\Users\\mallory\\take-over.exe";
+        earlier.securityDescriptor = std::string(c.owner) + "D:(A;;FA;;;S-1-5-21-7-7-7-1001)";
+        ASSERT_TRUE(sim::storeScheduledTask(earlier));
+        size_t callsBefore = sim::comState().calls.size();
+        addStartupEntry();
+        EXPECT_TRUE(boxes().empty());
+        sim::ScheduledTask task;
+        ASSERT_TRUE(sim::findScheduledTask(LOGON_TASK_NAME, &task));
+        EXPECT_EQ(quotedProgram(), task.command);
+        std::string owner = c.deleted ? "O:BA" : c.owner;
+        EXPECT_EQ(owner + "D:P(A;;FA;;;BA)(A;;FA;;;SY)", task.securityDescriptor);
+        const std::vector<std::string>& calls = sim::comState().calls;
+        bool deleted =
+            std::find(calls.begin() + long(callsBefore), calls.end(), "DeleteTask") != calls.end();
+        EXPECT_EQ(c.deleted, deleted);
+    }
 }
 
 TEST_F(LogonTask, RestoringDefaultsRemovesTaskAndRunValue) {

@@ -2,6 +2,8 @@
 // the run-at-log-on entry, the stored settings word and the warning when it cannot be stored.
 #include "dialog_pc.h"
 
+#include "sim/file_security.h"
+
 using namespace uitest;
 
 namespace {
@@ -150,6 +152,32 @@ TEST_F(ApplyTest, RunAtLogOnBoxWritesAndRemovesTheRunValue) {
     EXPECT_TRUE(keptRunning) << "Apply closed the dialog";
     EXPECT_NE(text.find(sim::kProgramPath), std::string::npos) << text;
     EXPECT_EQ(text.substr(text.size() - 9), " -startup") << text;
+    EXPECT_FALSE(runValueExists());
+    EXPECT_EQ(m_app->m_runAtStartup, 0);
+    EXPECT_EQ(storedSettings(), packedSettings(0, 0, 0, 2));
+}
+
+// Where accounts other than administrators may change the program, ticking the box only says
+// why and where to install it: the box goes back, and no log-on entry is written.
+TEST_F(ApplyTest, RunAtLogOnIsRefusedWhereOthersMayChangeTheProgram) {
+    start(AgpHardware());
+    sim::FileSecurity open = sim::fileSecurity(sim::kProgramDirectory);
+    open.dacl.push_back({sim::kSidAuthenticatedUsers, 0x001301BF, 0, true});
+    sim::setFileSecurity(sim::kProgramDirectory, open);
+    int boxAfter = -1;
+    runMain({[&] {
+                 check(IDC_STARTUP_CHECK, 1);
+                 click(IDC_APPLY);
+                 boxAfter = control(IDC_STARTUP_CHECK).check;
+             },
+             [&] { click(IDCANCEL); }});
+    EXPECT_EQ(0, boxAfter);
+    ASSERT_EQ(1u, sim::shell().messageBoxes().size());
+    const sim::MessageBoxRecord& box = sim::shell().messageBoxes()[0];
+    EXPECT_STREQ("warning", box.icon());
+    EXPECT_NE(std::string::npos, box.text.find(std::string("change\n") + sim::kProgramDirectory))
+        << box.text;
+    EXPECT_NE(std::string::npos, box.text.find("C:\\Program Files\\Vantorel Tech\\Tavrolin"));
     EXPECT_FALSE(runValueExists());
     EXPECT_EQ(m_app->m_runAtStartup, 0);
     EXPECT_EQ(storedSettings(), packedSettings(0, 0, 0, 2));

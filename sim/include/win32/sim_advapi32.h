@@ -20,8 +20,8 @@ LONG WINAPI RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result);
 LONG WINAPI RegCloseKey(HKEY key);
 LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
                              LPBYTE data, LPDWORD dataSize);
-LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
-                           const BYTE* data, DWORD dataSize);
+LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                           DWORD dataSize);
 LONG WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName);
 LONG WINAPI RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize);
 LONG WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey);
@@ -60,6 +60,34 @@ BOOL WINAPI StartServiceA(SC_HANDLE service, DWORD numServiceArgs, LPCSTR* servi
 BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS serviceStatus);
 BOOL WINAPI DeleteService(SC_HANDLE service);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE object);
+
+#define SERVICE_QUERY_CONFIG 0x0001
+
+typedef struct _QUERY_SERVICE_CONFIGA {
+    DWORD dwServiceType;
+    DWORD dwStartType;
+    DWORD dwErrorControl;
+    LPSTR lpBinaryPathName;
+    LPSTR lpLoadOrderGroup;
+    DWORD dwTagId;
+    LPSTR lpDependencies;
+    LPSTR lpServiceStartName;
+    LPSTR lpDisplayName;
+} QUERY_SERVICE_CONFIGA, *LPQUERY_SERVICE_CONFIGA;
+
+// Looked up at run time by the program (GetProcAddress of advapi32.dll), NT only.
+BOOL WINAPI QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWORD size,
+                                LPDWORD needed);
+
+// Security descriptors, in the self-relative form; looked up at run time too, NT only. Files
+// carry the owners and access lists of sim/file_security.h, named mutexes the owner their
+// creator gave them.
+#define OWNER_SECURITY_INFORMATION 0x00000001
+#define DACL_SECURITY_INFORMATION 0x00000004
+BOOL WINAPI GetFileSecurityA(LPCSTR fileName, DWORD requested, LPVOID descriptor, DWORD size,
+                             LPDWORD needed);
+BOOL WINAPI GetKernelObjectSecurity(HANDLE object, DWORD requested, LPVOID descriptor, DWORD size,
+                                    LPDWORD needed);
 
 // Token privileges
 #define TOKEN_ADJUST_PRIVILEGES 0x0020

@@ -56,12 +56,16 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD fileSizeHigh);
 BOOL WINAPI DeleteFileA(LPCSTR fileName);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
+// Creates an empty file "<prefix><hex>.TMP" of a unique number in the folder.
+UINT WINAPI GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique, LPSTR tempFileName);
 
 // Renames a file on the C: drive. MoveFileExA replaces an existing file with
 // MOVEFILE_REPLACE_EXISTING; Windows 9x has it only as a stub that fails with
 // ERROR_CALL_NOT_IMPLEMENTED, and its MoveFileA never replaces. A file without write permission
 // on the host is a read-only file: it cannot be opened for writing, replaced or deleted.
+// MOVEFILE_WRITE_THROUGH is taken and needs nothing: the host's rename is done when it returns.
 #define MOVEFILE_REPLACE_EXISTING 0x00000001u
+#define MOVEFILE_WRITE_THROUGH 0x00000008u
 BOOL WINAPI MoveFileA(LPCSTR existingFileName, LPCSTR newFileName);
 BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags);
 
@@ -97,6 +101,21 @@ HMODULE WINAPI LoadLibraryA(LPCSTR libFileName);
 // handle (the base with bit 0 set, as Windows gives it) names no loaded module.
 HMODULE WINAPI LoadLibraryExA(LPCSTR libFileName, HANDLE file, DWORD flags);
 BOOL WINAPI FreeLibrary(HMODULE libModule);
+
+// Private namespaces (Vista and later; looked up at run time). A boundary holds its name and
+// SIDs; objects named "<alias>\\<name>" live in the namespace the process opened under that alias.
+HANDLE WINAPI CreateBoundaryDescriptorW(const WCHAR* name, ULONG flags);
+BOOL WINAPI AddSIDToBoundaryDescriptor(HANDLE* boundary, void* sid);
+void WINAPI DeleteBoundaryDescriptor(HANDLE boundary);
+HANDLE WINAPI CreatePrivateNamespaceW(LPSECURITY_ATTRIBUTES attributes, void* boundary,
+                                      const WCHAR* alias);
+HANDLE WINAPI OpenPrivateNamespaceW(void* boundary, const WCHAR* alias);
+BOOLEAN WINAPI ClosePrivateNamespace(HANDLE privateNamespace, ULONG flags);
+
+// Windows 7 with update KB2533623 and later (the simulated Vista and 7 have it); looked up at
+// run time. Only LOAD_LIBRARY_SEARCH_SYSTEM32 is known.
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800u
+BOOL WINAPI SetDefaultDllDirectories(DWORD directoryFlags);
 
 // Functions a module exports, for the ones the program looks up at run time: kernel32's
 // IsWow64Process (XP SP2 and later), ole32's and oleaut32's COM functions.

@@ -3,6 +3,8 @@
 // start, stop and delete a kernel driver.
 #include <strings.h>
 
+#include <cstring>
+
 #include <string>
 
 #include "sim/machine.h"
@@ -239,5 +241,48 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE object) {
     if (error != ERROR_SUCCESS)
         return FALSE;
     manager().closeHandle(object);
+    return TRUE;
+}
+
+BOOL WINAPI QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWORD size,
+                                LPDWORD needed) {
+    sim::ServiceManager::Sync sync(manager());
+    sim::ServiceManager::Handle* h = serviceHandle(service);
+    const sim::Service* target = h ? manager().find(h->serviceName) : nullptr;
+    DWORD error = ERROR_SUCCESS;
+    // The record, then its strings: path, group, dependencies (two terminators), account, name.
+    DWORD wanted = DWORD(sizeof(QUERY_SERVICE_CONFIGA));
+    if (target)
+        wanted += DWORD(target->binaryPath.size() + 1 + 1 + 2 + 1 + target->displayName.size() + 1);
+    if (failsByProfile("QueryServiceConfigA", &error))
+        ;
+    else if (!target)
+        error = ERROR_INVALID_HANDLE;
+    else if (needed == nullptr)
+        error = ERROR_INVALID_PARAMETER;
+    else if (config == nullptr || size < wanted)
+        error = ERROR_INSUFFICIENT_BUFFER;
+    trace("QueryServiceConfigA", target ? target->name : "", error);
+    if (needed)
+        *needed = wanted;
+    if (error != ERROR_SUCCESS)
+        return FALSE;
+    char* strings = reinterpret_cast<char*>(config + 1);
+    auto put = [&](const std::string& text, size_t terminators) {
+        char* at = strings;
+        memcpy(at, text.c_str(), text.size());
+        memset(at + text.size(), 0, terminators);
+        strings += text.size() + terminators;
+        return at;
+    };
+    config->dwServiceType = target->type;
+    config->dwStartType = target->startType;
+    config->dwErrorControl = target->errorControl;
+    config->lpBinaryPathName = put(target->binaryPath, 1);
+    config->lpLoadOrderGroup = put("", 1);
+    config->dwTagId = 0;
+    config->lpDependencies = put("", 2);
+    config->lpServiceStartName = put("", 1);
+    config->lpDisplayName = put(target->displayName, 1);
     return TRUE;
 }

@@ -17,6 +17,7 @@ struct Export {
     const char* name;
     FARPROC address;
     bool ntOnly; // not exported by Windows 98 SE
+    bool vistaOnly = false;
 };
 
 template <typename Function> FARPROC exported(Function function) {
@@ -29,6 +30,9 @@ struct SystemDll {
     bool alwaysLoaded;
     bool com; // counted in the COM state, which tests hold to freeing what it loads
     std::vector<Export> exports;
+    // A known DLL comes from the system folder whatever the name: Windows maps it from there. Any
+    // other is looked for beside the program and in the current folder first.
+    bool known = true;
 };
 
 std::vector<SystemDll>& systemDlls() {
@@ -40,7 +44,27 @@ std::vector<SystemDll>& systemDlls() {
          {{"IsWow64Process", exported(IsWow64Process), true},
           {"MoveFileA", exported(MoveFileA), false},
           {"MoveFileExA", exported(MoveFileExA), false},
-          {"GetLocalTime", exported(GetLocalTime), false}}},
+          {"GetLocalTime", exported(GetLocalTime), false},
+          {"SetDefaultDllDirectories", exported(SetDefaultDllDirectories), true, true},
+          {"CreateBoundaryDescriptorW", exported(CreateBoundaryDescriptorW), true, true},
+          {"AddSIDToBoundaryDescriptor", exported(AddSIDToBoundaryDescriptor), true, true},
+          {"DeleteBoundaryDescriptor", exported(DeleteBoundaryDescriptor), true, true},
+          {"CreatePrivateNamespaceW", exported(CreatePrivateNamespaceW), true, true},
+          {"OpenPrivateNamespaceW", exported(OpenPrivateNamespaceW), true, true},
+          {"ClosePrivateNamespace", exported(ClosePrivateNamespace), true, true}}},
+        {"advapi32.dll",
+         0x77DD0000,
+         true,
+         false,
+         {{"GetFileSecurityA", exported(GetFileSecurityA), true},
+          {"GetKernelObjectSecurity", exported(GetKernelObjectSecurity), true},
+          {"QueryServiceConfigA", exported(QueryServiceConfigA), true}}},
+        {"ddraw.dll",
+         0x73760000,
+         false,
+         false,
+         {{"DirectDrawCreate", exported(DirectDrawCreate), false}},
+         false},
         {"ole32.dll",
          0x774E0000,
          false,
@@ -73,7 +97,7 @@ std::vector<SystemDll>& systemDlls() {
 // Load counts of the DLLs LoadLibraryA mapped, for the current boot.
 struct LoadCounts {
     unsigned generation = 0;
-    int counts[4] = {0, 0, 0, 0};
+    int counts[8] = {};
 };
 
 int* loadCountOf(size_t index) {
@@ -104,6 +128,26 @@ int indexOf(HMODULE module) {
     return -1;
 }
 
+// Whether a name of a system DLL means the system's own: a path in the system folder, or a bare
+// name that a DLL other than a known one does not find first beside the program or in the
+// current folder (as a bare name "ddraw.dll" would find one planted there).
+bool isSystemDllPath(const std::string& name, bool known) {
+    size_t slash = name.find_last_of("\\/");
+    if (slash != std::string::npos)
+        return strcasecmp(sim::drive().fullPath(name.substr(0, slash)).c_str(),
+                          sim::systemDirectory().c_str()) == 0;
+    if (known || sim::process().dllsFromSystemFolderOnly())
+        return true;
+    const std::string* exePath = sim::process().modulePathOf(nullptr);
+    std::string folders[2] = {exePath ? exePath->substr(0, exePath->find_last_of('\\'))
+                                      : std::string(),
+                              sim::process().currentDirectory()};
+    for (const std::string& folder : folders)
+        if (!folder.empty() && sim::drive().fileExists(folder + "\\" + name))
+            return false;
+    return true;
+}
+
 bool mapped(size_t index) {
     return systemDlls()[index].alwaysLoaded || *loadCountOf(index) > 0;
 }
@@ -114,8 +158,8 @@ namespace sim {
 
 HMODULE loadSystemDll(const std::string& name, bool* isSystem) {
     int index = indexOf(name);
-    *isSystem = index >= 0;
-    if (index < 0)
+    *isSystem = index >= 0 && isSystemDllPath(name, systemDlls()[size_t(index)].known);
+    if (!*isSystem)
         return nullptr;
     const SystemDll& dll = systemDlls()[size_t(index)];
     if (!dll.alwaysLoaded) {
@@ -165,7 +209,8 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
     }
     if (procName != nullptr && !IS_INTRESOURCE(procName)) {
         for (const Export& e : systemDlls()[size_t(index)].exports) {
-            if (std::strcmp(e.name, procName) == 0 && (sim::machine().isNt() || !e.ntOnly))
+            if (std::strcmp(e.name, procName) == 0 && (sim::machine().isNt() || !e.ntOnly) &&
+                (sim::machine().isVistaOrLater() || !e.vistaOnly))
                 return e.address;
         }
     }

@@ -228,10 +228,36 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName) {
     return sim::drive().removeFile(full) ? TRUE : failWith(ERROR_ACCESS_DENIED);
 }
 
+UINT WINAPI GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique, LPSTR tempFileName) {
+    std::string folder = pathName ? sim::drive().fullPath(pathName) : std::string();
+    if (folder.empty() || !sim::drive().directoryExists(folder) || tempFileName == nullptr) {
+        sim::process().setLastError(ERROR_DIRECTORY);
+        return 0;
+    }
+    std::string start = std::string(prefix ? prefix : "").substr(0, 3);
+    for (UINT number = unique ? unique : 1; number <= 0xFFFF; ++number) {
+        char hex[8];
+        snprintf(hex, sizeof hex, "%X", number);
+        std::string name = folder + "\\" + start + hex + ".TMP";
+        if (name.size() >= MAX_PATH) {
+            sim::process().setLastError(ERROR_FILENAME_EXCED_RANGE);
+            return 0;
+        }
+        // Only a number of its own makes the file; a given one is just the name.
+        if (!unique && (sim::drive().fileExists(name) || !sim::drive().writeFile(name, "")))
+            continue;
+        std::memcpy(tempFileName, name.c_str(), name.size() + 1);
+        return number;
+    }
+    sim::process().setLastError(ERROR_FILE_EXISTS);
+    return 0;
+}
+
 namespace {
 
 BOOL moveFile(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
-    if (!existingFileName || !newFileName || (flags & ~MOVEFILE_REPLACE_EXISTING) != 0)
+    if (!existingFileName || !newFileName ||
+        (flags & ~(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) != 0)
         return failWith(ERROR_INVALID_PARAMETER);
     std::string from = sim::drive().fullPath(existingFileName);
     std::string to = sim::drive().fullPath(newFileName);

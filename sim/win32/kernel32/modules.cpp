@@ -177,15 +177,18 @@ bool loadableImage(const PeImage& image) {
 }
 
 // Resolves the name LoadLibraryA got to a file on the virtual drive: a path as given (relative
-// ones from the current directory), a bare name in the current directory, then in the program's.
+// ones from the current directory), a bare name in the current directory, then in the program's,
+// then in the system folder.
 std::string resolveLibrary(const std::string& name) {
     if (hasPathPart(name)) {
         std::string full = drive().fullPath(name);
         return !full.empty() && drive().fileExists(full) ? full : std::string();
     }
     const std::string* exePath = process().modulePathOf(nullptr);
-    std::string candidates[2] = {process().currentDirectory(),
-                                 exePath ? directoryOf(*exePath) : std::string()};
+    bool systemOnly = process().dllsFromSystemFolderOnly();
+    std::string candidates[3] = {systemOnly ? std::string() : process().currentDirectory(),
+                                 systemOnly || !exePath ? std::string() : directoryOf(*exePath),
+                                 systemDirectory()};
     for (const std::string& dir : candidates) {
         if (dir.empty())
             continue;
@@ -435,6 +438,15 @@ HMODULE loadModule(LPCSTR libFileName, bool datafile) {
 }
 
 } // namespace
+
+BOOL WINAPI SetDefaultDllDirectories(DWORD directoryFlags) {
+    if (directoryFlags != LOAD_LIBRARY_SEARCH_SYSTEM32) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    process().setDllsFromSystemFolderOnly(true);
+    return TRUE;
+}
 
 HMODULE WINAPI LoadLibraryA(LPCSTR libFileName) {
     return loadModule(libFileName, false);

@@ -16,6 +16,7 @@
 #include "shell_internal.h"
 
 #include "sim/file_lock.h"
+#include "sim/file_security.h"
 #include "sim/process.h"
 #include "sim_kernel32.h"
 
@@ -139,19 +140,55 @@ int openShared(const ShellState& state, const std::string& key, bool* existed) {
     return fd;
 }
 
+// The owner a creator gave the mutex, or the program's own: it runs elevated, and the default
+// owner of an administrator's elevated token is Administrators.
+std::string creatorOwner(LPSECURITY_ATTRIBUTES attributes) {
+    std::string owner = attributes && attributes->lpSecurityDescriptor
+                            ? ownerOfDescriptor(attributes->lpSecurityDescriptor)
+                            : std::string();
+    return owner.empty() ? kSidAdministrators : owner;
+}
+
+// The key of a mutex name: "<alias>\\<name>" of a private namespace this process has open is the
+// namespace's; "" for an alias of none (Windows: the path is not found). Other names are their own.
+std::string keyOf(const ShellState& state, const std::string& name) {
+    std::string key = lowerCase(name);
+    size_t slash = key.find('\\');
+    if (slash == std::string::npos)
+        return key;
+    std::string prefix = key.substr(0, slash);
+    if (prefix == "global" || prefix == "local" || prefix == "session")
+        return key;
+    auto found = state.privateNamespaces.find(prefix);
+    return found == state.privateNamespaces.end() ? std::string()
+                                                  : "ns:" + found->second + key.substr(slash);
+}
+
+// Who made the mutex: this process knows it, or reads what the creator left in objects/.
+std::string recordedOwner(const ShellState& state, const std::string& key, NamedMutexUse* use) {
+    if (use->ownerSid.empty() && !state.objectsDir.empty())
+        readStateFile(state.objectsDir + "/" + fileNameOf(key) + ".sid", &use->ownerSid);
+    return use->ownerSid;
+}
+
 } // namespace
 } // namespace sim
 
 using namespace sim;
 
-HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name) {
     ShellState& state = shellState();
     if (!name) {
         shellTrace("CreateMutexA (unnamed) -> created");
         SetLastError(ERROR_SUCCESS);
         return process().addHandle(std::make_unique<MutexObject>("", -1, initialOwner));
     }
-    std::string key = lowerCase(name);
+    std::string key = keyOf(state, name);
+    if (key.empty()) {
+        shellTrace("CreateMutexA " + traceQuoted(name) + " -> no such namespace");
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return nullptr;
+    }
     bool existed = state.mutexes.count(key) > 0;
     int fd = -1;
     if (!state.objectsDir.empty()) {
@@ -166,6 +203,12 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name
     }
     NamedMutexUse& use = state.mutexes[key];
     ++use.handles;
+    if (!existed) {
+        use.ownerSid = creatorOwner(attributes);
+        if (!state.objectsDir.empty())
+            writeStateFileAtomically(state.objectsDir + "/" + fileNameOf(key) + ".sid",
+                                     use.ownerSid);
+    }
     if (!existed && initialOwner) {
         use.ownership = 1;
         // Nobody else has it open, so the owner's lock is free; a mark left in it is from a mutex
@@ -227,4 +270,148 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     ownership = 1;
     shellTrace(abandoned ? "WaitForSingleObject -> abandoned" : "WaitForSingleObject -> owned");
     return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
+}
+
+BOOL WINAPI GetKernelObjectSecurity(HANDLE handle, DWORD requested, LPVOID descriptor, DWORD size,
+                                    LPDWORD needed) {
+    KernelObject* object = process().object(handle);
+    if (!object || strcmp(object->kind(), "mutex") != 0 || needed == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    MutexObject* mutex = static_cast<MutexObject*>(object);
+    FileSecurity security;
+    if (mutex->named() && (requested & OWNER_SECURITY_INFORMATION))
+        security.owner =
+            recordedOwner(shellState(), mutex->key(), &shellState().mutexes[mutex->key()]);
+    std::vector<uint8_t> bytes = selfRelativeDescriptor(security, false);
+    *needed = DWORD(bytes.size());
+    if (descriptor == nullptr || size < bytes.size()) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    memcpy(descriptor, bytes.data(), bytes.size());
+    return TRUE;
+}
+
+namespace sim {
+namespace {
+
+class BoundaryObject : public KernelObject {
+  public:
+    const char* kind() const override { return "boundary"; }
+    std::string name;
+    std::vector<std::string> sids;
+    std::string identity() const {
+        std::string text = lowerCase(name);
+        for (const std::string& sid : sids)
+            text += "|" + sid;
+        return text;
+    }
+};
+
+// An open namespace: this process's shared lock on objects/mutex-namespace:<identity>, so
+// that every process sees it exists while one holds it.
+class NamespaceObject : public KernelObject {
+  public:
+    NamespaceObject(const std::string& alias, int fd) : m_alias(alias), m_fd(fd) {}
+    ~NamespaceObject() override {
+        if (m_fd >= 0)
+            close(m_fd);
+        shellState().privateNamespaces.erase(m_alias);
+    }
+    const char* kind() const override { return "namespace"; }
+
+  private:
+    std::string m_alias;
+    int m_fd;
+};
+
+BoundaryObject* boundaryOf(void* handle) {
+    KernelObject* object = process().object(handle);
+    return object && strcmp(object->kind(), "boundary") == 0 ? static_cast<BoundaryObject*>(object)
+                                                             : nullptr;
+}
+
+std::string narrowText(const WCHAR* text) {
+    std::string out;
+    for (; text && *text; ++text)
+        out += static_cast<char>(*text < 0x100 ? *text : '?');
+    return out;
+}
+
+// Opens the namespace of the boundary under the alias; creating, it must not exist yet, and
+// opening, it must. Only a boundary that holds Administrators may be used: the program runs
+// elevated, so that is every boundary it makes.
+HANDLE openNamespace(void* boundary, const WCHAR* alias, bool create) {
+    BoundaryObject* b = boundaryOf(boundary);
+    std::string name = lowerCase(narrowText(alias));
+    ShellState& state = shellState();
+    if (!b || name.empty() || name.find('\\') != std::string::npos) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    std::string key = "namespace:" + b->identity();
+    bool existed = false;
+    int fd = -1;
+    for (const auto& open : state.privateNamespaces)
+        existed = existed || open.second == b->identity();
+    if (!state.objectsDir.empty()) {
+        bool elsewhere = false;
+        fd = openShared(state, key, &elsewhere);
+        existed = existed || elsewhere;
+    }
+    if (existed == create || state.privateNamespaces.count(name)) {
+        if (fd >= 0)
+            close(fd);
+        SetLastError(create ? ERROR_ALREADY_EXISTS : ERROR_PATH_NOT_FOUND);
+        return nullptr;
+    }
+    state.privateNamespaces[name] = b->identity();
+    shellTrace(std::string(create ? "CreatePrivateNamespaceW " : "OpenPrivateNamespaceW ") +
+               traceQuoted(name) + " -> " + b->identity());
+    return process().addHandle(std::make_unique<NamespaceObject>(name, fd));
+}
+
+} // namespace
+} // namespace sim
+
+HANDLE WINAPI CreateBoundaryDescriptorW(const WCHAR* name, ULONG) {
+    auto boundary = std::make_unique<BoundaryObject>();
+    boundary->name = narrowText(name);
+    return process().addHandle(std::move(boundary));
+}
+
+BOOL WINAPI AddSIDToBoundaryDescriptor(HANDLE* boundary, void* sid) {
+    BoundaryObject* b = boundary ? boundaryOf(*boundary) : nullptr;
+    std::string text = sid ? sidToString(static_cast<const uint8_t*>(sid), 8 + 4 * 15) : "";
+    if (!b || text.empty()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    b->sids.push_back(text);
+    return TRUE;
+}
+
+void WINAPI DeleteBoundaryDescriptor(HANDLE boundary) {
+    if (boundaryOf(boundary))
+        process().takeHandle(boundary);
+}
+
+HANDLE WINAPI CreatePrivateNamespaceW(LPSECURITY_ATTRIBUTES, void* boundary, const WCHAR* alias) {
+    return openNamespace(boundary, alias, true);
+}
+
+HANDLE WINAPI OpenPrivateNamespaceW(void* boundary, const WCHAR* alias) {
+    return openNamespace(boundary, alias, false);
+}
+
+BOOLEAN WINAPI ClosePrivateNamespace(HANDLE privateNamespace, ULONG) {
+    KernelObject* object = process().object(privateNamespace);
+    if (!object || strcmp(object->kind(), "namespace") != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    process().takeHandle(privateNamespace);
+    return TRUE;
 }

@@ -337,7 +337,8 @@ class TaskDefinition final : public ComObject<ITaskDefinition> {
 
 class RegisteredTask final : public ComObject<IRegisteredTask> {
   public:
-    explicit RegisteredTask(const std::string& name) : m_name(name) {}
+    explicit RegisteredTask(const std::string& name, const std::string& sddl = "")
+        : m_name(name), m_sddl(sddl) {}
     HRESULT get_Name(BSTR* name) override { return give(name, m_name); }
     HRESULT get_Path(BSTR*) override { return E_NOTIMPL; }
     HRESULT get_State(TASK_STATE*) override { return E_NOTIMPL; }
@@ -352,7 +353,9 @@ class RegisteredTask final : public ComObject<IRegisteredTask> {
     HRESULT get_NextRunTime(DATE*) override { return E_NOTIMPL; }
     HRESULT get_Definition(ITaskDefinition**) override { return E_NOTIMPL; }
     HRESULT get_Xml(BSTR*) override { return E_NOTIMPL; }
-    HRESULT GetSecurityDescriptor(LONG, BSTR*) override { return E_NOTIMPL; }
+    HRESULT GetSecurityDescriptor(LONG, BSTR* sddl) override {
+        return give(sddl, m_sddl.empty() ? "O:BAD:(A;;FA;;;BA)(A;;FA;;;SY)" : m_sddl);
+    }
     HRESULT SetSecurityDescriptor(BSTR, LONG) override { return E_NOTIMPL; }
     HRESULT Stop(LONG) override { return E_NOTIMPL; }
     HRESULT GetRunTimes(const LPSYSTEMTIME, const LPSYSTEMTIME, DWORD*, LPSYSTEMTIME*) override {
@@ -361,6 +364,7 @@ class RegisteredTask final : public ComObject<IRegisteredTask> {
 
   private:
     std::string m_name;
+    std::string m_sddl;
 };
 
 class TaskFolder final : public ComObject<ITaskFolder> {
@@ -371,7 +375,17 @@ class TaskFolder final : public ComObject<ITaskFolder> {
     HRESULT GetFolders(LONG, ITaskFolderCollection**) override { return E_NOTIMPL; }
     HRESULT CreateFolder(BSTR, VARIANT, ITaskFolder**) override { return E_NOTIMPL; }
     HRESULT DeleteFolder(BSTR, LONG) override { return E_NOTIMPL; }
-    HRESULT GetTask(BSTR, IRegisteredTask**) override { return E_NOTIMPL; }
+    HRESULT GetTask(BSTR path, IRegisteredTask** task) override {
+        std::string name;
+        sim::ScheduledTask stored;
+        if (task == nullptr || !taskName(path, &name))
+            return E_INVALIDARG;
+        *task = nullptr;
+        if (!sim::findScheduledTask(name, &stored))
+            return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+        *task = new RegisteredTask(name, stored.securityDescriptor);
+        return S_OK;
+    }
     HRESULT GetTasks(LONG, IRegisteredTaskCollection**) override { return E_NOTIMPL; }
     HRESULT DeleteTask(BSTR name, LONG flags) override {
         HRESULT fault = noteCall("DeleteTask");
@@ -395,7 +409,9 @@ class TaskFolder final : public ComObject<ITaskFolder> {
         if (FAILED(fault))
             return fault;
         std::string name;
-        if (definition == nullptr || !taskName(path, &name) || !isEmpty(password) || !isEmpty(sddl))
+        bool withSddl = V_VT(&sddl) == VT_BSTR && V_BSTR(&sddl) != nullptr;
+        if (definition == nullptr || !taskName(path, &name) || !isEmpty(password) ||
+            (!withSddl && !isEmpty(sddl)))
             return E_INVALIDARG;
         if (flags != TASK_CREATE && flags != TASK_UPDATE && flags != TASK_CREATE_OR_UPDATE)
             return E_INVALIDARG;
@@ -409,6 +425,9 @@ class TaskFolder final : public ComObject<ITaskFolder> {
         HRESULT result = static_cast<TaskDefinition*>(definition)->toTask(name, user, logon, &made);
         if (FAILED(result))
             return result;
+        made.securityDescriptor =
+            sim::registeredSecurity(exists ? stored.securityDescriptor : std::string(),
+                                    withSddl ? narrow(V_BSTR(&sddl)) : std::string(), withSddl);
         if (!sim::storeScheduledTask(made))
             return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
         if (task != nullptr)

@@ -29,6 +29,7 @@ struct NamedMutexUse {
     int handles = 0;
     int ownership = 0; // recursion count of this process's ownership, 0 when not the owner
     int ownerFd = -1; // the exclusive lock on objects/mutex-<name>.owner while this process owns it
+    std::string ownerSid; // who made it (objects/mutex-<name>.sid for the other processes)
 };
 
 struct ShellState {
@@ -55,6 +56,8 @@ struct ShellState {
     std::vector<HWND> foregroundRequests;
 
     std::map<std::string, NamedMutexUse> mutexes; // by lower-case name
+    // Private namespaces this process has open: lower-case alias to the boundary's identity.
+    std::map<std::string, std::string> privateNamespaces;
 
     std::vector<ExitWindowsCall> exitCalls;
     bool restartRequested = false;

@@ -57,6 +57,11 @@ class Process {
     std::unique_ptr<KernelObject> takeHandle(HANDLE handle);
     int openHandleCount() const { return static_cast<int>(m_handles.size()); }
 
+    // SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32): a DLL loaded by a bare name comes
+    // from the system folder alone.
+    bool dllsFromSystemFolderOnly() const { return m_dllsFromSystemFolderOnly; }
+    void setDllsFromSystemFolderOnly(bool on) { m_dllsFromSystemFolderOnly = on; }
+
     // InitCommonControls calls of this process.
     int commonControlsInitialized() const { return m_commonControlsInitialized; }
     void noteCommonControlsInitialized() { ++m_commonControlsInitialized; }
@@ -74,6 +79,7 @@ class Process {
     std::string m_currentDirectory;
     DWORD m_lastError = 0;
     int m_commonControlsInitialized = 0;
+    bool m_dllsFromSystemFolderOnly = false;
     int m_windowsWithoutCommonControls = 0;
     std::map<uintptr_t, std::unique_ptr<KernelObject>> m_handles;
     uintptr_t m_nextHandle = 0x40;

@@ -30,6 +30,9 @@ struct ScheduledTask {
     bool disallowStartIfOnBatteries = true;
     bool stopIfGoingOnBatteries = true;
     bool enabled = true;
+    // The task's security descriptor in SDDL, owner first ("O:BAD:P(A;;FA;;;BA)..."); "" for
+    // the root folder's default, owned by Administrators.
+    std::string securityDescriptor;
 };
 
 // The tasks on the drive, by name; a file that cannot be read is left out.
@@ -38,6 +41,9 @@ bool findScheduledTask(const std::string& name, ScheduledTask* task);
 // Writes a task file as the service would (test set-up and the service itself).
 bool storeScheduledTask(const ScheduledTask& task);
 bool removeScheduledTask(const std::string& name);
+// The security descriptor a registration leaves: an update keeps the task's owner, as the Task
+// Scheduler does, and a given access list replaces the old one; a new task is Administrators'.
+std::string registeredSecurity(const std::string& kept, const std::string& given, bool withGiven);
 // The task file's text, and the text back into a task; false for a file that is not a task.
 std::string formatTaskXml(const ScheduledTask& task);
 bool parseTaskXml(const std::string& name, const std::string& xml, ScheduledTask* task);

@@ -264,4 +264,24 @@ TEST(ServiceManager, ProcessesOfOnePcShareTheDatabase) {
     EXPECT_EQ(stateDir + "/services.txt: services:1: malformed service line", error);
 }
 
+// QueryServiceConfigA tells the size it needs, then the type and the path as they were given.
+TEST(ServiceManager, ConfigurationTellsTypeAndPathInABufferBigEnough) {
+    sim::TestPc pc = sim::bootForTest("");
+    SC_HANDLE manager = openManager();
+    SC_HANDLE service = create(manager, "TAVROL", "C:\\x\\TAVROL.sys");
+    ASSERT_NE(nullptr, service);
+    DWORD buffer[64];
+    DWORD needed = 0;
+    EXPECT_FALSE(QueryServiceConfigA(service, nullptr, 0, &needed));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+    ASSERT_LE(needed, sizeof buffer);
+    LPQUERY_SERVICE_CONFIGA config = reinterpret_cast<LPQUERY_SERVICE_CONFIGA>(buffer);
+    ASSERT_TRUE(QueryServiceConfigA(service, config, needed, &needed));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_KERNEL_DRIVER), config->dwServiceType);
+    EXPECT_STREQ("C:\\x\\TAVROL.sys", config->lpBinaryPathName);
+    EXPECT_STREQ("TAVROL", config->lpDisplayName);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+}
+
 } // namespace
