@@ -18,10 +18,13 @@
 
 namespace fuzz {
 
-const uint32_t kRequestCodes[] = {IOCTL_PCI_FIND_CLASS,        IOCTL_PCI_READ_CONFIG_SPACE,
-                                  IOCTL_PCI_READ_CONFIG_DWORD, IOCTL_PCI_WRITE_CONFIG_DWORD,
-                                  IOCTL_PHYS_READ_DWORD,       IOCTL_PHYS_WRITE_DWORD,
-                                  TAVROL_CTL_CODE(0x906)};
+const uint32_t kRequestCodes[] = {IOCTL_PCI_FIND_CLASS,
+                                  IOCTL_PCI_READ_CONFIG_SPACE,
+                                  IOCTL_PCI_READ_CONFIG_DWORD,
+                                  IOCTL_PCI_WRITE_CONFIG_DWORD,
+                                  IOCTL_PHYS_READ_DWORD,
+                                  IOCTL_PHYS_WRITE_DWORD,
+                                  TAVROL_CTL_CODE(0x906, TAVROL_ANY_ACCESS)};
 const size_t kRequestCodeCount = sizeof kRequestCodes / sizeof kRequestCodes[0];
 
 enum : uint8_t { kAliased = 1, kShortInput = 2, kShortOutput = 4, kFailingReads = 8 };
