@@ -134,6 +134,11 @@ void removePrefixes() {
 
 } // namespace
 
+std::string skipReasonOf(const std::string& name) {
+    auto found = states.find(name);
+    return found == states.end() ? "" : found->second.environment.skipReason;
+}
+
 std::string wineCommand(const std::string& program) {
     return wineEnv() + quote(state().loader) + " " + program;
 }

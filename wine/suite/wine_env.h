@@ -50,6 +50,8 @@ struct Environment {
 };
 const Environment& env();
 const Flavor& flavor();
+// Why the named flavor's program cases do not run here; "" when they do.
+std::string skipReasonOf(const std::string& name);
 
 // Makes the flavor the running one.
 void useFlavor(const std::string& name);
