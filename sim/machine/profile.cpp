@@ -175,6 +175,7 @@ std::map<std::string, DirectiveRule>& directiveRules() {
         {"uac", {1, 1, checkUac}},
         {"task-fail", {2, 2, checkTaskFail}},
         {"version-fails", {0, 0, nullptr}},
+        {"thread-fails", {0, 0, nullptr}},
         {"safe-mode", {0, 0, nullptr}},
         {"ddraw", {1, 2, checkDdraw}},
         {"phys", {2, 2, checkPhys}},

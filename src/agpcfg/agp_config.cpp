@@ -2,6 +2,7 @@
 #include <string.h>
 
 #include "agpcfg/agpcfg.h"
+#include "agpcfg/directdraw_probe.h"
 
 enum : DWORD {
     PCI_ID_OFFSET = 0x00,
@@ -59,62 +60,16 @@ static WORD findAgpFunction(DWORD classCode, PciAddress* address, BYTE* image) {
     return cap;
 }
 
-static AgpError startChannel() {
+// On NT, the DirectDraw probe runs while the driver starts.
+static AgpError startChannel(CDirectDrawProbe* directDraw) {
     if (!isNt)
         return detectPciBios() ? AGP_OK : AGP_ERR_NO_PCI_BIOS;
-    DWORD result = (DWORD)installDriver();
+    DWORD result = (DWORD)installDriver(CDirectDrawProbe::begin, directDraw);
     if (result == 0)
         return AGP_OK;
     if (result <= 11)
         return AGP_ERR_DRIVER_BASE + (AgpError)result;
     return AGP_ERR_DRIVER_UNKNOWN;
-}
-
-typedef HRESULT(WINAPI* DirectDrawCreateFunction)(GUID*, LPDIRECTDRAW*, IUnknown*);
-
-// DirectDraw is loaded from the system folder by its full path: ddraw.dll is no DLL that Windows
-// always takes from there, and one planted in the program's folder would run with the rights of
-// this process.
-static HMODULE loadSystemDirectDraw() {
-    static const char fileName[] = "\\ddraw.dll";
-    char path[MAX_PATH];
-    UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length == 0 || length + sizeof fileName > MAX_PATH)
-        return NULL;
-    memcpy(path + length, fileName, sizeof fileName);
-    return LoadLibraryA(path);
-}
-
-// Creating a DirectDraw object proves that a display driver with hardware support is active;
-// the object itself is not needed. Without DirectDraw there is no such driver to find.
-static AgpError probeDirectDraw() {
-    HMODULE ddraw = loadSystemDirectDraw();
-    DirectDrawCreateFunction directDrawCreate =
-        ddraw ? lookUpProc<DirectDrawCreateFunction>(ddraw, "DirectDrawCreate") : NULL;
-    if (directDrawCreate == NULL) {
-        if (ddraw != NULL)
-            FreeLibrary(ddraw);
-        return AGP_ERR_DDRAW_NO_HARDWARE;
-    }
-    LPDIRECTDRAW directDraw = NULL;
-    HRESULT result = directDrawCreate(NULL, &directDraw, NULL);
-    AgpError error = AGP_OK;
-    if (result != DD_OK && result != DDERR_DIRECTDRAWALREADYCREATED) {
-        if (result == E_OUTOFMEMORY)
-            error = AGP_ERR_DDRAW_OUT_OF_MEMORY;
-        else if (result == DDERR_INVALIDDIRECTDRAWGUID)
-            error = AGP_ERR_DDRAW_INVALID_GUID;
-        else if (result == E_INVALIDARG)
-            error = AGP_ERR_DDRAW_INVALID_ARG;
-        else if (result == DDERR_NODIRECTDRAWHW)
-            error = AGP_ERR_DDRAW_NO_HARDWARE;
-        else
-            error = AGP_ERR_DDRAW_OTHER;
-    } else if (directDraw != NULL) {
-        directDraw->Release();
-    }
-    FreeLibrary(ddraw);
-    return error;
 }
 
 void CAgpConfig::discover() {
@@ -131,9 +86,10 @@ void CAgpConfig::discover() {
     // A build without the 9x back end takes the NT path whatever the version says.
     isNt = !PLATFORM_HAS_WIN9X || version.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS;
 
-    AgpError error = startChannel();
+    CDirectDrawProbe directDraw;
+    AgpError error = startChannel(&directDraw);
     if (error == AGP_OK)
-        error = probeDirectDraw();
+        error = directDraw.result();
     if (error != AGP_OK) {
         m_initError = error;
         return;

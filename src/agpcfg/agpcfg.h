@@ -62,7 +62,11 @@ int nextPciFunction(PciScan* scan, PciAddress* address);
 // The service's name and the driver file beside the program; removal reads these too.
 #define DRIVER_SERVICE_NAME "TAVROL"
 #define DRIVER_FILE_NAME "TAVROL.sys"
-int installDriver();
+// Work that needs nothing of the driver may begin while the service manager starts it, which keeps
+// this thread waiting for as long as the driver takes to load: installDriver calls the companion,
+// when one is given, just before it asks for the start. The companion must return at once.
+typedef void (*DriverStartCompanion)(void* context);
+int installDriver(DriverStartCompanion companion = NULL, void* context = NULL);
 void removeDriver();
 // The machine-wide name of one of the objects the runs that use the driver share, for a Windows
 // of that major version.

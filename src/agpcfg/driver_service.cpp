@@ -44,6 +44,9 @@ static HANDLE driverUse = NULL;
 // The session with the service manager that installed the driver, kept with the share for the
 // removal: a second connection would cost the log-on run as much again as the first.
 static SC_HANDLE driverManager = NULL;
+// What installDriver was given to begin while the driver starts; each call sets it anew.
+static DriverStartCompanion startCompanion = NULL;
+static void* startCompanionContext = NULL;
 
 // The executable's directory is the current directory, so the driver file lies beside it. A
 // directory too long for the buffer cannot name the driver; it fails like a service creation.
@@ -221,6 +224,10 @@ static int startDriverService(SC_HANDLE manager) {
     if (service == NULL)
         return openServiceFailure(GetLastError());
     int result = INSTALL_READY;
+    if (startCompanion != NULL) {
+        startCompanion(startCompanionContext);
+        startCompanion = NULL;
+    }
     if (!StartServiceA(service, 0, NULL) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
         result = INSTALL_START_FAILED;
     CloseServiceHandle(service);
@@ -301,7 +308,7 @@ static int joinRunningDriver(SC_HANDLE manager, const char* copy) {
     return startDriverService(manager);
 }
 
-int installDriver() {
+int installDriver(DriverStartCompanion companion, void* context) {
     // A run installs once; one that starts over gives up the share it had.
     if (driverUse != NULL) {
         CloseHandle(driverUse);
@@ -318,6 +325,8 @@ int installDriver() {
         return INSTALL_START_FAILED;
 
     int result = INSTALL_CREATE_FAILED;
+    startCompanion = companion;
+    startCompanionContext = context;
     HANDLE lock = takeDriverLock();
     if (lock != NULL) {
         SC_HANDLE manager = openManager();
@@ -337,6 +346,7 @@ int installDriver() {
         releaseDriverLock(lock);
     }
     freeImage(&image);
+    startCompanion = NULL;
     return result;
 }
 

@@ -256,6 +256,65 @@ TEST(Discovery, DirectDrawFailureStopsBeforeThePciBus) {
     }
 }
 
+// What came between the machine's start and the DirectDraw probe, and after it: the service
+// manager's calls by name.
+struct ProbeMoment {
+    std::vector<std::string> before;
+    std::vector<std::string> after;
+};
+
+ProbeMoment serviceCallsAroundTheProbe() {
+    ProbeMoment moment;
+    bool probed = false;
+    for (const sim::TraceEntry& entry : sim::machine().trace()) {
+        if (entry.kind == sim::TraceKind::DirectDrawCreate)
+            probed = true;
+        else if (entry.kind == sim::TraceKind::ServiceCall)
+            (probed ? moment.after : moment.before).push_back(entry.name);
+    }
+    return moment;
+}
+
+// On NT the probe runs beside the driver's start, which keeps the program waiting: it is begun
+// just before StartServiceA, and discovery takes its result once the driver is up. Without a
+// thread for it, it runs after the start, as the one step it is.
+TEST(Discovery, ProbesDirectDrawWhileTheDriverStarts) {
+    for (bool threads : {true, false}) {
+        SCOPED_TRACE(threads ? "with a thread" : "no thread to be had");
+        PcSpec layout = with(ntPc(), "ddraw 0x88760233");
+        sim::TestPc pc = boot(threads ? layout : with(layout, "thread-fails"));
+        ASSERT_TRUE(pc.ok());
+        CAgpConfig config;
+        EXPECT_EQ(AGP_ERR_DDRAW_NO_HARDWARE, config.getInitError());
+        ProbeMoment moment = serviceCallsAroundTheProbe();
+        std::vector<std::string> start = {"OpenServiceA", "StartServiceA", "CloseServiceHandle"};
+        std::vector<std::string> lastBefore(
+            moment.before.end() - std::min<size_t>(3, moment.before.size()), moment.before.end());
+        if (threads) {
+            EXPECT_EQ(start[0], moment.before.back()) << sim::machine().traceText();
+            EXPECT_EQ(std::vector<std::string>(start.begin() + 1, start.end()), moment.after);
+        } else {
+            EXPECT_EQ(start, lastBefore) << sim::machine().traceText();
+            EXPECT_TRUE(moment.after.empty());
+        }
+        EXPECT_TRUE(hardwareRequests().empty()) << sim::machine().traceText();
+    }
+}
+
+// A start that fails after the probe has begun ends discovery with the driver's code, whatever
+// the probe found; its object was released all the same.
+TEST(Discovery, AFailedStartOutranksTheProbeBesideIt) {
+    for (const char* ddraw : {"ddraw 0", "ddraw 0x88760233"}) {
+        SCOPED_TRACE(ddraw);
+        sim::TestPc pc = boot(with(with(ntPc(), "scm-fail StartServiceA 5"), ddraw));
+        ASSERT_TRUE(pc.ok());
+        CAgpConfig config;
+        EXPECT_EQ(AGP_ERR_DRIVER_BASE + 10, config.getInitError());
+        EXPECT_EQ(sim::machine().directDrawCreated(), sim::machine().directDrawReleased());
+        EXPECT_TRUE(hardwareRequests().empty()) << sim::machine().traceText();
+    }
+}
+
 // The DirectDraw object only proves that a display driver is there: it is released at once.
 TEST(Discovery, ReleasesTheDirectDrawObject) {
     for (const char* directive : {"ddraw 0", "ddraw 0x88760232 object"}) {

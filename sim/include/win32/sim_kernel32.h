@@ -90,8 +90,16 @@ void WINAPI GetLocalTime(SYSTEMTIME* systemTime);
 
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES mutexAttributes, BOOL initialOwner, LPCSTR name);
 BOOL WINAPI ReleaseMutex(HANDLE mutex);
-// Waits on mutexes only, the one kind of object the program waits for.
+// Waits on mutexes and threads, the kinds of object the program waits for.
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+
+// Threads run to their end inside CreateThread, one schedule a real machine may take: the
+// handle it gives is already signalled. Each thread has its own last error, as on Windows.
+typedef size_t SIZE_T;
+typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID parameter);
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES threadAttributes, SIZE_T stackSize,
+                           LPTHREAD_START_ROUTINE startAddress, LPVOID parameter,
+                           DWORD creationFlags, LPDWORD threadId);
 void WINAPI Sleep(DWORD milliseconds);
 
 #define LOAD_LIBRARY_AS_DATAFILE 0x00000002u

@@ -250,6 +250,9 @@ BOOL WINAPI ReleaseMutex(HANDLE mutex) {
 
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     KernelObject* object = process().object(handle);
+    // A thread has run to its end when CreateThread returned.
+    if (object && strcmp(object->kind(), "thread") == 0)
+        return WAIT_OBJECT_0;
     if (!object || strcmp(object->kind(), "mutex") != 0) {
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;

@@ -1,5 +1,7 @@
-// kernel32 of the simulated PC: last error, version, command line, module path, current directory.
+// kernel32 of the simulated PC: last error, version, command line, module path, current directory,
+// threads.
 #include <cstring>
+#include <memory>
 
 #include "sim/machine.h"
 #include "sim/process.h"
@@ -33,6 +35,12 @@ const WindowsRelease& releaseOf(sim::WindowsVersion version) {
         return xp;
     }
 }
+
+// A thread that has run: its handle is signalled for good.
+class ThreadObject : public sim::KernelObject {
+  public:
+    const char* kind() const override { return "thread"; }
+};
 
 BOOL failWith(DWORD error) {
     sim::process().setLastError(error);
@@ -73,6 +81,31 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
         ex[6] = 1; // VER_NT_WORKSTATION
     }
     return TRUE;
+}
+
+// `#! thread-fails` makes every CreateThread fail as on a machine out of memory.
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE startAddress,
+                           LPVOID parameter, DWORD creationFlags, LPDWORD threadId) {
+    // Windows 9x refuses a thread without somewhere to put its identifier.
+    bool nine = !sim::machine().isNt();
+    if (startAddress == nullptr || creationFlags != 0 || (nine && threadId == nullptr)) {
+        failWith(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (sim::machine().profile().has("thread-fails")) {
+        failWith(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    static DWORD nextThreadId = 0x100;
+    if (threadId != nullptr)
+        *threadId = nextThreadId += 4;
+    // The new thread starts with a last error of its own; the caller's is as it left it.
+    sim::Process& process = sim::process();
+    DWORD callerError = process.lastError();
+    process.setLastError(0);
+    startAddress(parameter);
+    process.setLastError(callerError);
+    return process.addHandle(std::make_unique<ThreadObject>());
 }
 
 LPSTR WINAPI GetCommandLineA(void) {

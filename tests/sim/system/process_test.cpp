@@ -82,6 +82,49 @@ TEST(Version, WrongSizesAndInjectedFailure) {
     EXPECT_NE(0u, GetLastError());
 }
 
+// A thread runs to its end inside CreateThread with a last error of its own; its handle is
+// signalled. Windows 9x wants the identifier's place; `#! thread-fails` refuses every thread.
+DWORD WINAPI countAndFail(LPVOID context) {
+    ++*static_cast<int*>(context);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 7;
+}
+
+TEST(Threads, RunToTheirEndInCreateThread) {
+    struct Case {
+        const char* machine;
+        const char* directives;
+        bool withId;
+        DWORD error; // 0: the thread runs
+    };
+    const Case cases[] = {{"default", "", true, 0},
+                          {"default", "", false, 0},
+                          {"ninex", "", true, 0},
+                          {"ninex", "", false, ERROR_INVALID_PARAMETER},
+                          {"default", "#! thread-fails\n", true, ERROR_NOT_ENOUGH_MEMORY}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.machine) + " " + c.directives + (c.withId ? "id" : "no id"));
+        sim::TestPc pc =
+            *c.directives ? bootDefaultWith(c.directives) : sim::bootMachineForTest(c.machine);
+        int runs = 0;
+        DWORD id = 0;
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        HANDLE thread = CreateThread(nullptr, 0, countAndFail, &runs, 0, c.withId ? &id : nullptr);
+        if (c.error != 0) {
+            EXPECT_EQ(nullptr, thread);
+            EXPECT_EQ(c.error, GetLastError());
+            EXPECT_EQ(0, runs);
+            continue;
+        }
+        ASSERT_NE(nullptr, thread);
+        EXPECT_EQ(1, runs);
+        EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError()) << "the thread's error leaked";
+        EXPECT_EQ(c.withId, id != 0);
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, INFINITE));
+        EXPECT_TRUE(CloseHandle(thread));
+    }
+}
+
 TEST(DirectDraw, DefaultHandsOutAnObjectThatCountsReleases) {
     sim::TestPc pc = sim::bootMachineForTest("default");
     LPDIRECTDRAW dd = reinterpret_cast<LPDIRECTDRAW>(0x1);
