@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Checks what a Windows image imports.
+# Checks what a Windows image imports, at load or on first use (its delay-loaded imports).
 #   check_imports.sh IMAGE LIST      every imported function must be in the reviewed LIST
 #   check_imports.sh IMAGE --dlls A,B  the image may import from these DLLs only
 # Prints every import (as "DLL FUNCTION") and one "unlisted: ..." line per offender; exits 1 when
@@ -17,11 +17,18 @@ if ! dump=$("$objdump" -p "$image" 2>&1); then
 fi
 # objdump -p lists each DLL as "DLL Name: X" followed by "hint-rva hint name" rows; names are
 # compared case-blind on the DLL side, as Windows' loader does.
-imports=$(awk '
+static=$(awk '
     /^[ \t]*DLL Name:/ { dll = tolower($3); next }
     dll != "" && /^[ \t]*$/ { dll = ""; next }
     dll != "" && $1 ~ /^[0-9a-f]+$/ && NF >= 3 { print dll, $3 }
-' <<<"$dump" | sort -u)
+' <<<"$dump")
+# objdump does not read the delay import directory.
+if ! delayed=$(python3 "$(dirname "$0")/delay_imports.py" list "$image" 2>&1); then
+    echo "cannot read the delay-loaded imports of $image: $delayed" >&2
+    exit 2
+fi
+delayed=$(awk 'NF == 2 { print tolower($1), $2 }' <<<"$delayed")
+imports=$(printf '%s\n%s\n' "$static" "$delayed" | awk 'NF' | sort -u)
 printf '%s\n' "$imports"
 status=0
 if [ "$2" = --dlls ]; then

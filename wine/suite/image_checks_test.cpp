@@ -22,6 +22,7 @@ namespace {
 
 const std::string kCheckImports = TAVROL_SOURCE_DIR "/tools/check_imports.sh";
 const std::string kImportList = TAVROL_SOURCE_DIR "/tools/win32-imports.txt";
+const std::string kDelayImports = TAVROL_SOURCE_DIR "/tools/delay_imports.py";
 
 // A file of the running flavor's build; a missing one fails the case, since a Wine suite that
 // checked nothing has proved nothing.
@@ -201,6 +202,33 @@ TEST_P(TavrolExe, ImportsOnlyReviewedFunctions) {
     // The program reaches the driver and the service manager itself.
     for (const char* needed : {"kernel32.dll DeviceIoControl", "advapi32.dll OpenSCManagerA"})
         EXPECT_NE(std::string::npos, check.output.find(needed)) << needed;
+}
+
+// The x64 program loads the window and graphics libraries on the first call into them, not with
+// the program: a log-on run reaches them only through DirectDraw, beside the driver's start. Its
+// import table names neither; the delay import directory, which the import check reads too,
+// names both. (binutils 2.40 cannot delay-load for i386: the i686 program imports them.) The
+// common controls are in neither: they are looked up on the way to a window.
+TEST_P(TavrolExe, LoadsTheWindowAndGraphicsLibrariesOnFirstUseOnX64) {
+    IMAGE_REQUIRED(exe, "src/Tavrol.exe");
+    const bool x64 = std::string(wine::flavor().name) == "x86_64";
+    std::string loadedWithTheProgram;
+    std::istringstream lines(objdumpHeaders(exe));
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string dll, name, value;
+        if (fields >> dll >> name >> value && dll == "DLL" && name == "Name:")
+            loadedWithTheProgram += value + " ";
+    }
+    EXPECT_EQ(x64 ? "ADVAPI32.dll KERNEL32.dll msvcrt.dll "
+                  : "ADVAPI32.dll GDI32.dll KERNEL32.dll msvcrt.dll USER32.dll ",
+              loadedWithTheProgram);
+    const std::string delayed = wine::host("python3 " + wine::quote(kDelayImports) + " list " +
+                                           wine::quote(exe) + " 2>&1 | cut -d' ' -f1 | uniq");
+    EXPECT_EQ(x64 ? "USER32.dll\nGDI32.dll\n" : "", delayed);
+    const std::string imports =
+        checkImports(exe, "--dlls", "advapi32.dll,kernel32.dll,msvcrt.dll").output;
+    EXPECT_NE(std::string::npos, imports.find("unlisted: user32.dll MessageBoxA")) << imports;
 }
 
 // The x64 program never runs on Windows 9x: it carries neither the PCI BIOS back end nor the
