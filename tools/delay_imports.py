@@ -117,7 +117,7 @@ class PeImage:
                     yield dll, self.string(self.rva_of(attributes, thunk & 0x7FFFFFFF) + 2)
                 entry += self.pointer_size
 
-    # The checksum is kept right where the linker wrote one.
+    # strip writes the image checksum: it is made again over the filled-in directory.
     def update_checksum(self):
         at = self.optional + 64
         if struct.unpack_from("<I", self.data, at)[0] == 0:
